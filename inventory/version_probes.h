@@ -1,0 +1,20 @@
+// Version probes of the inventory: texts of version resources and the
+// version of the installed database engine.
+#ifndef QUARRIN_INVENTORY_VERSION_PROBES_H_
+#define QUARRIN_INVENTORY_VERSION_PROBES_H_
+
+#include <string>
+
+namespace quarrin {
+
+// One named text ("FileVersion" when name is empty) of the file's version
+// resource, looked up under its first translation ("\StringFileInfo\" + eight
+// upper-case hex digits of language * 65536 + code page). Empty for a missing
+// file, a file without the resource or without that text; at most 254
+// characters. An empty file name means the running executable.
+void GetFileVersionText(const std::string& value_name, const std::string& file_name,
+                        std::string* out);
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_INVENTORY_VERSION_PROBES_H_

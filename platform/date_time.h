@@ -1,0 +1,49 @@
+// Local wall-clock date-times as a day count: whole days since 1899-12-30
+// 00:00 plus the elapsed fraction of the day. No time zone is attached; the
+// conversions to and from the system clock use the local zone (TZ honoured).
+#ifndef QUARRIN_PLATFORM_DATE_TIME_H_
+#define QUARRIN_PLATFORM_DATE_TIME_H_
+
+#include <cstdint>
+#include <ctime>
+
+namespace quarrin {
+
+struct DateTime {
+  double days = 0.0;
+  auto operator<=>(const DateTime&) const = default;
+};
+
+inline constexpr double kMsPerDay = 86400000.0;
+inline constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 00:00
+
+// Broken-down local time with milliseconds.
+struct CivilTime {
+  int year = 1899, month = 12, day = 30;  // month 1..12
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+  bool operator==(const CivilTime&) const = default;
+};
+
+// Day count of a civil time (proleptic Gregorian); exact to the millisecond.
+DateTime EncodeDateTime(const CivilTime& c);
+// Civil time of a day count, rounded to the nearest millisecond.
+CivilTime DecodeDateTime(DateTime t);
+// Day of week, 0 = Sunday.
+int DayOfWeek(DateTime t);
+
+// The date (whole days) and the time-of-day fraction.
+double DatePart(DateTime t);
+double TimePart(DateTime t);
+
+// Local time of a Unix time in milliseconds, with the zone offset in force
+// at that instant; and back.
+DateTime LocalDateTimeFromUnixMs(int64_t unix_ms);
+int64_t UnixMsFromLocalDateTime(DateTime t);
+
+// Milliseconds between two day counts (b - a), rounded.
+int64_t MillisecondsBetween(DateTime a, DateTime b);
+DateTime AddMilliseconds(DateTime t, int64_t ms);
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_PLATFORM_DATE_TIME_H_

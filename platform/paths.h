@@ -1,0 +1,33 @@
+// Where the executables keep their files. Every path is below QUARRIN_ROOT
+// (empty by default), so tests can run in a fresh folder side by side.
+#ifndef QUARRIN_PLATFORM_PATHS_H_
+#define QUARRIN_PLATFORM_PATHS_H_
+
+#include <string>
+#include <string_view>
+
+namespace quarrin {
+
+// The value of QUARRIN_ROOT without a trailing "/"; empty when unset.
+std::string QuarrinRoot();
+// QUARRIN_ROOT + absolute_path.
+std::string Rooted(std::string_view absolute_path);
+
+std::string StateDir();          // <root>/var/lib/quarrin
+std::string RegistryDbPath();    // <state>/registry.db
+std::string EventLogDbPath();    // <state>/eventlog.db
+std::string CommonAppDataDir();  // <root>/var/lib
+std::string ProgramFilesDir();   // <root>/opt
+std::string SystemDriveRoot();   // <root>/
+
+// Full path of the running executable (/proc/self/exe resolved).
+std::string ExecutablePath();
+// File name of the running executable without its folder.
+std::string ExecutableName();
+
+// Creates the folder and its parents; true when it exists afterwards.
+bool MakeDirs(const std::string& path);
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_PLATFORM_PATHS_H_

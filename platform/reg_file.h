@@ -1,0 +1,53 @@
+// .reg files as regedit reads and writes them.
+#ifndef QUARRIN_PLATFORM_REG_FILE_H_
+#define QUARRIN_PLATFORM_REG_FILE_H_
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry_store.h"
+
+namespace quarrin {
+
+// One change a .reg file asks for, in file order.
+struct RegChange {
+  enum Kind { kCreateKey, kDeleteKey, kSetValue, kDeleteValue } kind = kCreateKey;
+  RootKey root = RootKey::kLocalMachine;
+  std::string path;  // below the root, without a leading "\"
+  std::string name;  // value name; empty for the default value
+  RegValue value;    // for kSetValue
+};
+
+// A malformed file. line() is the 1-based line where the fault was found.
+class RegFileError : public std::runtime_error {
+ public:
+  RegFileError(int line, const std::string& what)
+      : std::runtime_error("line " + std::to_string(line) + ": " + what), line_(line) {}
+  int line() const { return line_; }
+
+ private:
+  int line_;
+};
+
+// Parses a whole file ("REGEDIT4" or "Windows Registry Editor Version 5.00";
+// string, dword, hex, hex(N) values; "-" to delete keys and values;
+// continuation lines ending in "\"). Throws RegFileError; nothing is applied
+// by parsing.
+std::vector<RegChange> ParseRegFile(std::string_view text);
+
+// Applies parsed changes in order.
+void ApplyRegChanges(RegistryStore& store, const std::vector<RegChange>& changes);
+
+// The key and everything below it in REGEDIT4 form. nullopt when the key is missing.
+std::optional<std::string> ExportRegKey(RegistryStore& store, RootKey root, std::string_view path);
+
+// Splits "HKEY_LOCAL_MACHINE\A\B" (or HKLM, HKCR, HKU, HKCU) into root and
+// path. False for an unknown root.
+bool ParseKeyName(std::string_view full, RootKey* root, std::string* path);
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_PLATFORM_REG_FILE_H_

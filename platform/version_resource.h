@@ -1,0 +1,38 @@
+// Reads the version resource stamped into an executable (see version_stamp.h).
+#ifndef QUARRIN_PLATFORM_VERSION_RESOURCE_H_
+#define QUARRIN_PLATFORM_VERSION_RESOURCE_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quarrin {
+
+struct VersionResource {
+  uint16_t file_version[4] = {0, 0, 0, 0};
+  uint16_t product_version[4] = {0, 0, 0, 0};
+  uint16_t language = 0;
+  uint16_t code_page = 0;
+  std::vector<std::pair<std::string, std::string>> strings;  // in stamp order
+};
+
+// The resource of the ELF file at path; nullopt for a missing file, a folder,
+// a file that is not ELF, or one without a well-formed stamp. Never throws.
+std::optional<VersionResource> ReadVersionResource(const std::string& path);
+
+// The ELF header facts that tell whether a file can run on this machine.
+struct ElfIdentity {
+  bool is_64bit = false;
+  bool little_endian = false;
+  uint16_t type = 0;     // e_type: 2 executable, 3 shared object / PIE
+  uint16_t machine = 0;  // e_machine
+};
+std::optional<ElfIdentity> ReadElfIdentity(const std::string& path);
+// The identity of the running executable.
+ElfIdentity OwnElfIdentity();
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_PLATFORM_VERSION_RESOURCE_H_

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running the agent need.
+# Idempotent: packages already present are left alone, so a second run is quick.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config
+  # libraries the agent links
+  libsqlite3-dev libmicrohttpd-dev libcurl4-openssl-dev libpugixml-dev
+  libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev libfltk1.3-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # run time: chart fonts, a display for the popup tests, and tools the tests drive
+  fonts-liberation fontconfig xvfb xdotool x11-utils imagemagick
+  curl sqlite3 procps iproute2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

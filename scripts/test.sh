@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the agent twice (a normal build and one
+# with AddressSanitizer and UndefinedBehaviorSanitizer) and runs the whole
+# test suite on both. Exits non-zero on any failure or sanitizer report.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
+
+export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARRIN_SANITIZE=ON -DQUARRIN_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900

@@ -1,0 +1,7 @@
+// TARNStartSrvc: installs a downloaded agent and restarts it.
+#include <cstdio>
+
+int main() {
+  std::fputs("TARNStartSrvc: not built yet\n", stderr);
+  return 1;
+}
