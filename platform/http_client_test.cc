@@ -1,0 +1,197 @@
+#include "platform/http_client.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+
+#include "tests/http_test_server.h"
+
+namespace quarrin {
+namespace {
+
+using testing::HttpTestServer;
+using testing::RecordedRequest;
+using testing::Reply;
+using testing::TestReply;
+
+HttpRequest Get(const std::string& url) {
+  HttpRequest request;
+  request.url = url;
+  request.connect_timeout = std::chrono::milliseconds(2000);
+  request.total_timeout = std::chrono::milliseconds(5000);
+  return request;
+}
+
+// A loopback port that is bound but not listening: connecting is refused.
+class RefusingPort {
+ public:
+  RefusingPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~RefusingPort() { close(fd_); }
+  uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
+TEST(HttpClientTest, GetReturnsStatusBodyAndContentTypeAndSendsHeaders) {
+  HttpTestServer server([](const RecordedRequest& r) {
+    if (r.path == "/missing") return Reply(404, "gone");
+    return Reply(200, "<data/>", "text/xml; charset=utf-8");
+  });
+  HttpRequest request = Get(server.Url("/QuarrinSrvc.xml?x=1"));
+  request.headers = {{"Cache-Control", "no-cache"}, {"X-Empty", ""}};
+  request.user_agent = "Mozilla/4.0";
+
+  HttpResponse response = CurlHttpClient().Send(request);
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, "<data/>");
+  EXPECT_EQ(response.content_type, "text/xml; charset=utf-8");
+
+  // Any status is a response, not an error.
+  HttpResponse missing = CurlHttpClient().Send(Get(server.Url("/missing")));
+  EXPECT_EQ(missing.status, 404);
+  EXPECT_EQ(missing.body, "gone");
+
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].target, "/QuarrinSrvc.xml?x=1");
+  EXPECT_EQ(requests[0].Header("user-agent"), "Mozilla/4.0");
+  EXPECT_EQ(requests[0].Header("Cache-Control"), "no-cache");
+  EXPECT_EQ(requests[0].client_address, "127.0.0.1");
+  EXPECT_EQ(requests[1].Header("User-Agent"), kDefaultUserAgent);
+}
+
+TEST(HttpClientTest, PostSendsBodyAndContentType) {
+  HttpTestServer server([](const RecordedRequest& r) { return Reply(200, "got " + r.body); });
+  HttpRequest request = Get(server.Url("/soap"));
+  request.method = HttpMethod::kPost;
+  request.headers = {{"Content-Type", "text/xml"}};
+  request.body = std::string(5000, 'b');  // large enough that an Expect round trip would show
+
+  HttpResponse response = CurlHttpClient().Send(request);
+  EXPECT_EQ(response.body, "got " + request.body);
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].Header("Content-Type"), "text/xml");
+  EXPECT_EQ(requests[0].Header("Expect"), "");
+}
+
+TEST(HttpClientTest, FollowsRedirectsOnlyWhenAsked) {
+  HttpTestServer server([](const RecordedRequest& r) {
+    if (r.path == "/old") {
+      TestReply moved = Reply(302, "");
+      moved.headers = {{"Location", "/new"}};
+      return moved;
+    }
+    return Reply(200, "new place");
+  });
+  HttpResponse followed = CurlHttpClient().Send(Get(server.Url("/old")));
+  EXPECT_EQ(followed.status, 200);
+  EXPECT_EQ(followed.body, "new place");
+
+  HttpRequest no_follow = Get(server.Url("/old"));
+  no_follow.max_redirects = 0;
+  EXPECT_EQ(CurlHttpClient().Send(no_follow).status, 302);
+}
+
+TEST(HttpClientTest, CookiesTravelAlongRedirectsOnlyWhenAccepted) {
+  HttpTestServer server([](const RecordedRequest& r) {
+    if (r.path == "/login") {
+      TestReply moved = Reply(302, "");
+      moved.headers = {{"Location", "/file"}, {"Set-Cookie", "session=42; Path=/"}};
+      return moved;
+    }
+    return Reply(200, "cookie=" + r.Header("Cookie"));
+  });
+  HttpRequest request = Get(server.Url("/login"));
+  request.cookies = true;
+  EXPECT_EQ(CurlHttpClient().Send(request).body, "cookie=session=42");
+  request.cookies = false;
+  EXPECT_EQ(CurlHttpClient().Send(request).body, "cookie=");
+}
+
+TEST(HttpClientTest, ExchangesWithoutAResponseThrowHttpError) {
+  RefusingPort refusing;
+  HttpTestServer slow([] {
+    TestReply reply = Reply(200, "late");
+    reply.delay = std::chrono::seconds(10);
+    return reply;
+  }());
+  HttpTestServer big(Reply(200, std::string(4096, 'x')));
+  HttpTestServer endless([] {
+    TestReply reply = Reply(200, "more ");
+    reply.mode = TestReply::Mode::kEndless;
+    return reply;
+  }());
+  HttpTestServer cut([] {
+    TestReply reply = Reply(200, std::string(4096, 'y'));
+    reply.mode = TestReply::Mode::kCloseMidTransfer;
+    return reply;
+  }());
+  HttpTestServer loop([](const RecordedRequest& r) {
+    TestReply moved = Reply(302, "");
+    moved.headers = {{"Location", r.path == "/a" ? "/b" : "/a"}};
+    return moved;
+  });
+
+  struct Case {
+    const char* name;
+    HttpRequest request;
+    HttpError::Kind kind;
+    const char* message_part;
+  };
+  auto with = [](HttpRequest r, const std::function<void(HttpRequest&)>& change) {
+    change(r);
+    return r;
+  };
+  Case cases[] = {
+      {"refused", Get("http://127.0.0.1:" + std::to_string(refusing.port()) + "/"),
+       HttpError::Kind::kTransport, "127.0.0.1"},
+      {"unresolvable", Get("http://downloads.quarrin.invalid/"), HttpError::Kind::kTransport,
+       "downloads.quarrin.invalid"},
+      {"total time-out",
+       with(Get(slow.Url()), [](HttpRequest& r) { r.total_timeout = std::chrono::milliseconds(300); }),
+       HttpError::Kind::kTimeout, "timed out"},
+      {"body over the limit",
+       with(Get(big.Url()), [](HttpRequest& r) { r.max_body_bytes = 4095; }),
+       HttpError::Kind::kBodyTooLarge, "larger than 4095 bytes"},
+      {"endless body", with(Get(endless.Url()), [](HttpRequest& r) { r.max_body_bytes = 100000; }),
+       HttpError::Kind::kBodyTooLarge, "larger than 100000 bytes"},
+      {"dropped mid-transfer", Get(cut.Url()), HttpError::Kind::kTransport, ""},
+      {"redirect loop", with(Get(loop.Url("/a")), [](HttpRequest& r) { r.max_redirects = 3; }),
+       HttpError::Kind::kTooManyRedirects, "3"},
+      {"not http", Get("file:///etc/passwd"), HttpError::Kind::kTransport, "file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto started = std::chrono::steady_clock::now();
+    try {
+      HttpResponse response = CurlHttpClient().Send(c.request);
+      ADD_FAILURE() << "no error; status " << response.status;
+    } catch (const HttpError& e) {
+      EXPECT_EQ(e.kind(), c.kind) << e.what();
+      EXPECT_NE(std::string(e.what()), "");
+      EXPECT_NE(std::string(e.what()).find(c.message_part), std::string::npos) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  }
+}
+
+}  // namespace
+}  // namespace quarrin
