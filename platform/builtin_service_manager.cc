@@ -1,0 +1,167 @@
+// The built-in service manager: launches a registered ImagePath as a daemon,
+// keeps each service's last reported status in a record file, and sends
+// control requests as signals.
+#include <signal.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/service_manager.h"
+
+namespace quarrin {
+namespace {
+
+std::string ServicesDir() { return StateDir() + "/services"; }
+std::string RecordPath(const std::string& name) { return ServicesDir() + "/" + name + ".status"; }
+
+struct StatusRecord {
+  ServiceState state = ServiceState::kStopped;
+  pid_t pid = 0;
+  uint32_t accepted = 0;
+};
+
+std::optional<StatusRecord> ReadRecord(const std::string& name) {
+  std::ifstream in(RecordPath(name));
+  if (!in) return std::nullopt;
+  StatusRecord record;
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "state") {
+      record.state = ParseServiceState(value).value_or(ServiceState::kStopped);
+    } else if (key == "pid") {
+      record.pid = static_cast<pid_t>(std::strtol(value.c_str(), nullptr, 10));
+    } else if (key == "accepted") {
+      record.accepted = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+    }
+  }
+  return record;
+}
+
+std::string FormatRecord(ServiceState state, const std::string& pid, uint32_t accepted) {
+  std::ostringstream out;
+  out << "state=" << ServiceStateName(state) << "\npid=" << pid << "\naccepted=" << accepted
+      << "\n";
+  return out.str();
+}
+
+// The live record of a service, or nullopt when it is not running.
+std::optional<StatusRecord> LiveRecord(const std::string& name) {
+  auto record = ReadRecord(name);
+  if (!record || record->state == ServiceState::kStopped || !ProcessAlive(record->pid)) {
+    return std::nullopt;
+  }
+  return record;
+}
+
+class BuiltinServiceManager final : public ServiceManager {
+ public:
+  explicit BuiltinServiceManager(RegistryStore& registry) : registry_(registry) {}
+
+  std::string_view Kind() const override { return "built-in"; }
+
+  // The service key is the registration; nothing else to keep.
+  void Register(const ServiceRegistration&) override {}
+  void Unregister(const std::string& name) override { unlink(RecordPath(name).c_str()); }
+
+  void Start(const std::string& name) override {
+    std::string image = ImagePath(name);
+    if (LiveRecord(name)) throw ServiceManagerError("An instance of the service is already running.");
+    if (access(image.c_str(), X_OK) != 0) {
+      throw ServiceManagerError("The system cannot find the file specified. (" + image + ")");
+    }
+    MakeDirs(ServicesDir());
+    std::string log = StateDir() + "/" + name + ".log";
+    pid_t pid = SpawnDetached(image, {"QUARRIN_SCM=" + name}, log, RecordPath(name),
+                              FormatRecord(ServiceState::kStartPending, "{pid}", 0));
+    if (pid < 0) {
+      throw ServiceManagerError(std::string("The service did not start: ") + std::strerror(errno));
+    }
+  }
+
+  void Control(const std::string& name, uint32_t code) override {
+    if (!registry_.KeyExists(RootKey::kLocalMachine, ServiceKey(name))) {
+      throw ServiceManagerError("The specified service does not exist as an installed service.");
+    }
+    auto record = LiveRecord(name);
+    if (!record) throw ServiceManagerError("The service has not been started.");
+    uint32_t needed = code == kControlStop                                      ? kAcceptStop
+                      : (code == kControlPause || code == kControlContinue) ? kAcceptPauseContinue
+                      : code == kControlShutdown                              ? kAcceptShutdown
+                                                                              : 0;
+    if (needed != 0 && (record->accepted & needed) == 0) {
+      throw ServiceManagerError("The service cannot accept control messages at this time.");
+    }
+    int rc;
+    if (code == kControlStop) {
+      rc = kill(record->pid, SIGTERM);
+    } else {
+      union sigval value;
+      value.sival_int = static_cast<int>(code);
+      rc = sigqueue(record->pid, SIGRTMIN, value);
+    }
+    if (rc != 0) throw ServiceManagerError(std::string("Control failed: ") + std::strerror(errno));
+  }
+
+  ServiceState Query(const std::string& name) override {
+    auto record = LiveRecord(name);
+    return record ? record->state : ServiceState::kStopped;
+  }
+
+ private:
+  static std::string ServiceKey(const std::string& name) {
+    return "System\\CurrentControlSet\\Services\\" + name;
+  }
+
+  std::string ImagePath(const std::string& name) {
+    if (!registry_.KeyExists(RootKey::kLocalMachine, ServiceKey(name))) {
+      throw ServiceManagerError("The specified service does not exist as an installed service.");
+    }
+    auto value = registry_.GetValue(RootKey::kLocalMachine, ServiceKey(name), "ImagePath");
+    if (!value || (value->type != ValueType::kString && value->type != ValueType::kExpandString)) {
+      throw ServiceManagerError("The service has no valid ImagePath.");
+    }
+    std::string path = value->data.substr(0, value->data.find('\0'));
+    if (path.empty()) throw ServiceManagerError("The service has no valid ImagePath.");
+    return path;
+  }
+
+  RegistryStore& registry_;
+};
+
+class RecordStatusReporter final : public StatusReporter {
+ public:
+  explicit RecordStatusReporter(std::string name) : name_(std::move(name)) {}
+  bool Report(const ServiceStatus& status, std::string* error) override {
+    if (!MakeDirs(ServicesDir()) ||
+        !WriteFileAtomically(RecordPath(name_),
+                             FormatRecord(status.state, std::to_string(getpid()),
+                                          status.controls_accepted))) {
+      if (error) *error = RecordPath(name_) + ": " + std::strerror(errno);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::string name_;
+};
+
+}  // namespace
+
+std::unique_ptr<ServiceManager> MakeBuiltinServiceManager(RegistryStore& registry) {
+  return std::make_unique<BuiltinServiceManager>(registry);
+}
+
+std::unique_ptr<StatusReporter> MakeRecordStatusReporter(const std::string& service_name) {
+  return std::make_unique<RecordStatusReporter>(service_name);
+}
+
+}  // namespace quarrin

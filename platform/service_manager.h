@@ -1,0 +1,119 @@
+// The service manager in charge of this machine: systemd where it runs the
+// machine, otherwise the built-in manager behind `quarrinctl sc`.
+//
+// Control requests reach a service process as signals: SIGTERM or SIGINT is
+// stop (1), SIGPWR is shutdown (5), and any code arrives as SIGRTMIN carrying
+// the code as its value. A service process reports its status through a
+// StatusReporter: the systemd notify socket, or the built-in manager's status
+// record (<state>/services/<name>.status).
+#ifndef QUARRIN_PLATFORM_SERVICE_MANAGER_H_
+#define QUARRIN_PLATFORM_SERVICE_MANAGER_H_
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry_store.h"
+
+namespace quarrin {
+
+enum class ServiceState : uint32_t {
+  kStopped = 1,
+  kStartPending = 2,
+  kStopPending = 3,
+  kRunning = 4,
+  kContinuePending = 5,
+  kPausePending = 6,
+  kPaused = 7,
+};
+
+// "STOPPED", "START_PENDING", ... as `quarrinctl sc query` prints them.
+std::string_view ServiceStateName(ServiceState state);
+std::optional<ServiceState> ParseServiceState(std::string_view name);
+
+// Control codes.
+inline constexpr uint32_t kControlStop = 1;
+inline constexpr uint32_t kControlPause = 2;
+inline constexpr uint32_t kControlContinue = 3;
+inline constexpr uint32_t kControlInterrogate = 4;
+inline constexpr uint32_t kControlShutdown = 5;
+
+// Accepted-controls bits of a status report.
+inline constexpr uint32_t kAcceptStop = 1;
+inline constexpr uint32_t kAcceptPauseContinue = 2;
+inline constexpr uint32_t kAcceptShutdown = 4;
+
+struct ServiceStatus {
+  ServiceState state = ServiceState::kStopped;
+  uint32_t service_type = 0x110;
+  uint32_t controls_accepted = 0;
+  uint32_t wait_hint_ms = 5000;
+  uint32_t exit_code = 0;
+};
+
+// Where a service process reports its state changes.
+class StatusReporter {
+ public:
+  virtual ~StatusReporter() = default;
+  // Returns false with a reason when the report could not be delivered.
+  virtual bool Report(const ServiceStatus& status, std::string* error) = 0;
+};
+
+// The reporter for this process: the notify socket when NOTIFY_SOCKET is
+// set, otherwise the status record of `service_name`.
+std::unique_ptr<StatusReporter> MakeStatusReporter(const std::string& service_name);
+
+// A failure the manager reports, with the system's text.
+class ServiceManagerError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct ServiceRegistration {
+  std::string name;
+  std::string display_name;
+  std::string image_path;
+};
+
+class ServiceManager {
+ public:
+  virtual ~ServiceManager() = default;
+  // "systemd" or "built-in".
+  virtual std::string_view Kind() const = 0;
+  // The manager's own part of installing and removing a service; the service
+  // key in the registry is written by the installer. Throw ServiceManagerError.
+  virtual void Register(const ServiceRegistration& registration) = 0;
+  virtual void Unregister(const std::string& name) = 0;
+  // Asks for the service to start; returns at once. Throws
+  // ServiceManagerError when the request is refused (not installed, already
+  // running, the launch failed).
+  virtual void Start(const std::string& name) = 0;
+  // Sends a control code; returns at once. Throws ServiceManagerError when
+  // the service is not running or does not accept the code now.
+  virtual void Control(const std::string& name, uint32_t code) = 0;
+  // The state the service last reported; stopped when it is not running.
+  virtual ServiceState Query(const std::string& name) = 0;
+};
+
+// The manager in charge: systemd when <root>/run/systemd/system exists,
+// otherwise the built-in one. `registry` holds the service keys (ImagePath)
+// and must outlive the manager.
+std::unique_ptr<ServiceManager> MakeServiceManager(RegistryStore& registry);
+std::unique_ptr<ServiceManager> MakeBuiltinServiceManager(RegistryStore& registry);
+std::unique_ptr<ServiceManager> MakeSystemdServiceManager();
+bool SystemdInCharge();
+
+// Asks the manager in charge to stop or start a service; both return at
+// once. Stop: true when the request was accepted. Start: false only when the
+// service is not installed (or the manager cannot be reached), true
+// otherwise, whatever the start itself does.
+bool RequestServiceStop(ServiceManager& manager, RegistryStore& registry, const std::string& name);
+bool RequestServiceStart(ServiceManager& manager, RegistryStore& registry, const std::string& name);
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_PLATFORM_SERVICE_MANAGER_H_

@@ -1,0 +1,92 @@
+#include "service/control_queue.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+namespace quarrin {
+
+ControlQueue::ControlQueue() { event_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
+
+ControlQueue::~ControlQueue() {
+  if (event_fd_ >= 0) close(event_fd_);
+}
+
+void ControlQueue::Post(uint32_t code) {
+  {
+    std::lock_guard lock(mu_);
+    codes_.push_back(code);
+  }
+  cv_.notify_all();
+  uint64_t one = 1;
+  if (event_fd_ >= 0) (void)!write(event_fd_, &one, sizeof one);
+}
+
+std::optional<uint32_t> ControlQueue::TryTake() {
+  std::lock_guard lock(mu_);
+  if (codes_.empty()) return std::nullopt;
+  uint32_t code = codes_.front();
+  codes_.pop_front();
+  return code;
+}
+
+bool ControlQueue::Pending() {
+  std::lock_guard lock(mu_);
+  return !codes_.empty();
+}
+
+void ControlQueue::WaitForRequest() {
+  std::unique_lock lock(mu_);
+  cv_.wait(lock, [this] { return !codes_.empty(); });
+}
+
+void ControlQueue::DrainEvent() {
+  uint64_t value;
+  if (event_fd_ >= 0) (void)!read(event_fd_, &value, sizeof value);
+}
+
+SystemLoopWaiter::SystemLoopWaiter(ControlQueue& queue, Clock& clock)
+    : queue_(queue), clock_(clock) {
+  timer_fd_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+}
+
+SystemLoopWaiter::~SystemLoopWaiter() {
+  if (timer_fd_ >= 0) close(timer_fd_);
+}
+
+void SystemLoopWaiter::WaitUntil(DateTime deadline) {
+  if (queue_.Pending()) return;
+  constexpr int64_t kMaxWaitMs = 60000;
+  int64_t wait_ms = std::clamp<int64_t>(MillisecondsBetween(clock_.Now(), deadline), 0, kMaxWaitMs);
+  if (wait_ms == 0) return;
+
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  int64_t due_ns = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec + wait_ms * 1000000;
+  itimerspec spec{};
+  spec.it_value.tv_sec = static_cast<time_t>(due_ns / 1000000000);
+  spec.it_value.tv_nsec = static_cast<long>(due_ns % 1000000000);
+  bool timer_armed =
+      timer_fd_ >= 0 &&
+      timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) == 0;
+
+  pollfd fds[2] = {{queue_.event_fd(), POLLIN, 0}, {timer_fd_, POLLIN, 0}};
+  int rc = poll(fds, timer_armed ? 2 : 1, timer_armed ? -1 : static_cast<int>(wait_ms));
+  if (rc > 0 && (fds[1].revents & POLLIN)) {
+    uint64_t expirations;
+    // ECANCELED here means the clock was set; either way the wait is over.
+    (void)!read(timer_fd_, &expirations, sizeof expirations);
+  }
+  queue_.DrainEvent();
+  if (timer_armed) {
+    itimerspec off{};
+    timerfd_settime(timer_fd_, 0, &off, nullptr);
+  }
+}
+
+}  // namespace quarrin

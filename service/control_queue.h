@@ -1,0 +1,67 @@
+// Control requests on their way from the dispatcher thread to the service
+// thread, and the waits of the service thread for them.
+#ifndef QUARRIN_SERVICE_CONTROL_QUEUE_H_
+#define QUARRIN_SERVICE_CONTROL_QUEUE_H_
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+#include "platform/clock.h"
+
+namespace quarrin {
+
+// Safe for concurrent use by multiple threads.
+class ControlQueue {
+ public:
+  ControlQueue();
+  ~ControlQueue();
+  ControlQueue(const ControlQueue&) = delete;
+  ControlQueue& operator=(const ControlQueue&) = delete;
+
+  void Post(uint32_t code);
+  std::optional<uint32_t> TryTake();
+  bool Pending();
+  // Blocks until a request is pending (it is not taken).
+  void WaitForRequest();
+  // An eventfd that is readable whenever a request was posted since the last Drain.
+  int event_fd() const { return event_fd_; }
+  void DrainEvent();
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<uint32_t> codes_;
+  int event_fd_ = -1;
+};
+
+// How the main loop waits between passes.
+class LoopWaiter {
+ public:
+  virtual ~LoopWaiter() = default;
+  // Returns once the wall clock is past `deadline`, a control request is
+  // pending, or the wall clock was set; may return early.
+  virtual void WaitUntil(DateTime deadline) = 0;
+};
+
+// The real waiter: a realtime timer for the deadline (woken when the clock is
+// set, so a jump forward is noticed at once) and the queue's eventfd. It
+// wakes at least once a minute so local-time shifts (daylight saving) are
+// seen.
+class SystemLoopWaiter final : public LoopWaiter {
+ public:
+  SystemLoopWaiter(ControlQueue& queue, Clock& clock);
+  ~SystemLoopWaiter() override;
+  void WaitUntil(DateTime deadline) override;
+
+ private:
+  ControlQueue& queue_;
+  Clock& clock_;
+  int timer_fd_ = -1;
+};
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_SERVICE_CONTROL_QUEUE_H_

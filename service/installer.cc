@@ -1,0 +1,87 @@
+#include "service/installer.h"
+
+#include <ostream>
+
+#include "service/registry.h"
+#include "service/service_identity.h"
+
+namespace quarrin {
+namespace {
+
+std::string ServiceKey(const std::string& name) { return kServicesKey + name; }
+
+void CreateServiceKey(RegistryStore& store, const InstallRequest& r) {
+  Registry reg(store, kAccessFull);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  if (reg.KeyExists(ServiceKey(r.name))) {
+    throw ServiceManagerError("The specified service already exists.");
+  }
+  reg.CreateKey(ServiceKey(r.name));
+  if (!reg.OpenKey(ServiceKey(r.name), false)) {
+    throw ServiceManagerError("The service key could not be opened.");
+  }
+  reg.WriteInteger("Type", kServiceType);
+  reg.WriteInteger("Start", kServiceStartAuto);
+  reg.WriteInteger("ErrorControl", kServiceErrorNormal);
+  reg.WriteExpandString("ImagePath", r.image_path);
+  reg.WriteString("DisplayName", r.display_name);
+  reg.WriteString("ObjectName", kServiceAccount);
+}
+
+void DeleteServiceKey(RegistryStore& store, const std::string& name) {
+  Registry reg(store, kAccessFull);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  reg.DeleteKey(ServiceKey(name));
+}
+
+}  // namespace
+
+int InstallService(RegistryStore& registry, ServiceManager& manager, const InstallRequest& r,
+                   std::ostream& out, std::ostream& err) {
+  try {
+    CreateServiceKey(registry, r);
+    try {
+      manager.Register({r.name, r.display_name, r.image_path});
+    } catch (...) {
+      DeleteServiceKey(registry, r.name);
+      throw;
+    }
+    try {
+      if (r.after_install) r.after_install();
+    } catch (...) {
+      try {
+        manager.Unregister(r.name);
+      } catch (const std::exception&) {
+        // The install failure is what gets reported.
+      }
+      DeleteServiceKey(registry, r.name);
+      throw;
+    }
+  } catch (const std::exception& e) {
+    err << "Service \"" << r.display_name << "\" failed to install with error: \"" << e.what()
+        << "\"" << std::endl;
+    return 1;
+  }
+  if (!r.silent) out << "Service installed successfully" << std::endl;
+  return 0;
+}
+
+int UninstallService(RegistryStore& registry, ServiceManager& manager, const InstallRequest& r,
+                     std::ostream& out, std::ostream& err) {
+  try {
+    if (!registry.KeyExists(RootKey::kLocalMachine, ServiceKey(r.name).substr(1))) {
+      throw ServiceManagerError("The specified service does not exist as an installed service.");
+    }
+    manager.Unregister(r.name);
+    DeleteServiceKey(registry, r.name);
+    if (r.after_uninstall) r.after_uninstall();
+  } catch (const std::exception& e) {
+    err << "Service \"" << r.display_name << "\" failed to uninstall with error: \"" << e.what()
+        << "\"" << std::endl;
+    return 1;
+  }
+  if (!r.silent) out << "Service uninstalled successfully" << std::endl;
+  return 0;
+}
+
+}  // namespace quarrin

@@ -1,0 +1,68 @@
+// The service host: the layer between the service manager and the service
+// class. It owns the control requests, the status reports and the handler
+// calls, and offers the loop DeliverControlRequests and StopRequested.
+#ifndef QUARRIN_SERVICE_SERVICE_HOST_H_
+#define QUARRIN_SERVICE_SERVICE_HOST_H_
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/service_manager.h"
+#include "service/control_queue.h"
+#include "service/event_writer.h"
+
+namespace quarrin {
+
+// The handlers a service class supplies; all run on the service thread.
+class ServiceHandlers {
+ public:
+  virtual ~ServiceHandlers() = default;
+  virtual void ServiceStart(bool& started) = 0;
+  virtual void ServiceExecute() = 0;
+  virtual void ServiceStop(bool& stopped) = 0;
+  virtual void ServiceShutdown() = 0;
+};
+
+class ServiceHost {
+ public:
+  // All references must outlive the host.
+  ServiceHost(const EventWriter& events, StatusReporter& status, ControlQueue& queue,
+              LoopWaiter& waiter);
+
+  // Called on the dispatcher thread for every control request: queues it for
+  // the service thread (which it wakes when paused).
+  void PostControl(uint32_t code) { queue_.Post(code); }
+
+  // Runs, on the calling service thread, the handlers of all requests that
+  // arrived since the last call; returns at once when there are none.
+  void DeliverControlRequests();
+  // Set after a stop the handler agreed to, or after a shutdown.
+  bool StopRequested() const { return stop_requested_; }
+  // Waits until the wall clock passes `deadline` or a request arrives.
+  void WaitUntil(DateTime deadline) { waiter_.WaitUntil(deadline); }
+
+  // The service thread: start pending, ServiceStart, running, ServiceExecute,
+  // the requests still pending, stopped. Never throws.
+  void RunService(ServiceHandlers& handlers);
+
+  ServiceState state() const { return state_; }
+
+ private:
+  void Report(ServiceState state);
+  void Handle(uint32_t code);
+  void Failed(const std::string& what, const std::string& message) const;
+
+  const EventWriter& events_;
+  StatusReporter& status_;
+  ControlQueue& queue_;
+  LoopWaiter& waiter_;
+  ServiceHandlers* handlers_ = nullptr;
+  std::atomic<ServiceState> state_{ServiceState::kStopped};
+  bool stop_requested_ = false;
+};
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_SERVICE_SERVICE_HOST_H_
