@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <thread>
@@ -79,9 +80,10 @@ class ScriptedHandlers final : public ServiceHandlers {
     if (shutdown_throws) throw std::runtime_error("boom");
   }
 
-  bool start_result = true, stop_result = true, stop_throws = false, shutdown_throws = false;
+  bool start_result = true, stop_result = true, shutdown_throws = false;
+  std::atomic<bool> stop_throws{false};
   bool executed = false;
-  int stops = 0, shutdowns = 0;
+  std::atomic<int> stops{0}, shutdowns{0};
 
  private:
   ServiceHost& host_;
