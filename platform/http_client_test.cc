@@ -1,9 +1,6 @@
 #include "platform/http_client.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -15,6 +12,7 @@ namespace {
 
 using testing::HttpTestServer;
 using testing::RecordedRequest;
+using testing::RefusingPort;
 using testing::Reply;
 using testing::TestReply;
 
@@ -25,27 +23,6 @@ HttpRequest Get(const std::string& url) {
   request.total_timeout = std::chrono::milliseconds(5000);
   return request;
 }
-
-// A loopback port that is bound but not listening: connecting is refused.
-class RefusingPort {
- public:
-  RefusingPort() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~RefusingPort() { close(fd_); }
-  uint16_t port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
 
 TEST(HttpClientTest, GetReturnsStatusBodyAndContentTypeAndSendsHeaders) {
   HttpTestServer server([](const RecordedRequest& r) {
@@ -161,7 +138,7 @@ TEST(HttpClientTest, ExchangesWithoutAResponseThrowHttpError) {
     return r;
   };
   Case cases[] = {
-      {"refused", Get("http://127.0.0.1:" + std::to_string(refusing.port()) + "/"),
+      {"refused", Get(refusing.Url()),
        HttpError::Kind::kTransport, "127.0.0.1"},
       {"unresolvable", Get("http://downloads.quarrin.invalid/"), HttpError::Kind::kTransport,
        "downloads.quarrin.invalid"},

@@ -4,8 +4,10 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -247,6 +249,27 @@ void HttpTestServer::Sleep(std::chrono::milliseconds d) {
 bool HttpTestServer::stopping() const {
   std::lock_guard lock(mu_);
   return stopping_;
+}
+
+RefusingPort::RefusingPort() {
+  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::string error = std::strerror(errno);
+    if (fd_ >= 0) close(fd_);
+    throw std::runtime_error("refusing port: " + error);
+  }
+  port_ = ntohs(address.sin_port);
+}
+
+RefusingPort::~RefusingPort() { close(fd_); }
+
+std::string RefusingPort::Url(std::string_view path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
 }
 
 }  // namespace quarrin::testing

@@ -108,6 +108,23 @@ class HttpTestServer {
   uint16_t port_ = 0;
 };
 
+// A TCP port on 127.0.0.1 that is bound but not listening, for as long as
+// the object lives: connecting to it is refused at once.
+class RefusingPort {
+ public:
+  RefusingPort();
+  ~RefusingPort();
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+  uint16_t port() const { return port_; }
+  // "http://127.0.0.1:<port>" + path.
+  std::string Url(std::string_view path = "/") const;
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+};
+
 }  // namespace quarrin::testing
 
 #endif  // QUARRIN_TESTS_HTTP_TEST_SERVER_H_
