@@ -1,0 +1,67 @@
+#include "platform/paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace quarrin {
+
+std::string QuarrinRoot() {
+  const char* value = std::getenv("QUARRIN_ROOT");
+  std::string root = value ? value : "";
+  while (!root.empty() && root.back() == '/') root.pop_back();
+  return root;
+}
+
+std::string Rooted(std::string_view absolute_path) {
+  std::string path = QuarrinRoot();
+  if (absolute_path.empty() || absolute_path.front() != '/') path += '/';
+  path += absolute_path;
+  return path;
+}
+
+std::string StateDir() { return Rooted("/var/lib/quarrin"); }
+std::string RegistryDbPath() { return StateDir() + "/registry.db"; }
+std::string EventLogDbPath() { return StateDir() + "/eventlog.db"; }
+std::string CommonAppDataDir() { return Rooted("/var/lib"); }
+std::string ProgramFilesDir() { return Rooted("/opt"); }
+std::string SystemDriveRoot() { return Rooted("/"); }
+
+std::string ExecutablePath() {
+  std::string buf(256, '\0');
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return "";
+    if (static_cast<size_t>(n) < buf.size()) {
+      buf.resize(static_cast<size_t>(n));
+      break;
+    }
+    buf.resize(buf.size() * 2);  // possibly cut off: try again with more room
+  }
+  // When the file was replaced or removed after start the kernel appends
+  // " (deleted)"; the path the program was started from is still the
+  // answer callers want (its folder, its name).
+  constexpr std::string_view kDeleted = " (deleted)";
+  struct stat st;
+  if (buf.ends_with(kDeleted) && lstat(buf.c_str(), &st) != 0) {
+    buf.resize(buf.size() - kDeleted.size());
+  }
+  return buf;
+}
+
+std::string ExecutableName() {
+  std::string path = ExecutablePath();
+  return path.substr(path.rfind('/') + 1);
+}
+
+bool MakeDirs(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  return std::filesystem::is_directory(path, ec);
+}
+
+}  // namespace quarrin
