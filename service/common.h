@@ -11,28 +11,36 @@
 
 namespace quarrin {
 
-// "dd/mm/yy hh:mm:ss.zzz" of t with the regional date and time separators;
-// t exactly 0 means clock.Now().
+// "dd/mm/yy hh:mm:ss.zzz" of t with the regional date and time separators,
+// every field zero-padded, no time zone; t exactly 0 means clock.Now().
+// With "/" and ":": 5 January 2006 13:45:07.123 gives 05/01/06 13:45:07.123.
 std::string TimestampText(DateTime t, Clock& clock, const RegionalSettings& settings);
-// Parses a text that TimestampText wrote (same separators). A two-digit year
-// falls in the hundred years beginning 50 years before reference's year.
-// Returns false when the text is not such a time stamp.
+// Parses a text that TimestampText wrote (same separators, every field with
+// its full number of digits). A two-digit year falls in the hundred years
+// beginning 50 years before reference's year. Returns false, leaving *out
+// alone, when the text is not such a time stamp or names no real time.
 bool ParseTimestampText(std::string_view text, const RegionalSettings& settings,
                         DateTime reference, DateTime* out);
 
-// "1w2d3h4m5s" of a time since boot: weeks, days, hours, minutes, seconds.
+// "1w2d3h4m5s" of a time since boot: weeks, days, hours, minutes, seconds,
+// without leading zeros; the milliseconds are dropped. The count is 64-bit
+// and does not start again from zero after 2^32 ms. A negative time gives
+// 0w0d0h0m0s.
 std::string UptimeText(std::chrono::milliseconds since_boot);
 std::string UptimeText(Clock& clock);
 
-// This computer's name as the system reports it (the host name).
+// This computer's name as the system reports it (the host name), exactly as
+// stored; empty if the system cannot tell.
 std::string LocalComputerName();
 
 // The folder of the running executable with its trailing "/"; also makes it
-// the current directory (a failure to do so is ignored).
+// the current directory (a failure to do so is ignored). Empty when the
+// executable's path cannot be read.
 std::string ProgramFolder();
 
 // Special folders, below QUARRIN_ROOT, without a trailing "/":
 // 0x23 the common application data folder, 0x26 the program files folder.
+// Any other identifier gives empty text: the agent asks for no other folder.
 inline constexpr int kCsidlCommonAppData = 0x23;
 inline constexpr int kCsidlProgramFiles = 0x26;
 std::string SpecialFolderPath(int csidl);
