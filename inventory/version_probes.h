@@ -9,7 +9,8 @@ namespace quarrin {
 
 // One named text ("FileVersion" when name is empty) of the file's version
 // resource, looked up under its first translation ("\StringFileInfo\" + eight
-// upper-case hex digits of language * 65536 + code page). Empty for a missing
+// upper-case hex digits of language * 65536 + code page); the name matches
+// without regard to case. *out is cleared first and stays empty for a missing
 // file, a file without the resource or without that text; at most 254
 // characters. An empty file name means the running executable.
 void GetFileVersionText(const std::string& value_name, const std::string& file_name,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,9 +19,13 @@ struct VersionResource {
   std::vector<std::pair<std::string, std::string>> strings;  // in stamp order
 };
 
-// The resource of the ELF file at path; nullopt for a missing file, a folder,
-// a file that is not ELF, or one without a well-formed stamp. Never throws.
+// The resource of the ELF file at path (32- or 64-bit, either byte order);
+// nullopt for a missing file, anything but a regular file, a file that is not
+// ELF, or one without a well-formed stamp. Safe on any bytes: a truncated or
+// corrupt file gives nullopt. Never throws.
 std::optional<VersionResource> ReadVersionResource(const std::string& path);
+// The same for an ELF image held in memory.
+std::optional<VersionResource> ParseVersionResource(std::string_view image);
 
 // The ELF header facts that tell whether a file can run on this machine.
 struct ElfIdentity {
@@ -29,6 +34,7 @@ struct ElfIdentity {
   uint16_t type = 0;     // e_type: 2 executable, 3 shared object / PIE
   uint16_t machine = 0;  // e_machine
 };
+// nullopt for anything but a regular file with a whole ELF header.
 std::optional<ElfIdentity> ReadElfIdentity(const std::string& path);
 // The identity of the running executable.
 ElfIdentity OwnElfIdentity();

@@ -1,0 +1,46 @@
+#include "inventory/version_probes.h"
+
+#include <optional>
+#include <string_view>
+
+#include "platform/version_resource.h"
+
+namespace quarrin {
+
+namespace {
+
+constexpr size_t kMaxTextLength = 254;
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void GetFileVersionText(const std::string& value_name, const std::string& file_name,
+                        std::string* out) {
+  out->clear();
+  const std::string_view name = value_name.empty() ? std::string_view("FileVersion") : value_name;
+  // As in GetFileVersion: the running image itself, and the name as given.
+  const std::optional<VersionResource> resource =
+      ReadVersionResource(file_name.empty() ? "/proc/self/exe" : file_name);
+  if (!resource) return;
+  // A stamp carries one translation and one string table, the one that
+  // translation names, so the first translation's table is always this one.
+  // Names match without regard to case, as version-resource lookups do.
+  for (const auto& [key, value] : resource->strings) {
+    if (EqualsIgnoringCase(key, name)) {
+      *out = value.substr(0, kMaxTextLength);
+      return;
+    }
+  }
+}
+
+}  // namespace quarrin
