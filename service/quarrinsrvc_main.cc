@@ -1,7 +1,78 @@
-// QuarrinSrvc: the agent, installer of its service and the service process.
+// QuarrinSrvc: the installer of the agent's service and the service process.
+//
+//   QuarrinSrvc -INSTALL [-SILENT]     register the service
+//   QuarrinSrvc -UNINSTALL [-SILENT]   remove it
+//   QUARRIN_SCM=TARNQuarrinSrvc QuarrinSrvc
+//                                      run as the service process (what the
+//                                      service manager does; Ctrl-C stops it)
 #include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
 
-int main() {
-  std::fputs("QuarrinSrvc: service host not built yet\n", stderr);
-  return 1;
+#include "platform/clock.h"
+#include "platform/event_log.h"
+#include "platform/http_client.h"
+#include "platform/paths.h"
+#include "platform/registry_open.h"
+#include "platform/service_manager.h"
+#include "service/agent_tasks.h"
+#include "service/control_queue.h"
+#include "service/installer.h"
+#include "service/quarrin_service.h"
+#include "service/service_identity.h"
+#include "service/service_process.h"
+
+int main(int argc, char** argv) {
+  using namespace quarrin;
+  ServiceSwitches switches = ParseServiceSwitches(std::vector<std::string>(argv + 1, argv + argc));
+  bool as_service = !switches.install && !switches.uninstall;
+  // Before any thread exists, so that only the signal thread takes them.
+  if (as_service) BlockControlSignals();
+
+  MakeDirs(StateDir());
+  std::unique_ptr<EventLog> event_log = OpenEventLog(EventLogDbPath());
+  OpenedRegistry registry;
+  try {
+    registry = OpenDefaultRegistry();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "QuarrinSrvc: %s\n", e.what());
+    EventWriter(*event_log, as_service ? kServiceName : ExecutableName())
+        .WriteEventLog(e.what(), EventType::kError, 0, 0);
+    return 1;
+  }
+
+  std::unique_ptr<ServiceManager> manager = MakeServiceManager(registry.store());
+  AgentTasks tasks;
+  ControlQueue queue;
+  SystemLoopWaiter waiter(queue, SystemClock());
+  std::unique_ptr<StatusReporter> status = MakeStatusReporter(kServiceName);
+  EventWriter host_events(*event_log, kServiceName);
+  ServiceHost host(host_events, *status, queue, waiter);
+  TTARNQuarrinSrvc service({registry.store(), *event_log, SystemClock(), CurlHttpClient(), *manager},
+                           tasks, host);
+
+  InstallRequest request;
+  request.name = kServiceName;
+  request.display_name = kServiceDisplayName;
+  request.image_path = ExecutablePath();
+  request.silent = switches.silent;
+  request.after_install = [&] { service.ServiceAfterInstall(); };
+  request.after_uninstall = [&] { service.ServiceAfterUninstall(); };
+  if (switches.install) {
+    return InstallService(registry.store(), *manager, request, std::cout, std::cerr);
+  }
+  if (switches.uninstall) {
+    return UninstallService(registry.store(), *manager, request, std::cout, std::cerr);
+  }
+
+  if (!StartedByServiceManager(kServiceName)) {
+    EventWriter(*event_log, ExecutableName())
+        .WriteEventLog(kDispatcherFailedText, EventType::kError, 0, 0);
+    std::fprintf(stderr, "QuarrinSrvc: %s\n", kDispatcherFailedText);
+    return 1;
+  }
+  WindowLoop window_loop;
+  return RunServiceProcess(host, service, window_loop);
 }
