@@ -5,6 +5,9 @@
 
 #include <string>
 
+#include "platform/registry_store.h"
+#include "service/file_version.h"
+
 namespace quarrin {
 
 // One named text ("FileVersion" when name is empty) of the file's version
@@ -15,6 +18,12 @@ namespace quarrin {
 // characters. An empty file name means the running executable.
 void GetFileVersionText(const std::string& value_name, const std::string& file_name,
                         std::string* out);
+
+// The version of the installed database engine: the fixed version of
+// "IDAPI32.dll" in the folder that HKLM\SOFTWARE\Borland\Database Engine
+// names in "DLLPath" (the value and the file name joined as they are). The
+// neutral value when there is no engine.
+void GetBDEVersion(RegistryStore& store, tFileVersion* version);
 
 }  // namespace quarrin
 
