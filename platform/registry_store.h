@@ -8,6 +8,7 @@
 #define QUARRIN_PLATFORM_REGISTRY_STORE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -22,6 +23,12 @@ enum class RootKey { kClassesRoot, kLocalMachine, kUsers };
 
 // "HKEY_LOCAL_MACHINE" and so on; HKEY_CURRENT_USER is HKEY_USERS\.DEFAULT.
 std::string_view RootKeyName(RootKey root);
+
+// The form in which names compare: ASCII letters in lower case, every other
+// byte as it is.
+std::string FoldName(std::string_view name);
+// True iff the names are equal without regard to ASCII case.
+bool SameName(std::string_view a, std::string_view b);
 
 enum class ValueType : uint32_t {
   kNone = 0,
@@ -49,9 +56,10 @@ class StoreError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Safe for concurrent use by multiple threads. Every write is atomic and
-// durable once it returns; a reader never sees part of a write. Operations
-// throw StoreError when the store itself fails.
+// Safe for concurrent use by multiple threads, and by several processes on
+// one file. Every write is atomic and, once it returns, survives a crash of
+// the process; a reader never sees part of a write. Operations throw
+// StoreError when the store itself fails.
 class RegistryStore {
  public:
   virtual ~RegistryStore() = default;
@@ -76,11 +84,23 @@ class RegistryStore {
   virtual std::vector<std::string> ValueNames(RootKey root, std::string_view path) = 0;
   // All values of the key, read as one consistent snapshot.
   virtual std::vector<NamedValue> Values(RootKey root, std::string_view path) = 0;
+
+  // Runs `changes` against a view of this store in which all its operations
+  // form one transaction: either every write takes effect or, when it
+  // throws, none does (the exception is passed on). Other threads and
+  // processes wait while it runs; keep it short. REQUIRES: `changes` uses
+  // only the view it is given. This default runs the operations one by one,
+  // for stores that have no transactions.
+  virtual void Atomically(const std::function<void(RegistryStore&)>& changes) { changes(*this); }
 };
 
 // Opens (creating when missing) the SQLite store at db_path. Throws StoreError
-// naming the file when it is not a database or cannot be opened.
-std::unique_ptr<RegistryStore> OpenSqliteRegistryStore(const std::string& db_path);
+// naming the file when it is not a database (or a database of something
+// else) or cannot be opened; such a file is left as it was. A write that
+// finds the store locked by another process waits up to busy_timeout_ms, then
+// throws StoreError "<file>: locked by another process".
+std::unique_ptr<RegistryStore> OpenSqliteRegistryStore(const std::string& db_path,
+                                                       int busy_timeout_ms = 5000);
 
 }  // namespace quarrin
 

@@ -1,14 +1,20 @@
 // A thin RAII layer over SQLite: every statement binds its parameters and
 // every return code is checked; failures become StoreError naming the file.
+//
+// A connection is used by one thread at a time (it is opened without SQLite's
+// own mutex); sharing one between threads needs a lock around it.
 #ifndef QUARRIN_PLATFORM_SQLITE_DB_H_
 #define QUARRIN_PLATFORM_SQLITE_DB_H_
 
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/registry_store.h"
 
@@ -33,6 +39,7 @@ class SqliteStatement {
   bool Step();
   // Steps to the end, for statements without rows.
   void Run();
+  // Makes the statement ready to run again and clears its bindings.
   void Reset();
 
   int64_t ColumnInt(int col) const;
@@ -45,30 +52,68 @@ class SqliteStatement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+// A statement from a connection's cache, reset when it goes out of scope so
+// that it never holds a read transaction open between uses. REQUIRES: the
+// same SQL text is not in use twice at once on one connection.
+class SqliteCachedStatement {
+ public:
+  explicit SqliteCachedStatement(SqliteStatement& stmt) : stmt_(stmt) {}
+  ~SqliteCachedStatement() { stmt_.Reset(); }
+  SqliteCachedStatement(const SqliteCachedStatement&) = delete;
+  SqliteCachedStatement& operator=(const SqliteCachedStatement&) = delete;
+  SqliteStatement* operator->() const { return &stmt_; }
+  SqliteStatement& operator*() const { return stmt_; }
+
+ private:
+  SqliteStatement& stmt_;
+};
+
 class SqliteDb {
  public:
   // Opens (creating when missing) the database file in WAL mode with a busy
   // timeout, so a lock held by another process is waited for a short while.
-  explicit SqliteDb(const std::string& path, int busy_timeout_ms = 5000);
+  // `vet`, when given, runs first and may only read: it throws StoreError to
+  // refuse a database that belongs to something else. Throws StoreError
+  // naming the file when it cannot be opened, is not a database or is
+  // refused; such a file is left as it was.
+  explicit SqliteDb(const std::string& path, int busy_timeout_ms = 5000,
+                    const std::function<void(SqliteDb&)>& vet = nullptr);
   ~SqliteDb();
   SqliteDb(const SqliteDb&) = delete;
   SqliteDb& operator=(const SqliteDb&) = delete;
 
+  // Runs every statement of `sql`, ignoring any rows.
   void Exec(std::string_view sql);
+  // The statement for `sql`, prepared on first use and kept for the life of
+  // the connection.
+  SqliteCachedStatement Prepared(std::string_view sql);
   int64_t LastInsertRowid() const;
   int Changes() const;
+  // True while an explicit transaction is open.
+  bool InTransaction() const;
   sqlite3* handle() { return db_; }
   const std::string& path() const { return path_; }
 
-  // Throws StoreError("<path>: <what>: <sqlite message>").
+  // Throws StoreError: "<path>: locked by another process" when the lock
+  // wait ran out, "<path>: not a database", else "<path>: <what>: <message>".
   [[noreturn]] void Fail(std::string_view what, int rc) const;
 
  private:
+  void UseWriteAheadLog(int busy_timeout_ms);
+
   sqlite3* db_ = nullptr;
   std::string path_;
+  struct SqlHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view sql) const { return std::hash<std::string_view>{}(sql); }
+  };
+  std::unordered_map<std::string, std::unique_ptr<SqliteStatement>, SqlHash, std::equal_to<>>
+      cache_;
 };
 
-// BEGIN IMMEDIATE ... COMMIT; rolls back unless Commit() was called.
+// BEGIN IMMEDIATE ... COMMIT; rolls back unless Commit() was called. Taking
+// the write lock at BEGIN means the busy timeout covers the whole wait for
+// another writer.
 class SqliteTransaction {
  public:
   explicit SqliteTransaction(SqliteDb& db);
