@@ -11,6 +11,7 @@
 #define QUARRIN_SERVICE_REGISTRY_H_
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,7 +24,10 @@ namespace quarrin {
 // A failed registry operation. The message is one of
 //   "Failed to create key %s", "Invalid data type for '%s'",
 //   "Failed to get data for '%s'", "Failed to set data for '%s'"
-// with the key path or value name exactly as the caller passed it.
+// with the key path or value name exactly as the caller passed it. When the
+// store itself failed (locked, disk full), the StoreError with its detail is
+// nested inside (std::rethrow_if_nested); other store failures pass through
+// as StoreError.
 class RegistryError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -53,6 +57,7 @@ class Registry {
   // missing key is created. On failure the previously open key stays open.
   bool OpenKey(std::string_view path, bool create);
   // As OpenKey without create, trying the read-only access levels in turn.
+  // Writes to a key opened this way fail as they would without write access.
   bool OpenKeyReadOnly(std::string_view path);
   // Creates the key and any missing keys above it and closes it again; the
   // open key does not change. Throws "Failed to create key %s".
@@ -98,11 +103,17 @@ class Registry {
  private:
   // The absolute store path (without leading "\") that path names.
   std::string Resolve(std::string_view path) const;
+  bool Open(std::string_view path, bool create, uint32_t access);
+  // The value, or nullopt when it or the open key is missing.
+  std::optional<RegValue> Fetch(std::string_view name);
+  void Put(std::string_view name, const RegValue& value);
+  std::string OpenPath() const { return current_path_.empty() ? "" : current_path_.substr(1); }
 
   RegistryStore& store_;
   uint32_t access_;
   RootKey root_ = RootKey::kLocalMachine;
   bool open_ = false;
+  uint32_t open_access_ = 0;  // the level the open key was opened with
   std::string current_path_;  // with a leading "\"
 };
 
