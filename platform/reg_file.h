@@ -38,14 +38,18 @@ class RegFileError : public std::runtime_error {
 // by parsing.
 std::vector<RegChange> ParseRegFile(std::string_view text);
 
-// Applies parsed changes in order.
+// Applies parsed changes in order, all in one transaction of the store
+// (RegistryStore::Atomically): on any failure none of them is kept.
 void ApplyRegChanges(RegistryStore& store, const std::vector<RegChange>& changes);
 
-// The key and everything below it in REGEDIT4 form. nullopt when the key is missing.
+// The key and everything below it in REGEDIT4 form, as regedit writes it
+// (CRLF line ends, keys depth first and values in creation order), read as
+// one snapshot. nullopt when the key is missing.
 std::optional<std::string> ExportRegKey(RegistryStore& store, RootKey root, std::string_view path);
 
-// Splits "HKEY_LOCAL_MACHINE\A\B" (or HKLM, HKCR, HKU, HKCU) into root and
-// path. False for an unknown root.
+// Splits "HKEY_LOCAL_MACHINE\A\B" (or HKLM, HKCR, HKU, HKCU, in any case)
+// into root and path; HKEY_CURRENT_USER is HKEY_USERS\.DEFAULT. False for an
+// unknown root or an empty name in the path.
 bool ParseKeyName(std::string_view full, RootKey* root, std::string* path);
 
 }  // namespace quarrin
