@@ -1,0 +1,152 @@
+#include "disk/chart_canvas.h"
+
+#include <cmath>
+#include <mutex>
+#include <vector>
+
+#include "disk/jpeg_encoder.h"
+
+namespace quarrin {
+
+// A font map with its context and the two font descriptions. Pango objects
+// are not safe for concurrent use, so an entry belongs to one canvas at a
+// time; handing it over through the pool's mutex orders the uses.
+struct ChartCanvas::Fonts {
+  PangoFontMap* font_map = nullptr;
+  PangoContext* context = nullptr;
+  PangoFontDescription* title = nullptr;
+  PangoFontDescription* axis = nullptr;
+};
+
+namespace {
+
+// Entries live as long as the process: there are never more than the
+// largest number of charts drawn at once, and loading the fonts again for
+// every chart would cost more than the chart itself.
+std::mutex pool_mutex;
+std::vector<ChartCanvas::Fonts*>& FreeFonts() {
+  static auto* free_fonts = new std::vector<ChartCanvas::Fonts*>;
+  return *free_fonts;
+}
+
+ChartCanvas::Fonts* NewFonts() {
+  auto* f = new ChartCanvas::Fonts;
+  f->font_map = pango_cairo_font_map_new();
+  f->context = pango_font_map_create_context(f->font_map);
+  // Pixels of a 96 dpi screen, so that 10 pt text is 13 px high as in a
+  // desktop chart.
+  pango_cairo_context_set_resolution(f->context, 96.0);
+  cairo_font_options_t* options = cairo_font_options_create();
+  cairo_font_options_set_antialias(options, CAIRO_ANTIALIAS_GRAY);
+  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_SLIGHT);
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_ON);
+  pango_cairo_context_set_font_options(f->context, options);
+  cairo_font_options_destroy(options);
+  f->title = pango_font_description_from_string("Arial 10");
+  f->axis = pango_font_description_from_string("Arial 8");
+  return f;
+}
+
+ChartCanvas::Fonts* LeaseFonts() {
+  std::lock_guard lock(pool_mutex);
+  std::vector<ChartCanvas::Fonts*>& free_fonts = FreeFonts();
+  if (free_fonts.empty()) return NewFonts();
+  ChartCanvas::Fonts* f = free_fonts.back();
+  free_fonts.pop_back();
+  return f;
+}
+
+void ReturnFonts(ChartCanvas::Fonts* f) {
+  std::lock_guard lock(pool_mutex);
+  FreeFonts().push_back(f);
+}
+
+}  // namespace
+
+ChartCanvas::ChartCanvas(int width, int height) : width_(width), height_(height) {
+  surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  cr_ = cairo_create(surface_);
+  if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
+    const std::string reason = cairo_status_to_string(cairo_status(cr_));
+    cairo_destroy(cr_);
+    cairo_surface_destroy(surface_);
+    throw ChartError("Cannot create a " + std::to_string(width) + " x " +
+                     std::to_string(height) + " picture: " + reason);
+  }
+  cairo_set_source_rgb(cr_, 1, 1, 1);
+  cairo_paint(cr_);
+  fonts_ = LeaseFonts();
+  pango_cairo_update_context(cr_, fonts_->context);
+}
+
+ChartCanvas::~ChartCanvas() {
+  ReturnFonts(fonts_);
+  cairo_destroy(cr_);
+  cairo_surface_destroy(surface_);
+}
+
+LayoutPtr ChartCanvas::Layout(std::string_view text, ChartFont font) const {
+  LayoutPtr layout(pango_layout_new(fonts_->context));
+  pango_layout_set_font_description(layout.get(),
+                                    font == ChartFont::kTitle ? fonts_->title : fonts_->axis);
+  // Folder names and titles are bytes; pango takes UTF-8 only, so any
+  // invalid sequence is shown as U+FFFD.
+  if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
+    pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
+  } else {
+    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
+    pango_layout_set_text(layout.get(), valid, -1);
+    g_free(valid);
+  }
+  return layout;
+}
+
+void ChartCanvas::Size(PangoLayout* layout, double* width, double* height) {
+  PangoRectangle logical;
+  pango_layout_get_pixel_extents(layout, nullptr, &logical);
+  *width = logical.width;
+  *height = logical.height;
+}
+
+double ChartCanvas::TextWidth(std::string_view text, ChartFont font) const {
+  double w = 0, h = 0;
+  Size(Layout(text, font).get(), &w, &h);
+  return w;
+}
+
+void ChartCanvas::Draw(PangoLayout* layout, double x, double y) const {
+  cairo_move_to(cr_, x, y);
+  pango_cairo_show_layout(cr_, layout);
+  cairo_new_path(cr_);
+}
+
+void ChartCanvas::DrawTitle(std::string_view title) const {
+  LayoutPtr layout = Layout(title, ChartFont::kTitle);
+  pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
+  double w = 0, h = 0;
+  Size(layout.get(), &w, &h);
+  const int room = width_ - 10;
+  if (w > room) {
+    pango_layout_set_width(layout.get(), room * PANGO_SCALE);
+    pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_END);
+    w = room;
+  }
+  cairo_set_source_rgb(cr_, 0, 0, 0);
+  Draw(layout.get(), std::floor((width_ - w) / 2), 6);
+}
+
+void ChartCanvas::CheckStatus() const {
+  if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
+    throw ChartError(std::string("Drawing the chart failed: ") +
+                     cairo_status_to_string(cairo_status(cr_)));
+  }
+}
+
+std::string ChartCanvas::Jpeg() const {
+  CheckStatus();
+  cairo_surface_flush(surface_);
+  return EncodeJpeg(cairo_image_surface_get_data(surface_), width_, height_,
+                    cairo_image_surface_get_stride(surface_), 75);
+}
+
+}  // namespace quarrin
