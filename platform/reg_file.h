@@ -34,8 +34,10 @@ class RegFileError : public std::runtime_error {
 
 // Parses a whole file ("REGEDIT4" or "Windows Registry Editor Version 5.00";
 // string, dword, hex, hex(N) values; "-" to delete keys and values;
-// continuation lines ending in "\"). Throws RegFileError; nothing is applied
-// by parsing.
+// continuation lines ending in "\"; CRLF or LF; UTF-8, or UTF-16LE with its
+// byte-order mark). In a version 5.00 file the UTF-16LE text of hex(1),
+// hex(2) and hex(7) data becomes UTF-8. Throws RegFileError; nothing is
+// applied by parsing.
 std::vector<RegChange> ParseRegFile(std::string_view text);
 
 // Applies parsed changes in order, all in one transaction of the store

@@ -201,9 +201,15 @@ int64_t PragmaInt(SqliteDb& db, std::string_view pragma) {
 // Refuses, before anything is written to it, a database that is not this
 // store: one marked for something else, or unmarked but holding tables.
 void VetDatabase(SqliteDb& db) {
-  const int64_t id = PragmaInt(db, "PRAGMA application_id");
+  // One statement, so both are read from one snapshot: another process may
+  // be creating the tables and marking the file at this moment.
+  SqliteStatement q(db,
+                    "SELECT application_id, (SELECT count(*) FROM sqlite_schema)"
+                    " FROM pragma_application_id");
+  if (!q.Step()) throw StoreError(db.path() + ": cannot read the application id");
+  const int64_t id = q.ColumnInt(0);
   if (id == kApplicationId) return;
-  if (id != 0 || PragmaInt(db, "SELECT count(*) FROM sqlite_schema") != 0) {
+  if (id != 0 || q.ColumnInt(1) != 0) {
     throw StoreError(db.path() + ": not a registry store (a database of something else)");
   }
 }
@@ -231,11 +237,6 @@ void PrepareSchema(SqliteDb& db) {
 // Reads that hit it cost one PRAGMA data_version instead of their queries.
 class ReadCache {
  public:
-  struct KeyEntry {
-    std::optional<bool> exists;
-    std::unordered_map<std::string, std::optional<RegValue>> values;  // by folded name
-  };
-
   // Forgets everything when another connection, of this process or another,
   // has committed since the last check. Writes through this connection, which
   // data_version does not count, clear the cache themselves.
@@ -253,21 +254,58 @@ class ReadCache {
     entries_ = 0;
   }
 
-  KeyEntry& Key(RootKey root, std::string_view folded_path) {
-    std::string id(1, static_cast<char>('0' + RootCode(root)));
-    id += folded_path;
-    auto it = keys_.find(id);
-    if (it != keys_.end()) return it->second;
-    Count();
-    return keys_[id];
+  std::optional<bool> Exists(RootKey root, std::string_view folded_path) const {
+    const KeyEntry* key = Find(root, folded_path);
+    return key ? key->exists : std::nullopt;
+  }
+  void SetExists(RootKey root, std::string_view folded_path, bool exists) {
+    Entry(root, folded_path).exists = exists;
   }
 
-  // Call before adding a value to an entry.
-  void Count() {
-    if (++entries_ > kMaxEntries) Clear();  // a bound, not an eviction policy
+  // The cached answer for a value: nullptr when not cached; a nullopt inside
+  // when cached as missing.
+  const std::optional<RegValue>* FindValue(RootKey root, std::string_view folded_path,
+                                           const std::string& folded_name) const {
+    const KeyEntry* key = Find(root, folded_path);
+    if (!key) return nullptr;
+    auto it = key->values.find(folded_name);
+    return it == key->values.end() ? nullptr : &it->second;
+  }
+  void PutValue(RootKey root, std::string_view folded_path, std::string folded_name,
+                std::optional<RegValue> value) {
+    KeyEntry& key = Entry(root, folded_path);
+    ++entries_;
+    key.values.insert_or_assign(std::move(folded_name), std::move(value));
   }
 
  private:
+  struct KeyEntry {
+    std::optional<bool> exists;
+    std::unordered_map<std::string, std::optional<RegValue>> values;  // by folded name
+  };
+
+  static std::string Id(RootKey root, std::string_view folded_path) {
+    std::string id(1, static_cast<char>('0' + RootCode(root)));
+    id += folded_path;
+    return id;
+  }
+
+  const KeyEntry* Find(RootKey root, std::string_view folded_path) const {
+    auto it = keys_.find(Id(root, folded_path));
+    return it == keys_.end() ? nullptr : &it->second;
+  }
+
+  // The entry of the key, made when missing. Room is made first, so that
+  // the reference returned stays good until the next call.
+  KeyEntry& Entry(RootKey root, std::string_view folded_path) {
+    if (entries_ + 1 > kMaxEntries) Clear();  // a bound, not an eviction policy
+    std::string id = Id(root, folded_path);
+    auto it = keys_.find(id);
+    if (it != keys_.end()) return it->second;
+    ++entries_;
+    return keys_[std::move(id)];
+  }
+
   static constexpr size_t kMaxEntries = 65536;
   int64_t version_ = -1;
   size_t entries_ = 0;
@@ -418,9 +456,10 @@ class SqliteRegistryStore final : public RegistryStore {
     auto c = pool_.Acquire();
     c->cache.Revalidate(c->db);
     const std::string folded = FoldName(path);
-    ReadCache::KeyEntry& key = c->cache.Key(root, folded);
-    if (!key.exists) key.exists = FindKey(c->db, root, folded).has_value();
-    return *key.exists;
+    if (std::optional<bool> cached = c->cache.Exists(root, folded)) return *cached;
+    const bool exists = FindKey(c->db, root, folded).has_value();
+    c->cache.SetExists(root, folded, exists);
+    return exists;
   }
   bool CreateKey(RootKey root, std::string_view path) override {
     if (!SplitPath(path)) return false;
@@ -436,13 +475,13 @@ class SqliteRegistryStore final : public RegistryStore {
                                    std::string_view name) override {
     auto c = pool_.Acquire();
     c->cache.Revalidate(c->db);
-    ReadCache::KeyEntry& key = c->cache.Key(root, FoldName(path));
+    const std::string folded_path = FoldName(path);
     std::string folded_name = FoldName(name);
-    auto it = key.values.find(folded_name);
-    if (it != key.values.end()) return it->second;
+    if (const std::optional<RegValue>* cached = c->cache.FindValue(root, folded_path, folded_name)) {
+      return *cached;
+    }
     std::optional<RegValue> value = DoGetValue(c->db, root, path, name);
-    c->cache.Count();
-    key.values.emplace(std::move(folded_name), value);
+    c->cache.PutValue(root, folded_path, std::move(folded_name), value);
     return value;
   }
   bool SetValue(RootKey root, std::string_view path, std::string_view name,
