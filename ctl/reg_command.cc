@@ -2,8 +2,8 @@
 // registry (below QUARRIN_ROOT, with the live facts unless switched off).
 #include <cerrno>
 #include <charconv>
-#include <cstdint>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -80,16 +80,26 @@ void WriteOut(const std::string& text, const std::string* file) {
 
 std::string TypeName(ValueType type) {
   switch (static_cast<uint32_t>(type)) {
-    case 0: return "REG_NONE";
-    case 1: return "REG_SZ";
-    case 2: return "REG_EXPAND_SZ";
-    case 3: return "REG_BINARY";
-    case 4: return "REG_DWORD";
-    case 5: return "REG_DWORD_BIG_ENDIAN";
-    case 6: return "REG_LINK";
-    case 7: return "REG_MULTI_SZ";
-    case 11: return "REG_QWORD";
-    default: return "REG_TYPE_" + std::to_string(static_cast<uint32_t>(type));
+    case 0:
+      return "REG_NONE";
+    case 1:
+      return "REG_SZ";
+    case 2:
+      return "REG_EXPAND_SZ";
+    case 3:
+      return "REG_BINARY";
+    case 4:
+      return "REG_DWORD";
+    case 5:
+      return "REG_DWORD_BIG_ENDIAN";
+    case 6:
+      return "REG_LINK";
+    case 7:
+      return "REG_MULTI_SZ";
+    case 11:
+      return "REG_QWORD";
+    default:
+      return "REG_TYPE_" + std::to_string(static_cast<uint32_t>(type));
   }
 }
 
@@ -250,7 +260,8 @@ int Set(const std::string& key_arg, const std::string& name, const std::string& 
 
 int Delete(const std::string& key_arg, const std::string* name) {
   KeyName key = ParseKeyArg(key_arg);
-  if (name == nullptr && key.path.empty()) throw CommandError(key.full + ": a root key cannot be deleted");
+  if (name == nullptr && key.path.empty())
+    throw CommandError(key.full + ": a root key cannot be deleted");
   OpenedRegistry registry = OpenDefaultRegistry();
   RegistryStore& store = registry.store();
   if (name == nullptr) {

@@ -10,10 +10,10 @@
 namespace quarrin {
 namespace {
 
+using testing::CommandResult;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using testing::CommandResult;
 
 class RegCommandTest : public ::testing::Test {
  protected:
@@ -53,7 +53,8 @@ TEST_F(RegCommandTest, ImportQueryExportAndDelete) {
 
   CommandResult to_stdout = Reg({"export", "HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN"});
   ASSERT_EQ(to_stdout.exit_status, 0) << to_stdout.err;
-  EXPECT_THAT(to_stdout.out, StartsWith("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN]\r\n\r\n"));
+  EXPECT_THAT(to_stdout.out,
+              StartsWith("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN]\r\n\r\n"));
   EXPECT_THAT(to_stdout.out, HasSubstr("\"Count\"=dword:0000002a\r\n"));
   const std::string out_file = root_ / "out.reg";
   ASSERT_EQ(Reg({"export", "HKLM\\SOFTWARE\\TARN", out_file}).exit_status, 0);
@@ -68,7 +69,8 @@ TEST_F(RegCommandTest, ImportQueryExportAndDelete) {
   EXPECT_EQ(Reg({"delete", "HKLM\\SOFTWARE\\TARN"}).exit_status, 0);
   r = Reg({"query", "HKLM\\SOFTWARE\\TARN\\QuarrinSrvc\\Disk"});
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_THAT(r.err, HasSubstr("HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\\QuarrinSrvc\\Disk: key not found"));
+  EXPECT_THAT(r.err,
+              HasSubstr("HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\\QuarrinSrvc\\Disk: key not found"));
 }
 
 TEST_F(RegCommandTest, SetStoresEachTypeAndCreatesTheKey) {

@@ -97,7 +97,8 @@ TEST_F(LiveFactsTest, StoredValuesComeFirstAndFactsFillIn) {
 TEST_F(LiveFactsTest, SubkeysAreTheUnionStoredFirst) {
   ASSERT_TRUE(stored_->CreateKey(kLM, "SYSTEM\\Pinned"));
   ASSERT_TRUE(stored_->CreateKey(kLM, "SYSTEM\\SETUP"));
-  EXPECT_THAT(view_->SubkeyNames(kLM, "system"), ElementsAre("Pinned", "SETUP", "CurrentControlSet"));
+  EXPECT_THAT(view_->SubkeyNames(kLM, "system"),
+              ElementsAre("Pinned", "SETUP", "CurrentControlSet"));
   EXPECT_THAT(view_->SubkeyNames(kLM, ""), ElementsAre("SYSTEM"));  // stored only here
   EXPECT_FALSE(view_->KeyExists(RootKey::kClassesRoot, "SYSTEM"));
   EXPECT_FALSE(view_->SetValue(kLM, "Neither", "v", Sz("x")));  // no such key anywhere

@@ -194,8 +194,8 @@ class Parser {
     if (header == kHeader5) {
       unicode_ = true;
     } else if (header != kHeader4) {
-      throw RegFileError(1, "not a registry file: expected \"REGEDIT4\" or \"" +
-                                std::string(kHeader5) + "\"");
+      throw RegFileError(
+          1, "not a registry file: expected \"REGEDIT4\" or \"" + std::string(kHeader5) + "\"");
     }
     for (next_ = 1; next_ < lines_.size();) {
       const Line& line = lines_[next_++];
@@ -260,8 +260,8 @@ class Parser {
       change.kind = RegChange::kSetValue;
       std::string s = ParseQuoted(&data, number, "string value");
       if (!Trim(data).empty()) {
-        throw RegFileError(number, "unexpected text after the string value: '" +
-                                       std::string(Trim(data)) + "'");
+        throw RegFileError(
+            number, "unexpected text after the string value: '" + std::string(Trim(data)) + "'");
       }
       s.push_back('\0');
       change.value = RegValue{ValueType::kString, std::move(s)};
@@ -391,7 +391,8 @@ void AppendValue(const NamedValue& v, std::string* out) {
     *out += "\"" + Escaped(std::string_view(data).substr(0, data.size() - 1)) + "\"";
   } else if (v.value.type == ValueType::kDword && data.size() == 4) {
     uint32_t n = 0;
-    for (int i = 3; i >= 0; --i) n = n << 8 | static_cast<unsigned char>(data[static_cast<size_t>(i)]);
+    for (int i = 3; i >= 0; --i)
+      n = n << 8 | static_cast<unsigned char>(data[static_cast<size_t>(i)]);
     char buf[16];
     std::snprintf(buf, sizeof buf, "dword:%08x", n);
     *out += buf;
@@ -476,8 +477,7 @@ void ApplyRegChanges(RegistryStore& store, const std::vector<RegChange>& changes
   });
 }
 
-std::optional<std::string> ExportRegKey(RegistryStore& store, RootKey root,
-                                        std::string_view path) {
+std::optional<std::string> ExportRegKey(RegistryStore& store, RootKey root, std::string_view path) {
   std::optional<std::string> out;
   // One transaction, so the export is one consistent snapshot.
   store.Atomically([&](RegistryStore& s) {
@@ -510,8 +510,8 @@ bool ParseKeyName(std::string_view full, RootKey* root, std::string* path) {
     return false;
   }
   // Every name in the path must be non-empty.
-  if (!rest.empty() &&
-      (rest.front() == '\\' || rest.back() == '\\' || rest.find("\\\\") != std::string_view::npos)) {
+  if (!rest.empty() && (rest.front() == '\\' || rest.back() == '\\' ||
+                        rest.find("\\\\") != std::string_view::npos)) {
     return false;
   }
   *path = prefix;

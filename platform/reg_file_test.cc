@@ -53,7 +53,8 @@ class RegFileTest : public ::testing::Test {
 // A file of every value type, in the form regedit writes, comes back byte
 // for byte.
 TEST_F(RegFileTest, ImportThenExportGivesTheSameFileByteForByte) {
-  const std::string file = testing::ReadFileText(testing::SourcePath("tests/fixtures/registry_roundtrip.reg"));
+  const std::string file =
+      testing::ReadFileText(testing::SourcePath("tests/fixtures/registry_roundtrip.reg"));
   ASSERT_THAT(file, HasSubstr("\r\n"));  // checked out as it was written
   ApplyRegChanges(*store_, ParseRegFile(file));
   std::optional<std::string> exported = ExportRegKey(*store_, kLM, "software\\tarn");
@@ -90,7 +91,8 @@ TEST_F(RegFileTest, ParsesEveryFormAndAppliesItInOrder) {
 
   store_->CreateKey(kLM, "SOFTWARE\\Old\\Kept");
   ApplyRegChanges(*store_, changes);
-  EXPECT_THAT(store_->ValueNames(kLM, "SOFTWARE\\TARN"), ElementsAre("", "Quote\"d", "Num", "Bin", "Exp"));
+  EXPECT_THAT(store_->ValueNames(kLM, "SOFTWARE\\TARN"),
+              ElementsAre("", "Quote\"d", "Num", "Bin", "Exp"));
   EXPECT_EQ(store_->GetValue(kLM, "SOFTWARE\\TARN", ""), Raw(1, "default\0"s));
   EXPECT_TRUE(store_->KeyExists(RootKey::kUsers, ".DEFAULT\\Software\\X"));
   EXPECT_FALSE(store_->KeyExists(kLM, "SOFTWARE\\Old"));  // created, then deleted with all below
@@ -149,7 +151,8 @@ TEST_F(RegFileTest, MalformedFilesNameTheLineAndChangeNothing) {
       {head + "[-HKEY_LOCAL_MACHINE]\n", 4, "root key cannot be deleted"},
       {head + "[-HKLM\\SOFTWARE\\T]\n\"v\"=\"x\"\n", 5, "under a deleted key"},
       {head + "garbage\n", 4, "expected [key]"},
-      {"Windows Registry Editor Version 5.00\n[HKLM\\U]\n\"v\"=hex(2):41,00,00\n", 3, "not UTF-16LE"},
+      {"Windows Registry Editor Version 5.00\n[HKLM\\U]\n\"v\"=hex(2):41,00,00\n", 3,
+       "not UTF-16LE"},
       {"Windows Registry Editor Version 5.00\n[HKLM\\U]\n\"v\"=hex(1):00,dc\n", 3, "not UTF-16LE"},
       {Utf16File("REGEDIT4\n\n") + "\0\xd8"s, 3, "not valid UTF-16LE"},
   };

@@ -12,7 +12,7 @@ namespace quarrin {
 // The stored registry and, unless switched off, the live view over it.
 struct OpenedRegistry {
   std::unique_ptr<RegistryStore> stored;
-  std::unique_ptr<SystemFacts> facts;  // null without the live view
+  std::unique_ptr<SystemFacts> facts;   // null without the live view
   std::unique_ptr<RegistryStore> view;  // stored + facts; null without the live view
   // The store to use: the live view when there is one, else the stored one.
   RegistryStore& store() { return view ? *view : *stored; }

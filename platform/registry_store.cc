@@ -27,9 +27,9 @@ std::string FoldName(std::string_view name) {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return FoldChar(x) == FoldChar(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return FoldChar(x) == FoldChar(y);
+         });
 }
 
 }  // namespace quarrin

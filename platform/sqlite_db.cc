@@ -9,9 +9,9 @@ namespace quarrin {
 SqliteDb::SqliteDb(const std::string& path, int busy_timeout_ms,
                    const std::function<void(SqliteDb&)>& vet)
     : path_(path) {
-  int rc = sqlite3_open_v2(path.c_str(), &db_,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+  int rc =
+      sqlite3_open_v2(path.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     sqlite3_close(db_);
@@ -122,8 +122,8 @@ void SqliteDb::Fail(std::string_view what, int rc) const {
 }
 
 SqliteStatement::SqliteStatement(SqliteDb& db, std::string_view sql) : db_(db) {
-  int rc = sqlite3_prepare_v2(db.handle(), sql.data(), static_cast<int>(sql.size()), &stmt_,
-                              nullptr);
+  int rc =
+      sqlite3_prepare_v2(db.handle(), sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
   if (rc != SQLITE_OK) db.Fail("prepare", rc);
 }
 
@@ -136,8 +136,8 @@ SqliteStatement& SqliteStatement::Bind(int index, int64_t value) {
 }
 
 SqliteStatement& SqliteStatement::Bind(int index, std::string_view text) {
-  int rc = sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
-                             SQLITE_TRANSIENT);
+  int rc =
+      sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   if (rc != SQLITE_OK) db_.Fail("bind", rc);
   return *this;
 }

@@ -103,8 +103,11 @@ bool DoCreateKey(SqliteDb& db, RootKey root, std::string_view path) {
     auto insert = db.Prepared(
         "INSERT INTO keys(parent_id, root, name, name_folded, path_folded)"
         " VALUES (?1, ?2, ?3, ?4, ?5)");
-    insert->Bind(1, parent).Bind(2, RootCode(root)).Bind(3, name).Bind(4, folded).Bind(5,
-                                                                                       folded_path);
+    insert->Bind(1, parent)
+        .Bind(2, RootCode(root))
+        .Bind(3, name)
+        .Bind(4, folded)
+        .Bind(5, folded_path);
     insert->Run();
     parent = db.LastInsertRowid();
   }
@@ -313,7 +316,8 @@ class ReadCache {
 };
 
 struct Connection {
-  Connection(const std::string& path, int busy_timeout_ms) : db(path, busy_timeout_ms, VetDatabase) {}
+  Connection(const std::string& path, int busy_timeout_ms)
+      : db(path, busy_timeout_ms, VetDatabase) {}
   SqliteDb db;
   ReadCache cache;
 };
@@ -445,8 +449,7 @@ class SqliteRegistryStore final : public RegistryStore {
   }
 
  public:
-  SqliteRegistryStore(const std::string& path, int busy_timeout_ms)
-      : pool_(path, busy_timeout_ms) {
+  SqliteRegistryStore(const std::string& path, int busy_timeout_ms) : pool_(path, busy_timeout_ms) {
     auto c = pool_.Open();
     PrepareSchema(c->db);
     pool_.Return(std::move(c));
@@ -477,7 +480,8 @@ class SqliteRegistryStore final : public RegistryStore {
     c->cache.Revalidate(c->db);
     const std::string folded_path = FoldName(path);
     std::string folded_name = FoldName(name);
-    if (const std::optional<RegValue>* cached = c->cache.FindValue(root, folded_path, folded_name)) {
+    if (const std::optional<RegValue>* cached =
+            c->cache.FindValue(root, folded_path, folded_name)) {
       return *cached;
     }
     std::optional<RegValue> value = DoGetValue(c->db, root, path, name);

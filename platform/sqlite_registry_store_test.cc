@@ -213,16 +213,17 @@ TEST_F(SqliteRegistryStoreTest, RefusesFilesThatAreNotARegistryStore) {
   {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(other_db.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1)", nullptr, nullptr,
-                           nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1)", nullptr, nullptr, nullptr),
+        SQLITE_OK);
     sqlite3_close(db);
   }
   const std::string text_file = dir_ / "text.db";
   testing::WriteFileText(text_file, "[HKEY_LOCAL_MACHINE\\SOFTWARE]\nnot a database at all, " +
                                         std::string(4096, 'x'));
   const std::string header_only = dir_ / "torn.db";
-  testing::WriteFileText(header_only, std::string("SQLite format 3\0", 16) + std::string(84, '\x01'));
+  testing::WriteFileText(header_only,
+                         std::string("SQLite format 3\0", 16) + std::string(84, '\x01'));
 
   struct Case {
     std::string path;
@@ -314,7 +315,8 @@ TEST_F(SqliteRegistryStoreTest, TwoProcessesWritingOneKeyAtOnceLoseNoWrite) {
       auto s = OpenSqliteRegistryStore(db_path());
       for (int i = 0; i < kWrites; ++i) {
         const std::string name = "p" + std::to_string(p) + "_" + std::to_string(i);
-        if (!s->CreateKey(kLM, "SOFTWARE\\Shared") || !s->SetValue(kLM, "SOFTWARE\\Shared", name, Sz(name))) {
+        if (!s->CreateKey(kLM, "SOFTWARE\\Shared") ||
+            !s->SetValue(kLM, "SOFTWARE\\Shared", name, Sz(name))) {
           throw std::runtime_error("write refused: " + name);
         }
       }
@@ -332,7 +334,8 @@ TEST_F(SqliteRegistryStoreTest, TwoProcessesWritingOneKeyAtOnceLoseNoWrite) {
     }
     ASSERT_EQ(own.size(), size_t{kWrites});
     // Each process's values keep the order it wrote them in.
-    for (int i = 0; i < kWrites; ++i) EXPECT_EQ(own[static_cast<size_t>(i)], "p" + std::to_string(p) + "_" + std::to_string(i));
+    for (int i = 0; i < kWrites; ++i)
+      EXPECT_EQ(own[static_cast<size_t>(i)], "p" + std::to_string(p) + "_" + std::to_string(i));
   }
 }
 

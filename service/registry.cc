@@ -170,9 +170,7 @@ void Registry::WriteExpandString(std::string_view name, std::string_view text) {
   Put(name, value);
 }
 
-void Registry::WriteInteger(std::string_view name, int32_t value) {
-  Put(name, EncodeDword(value));
-}
+void Registry::WriteInteger(std::string_view name, int32_t value) { Put(name, EncodeDword(value)); }
 
 void Registry::WriteFloat(std::string_view name, double value) { Put(name, EncodeFloat(value)); }
 

@@ -6,8 +6,8 @@
 #include <exception>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -76,12 +76,12 @@ TEST_F(RegistryTest, ReadTextDecodesOrRaisesByType) {
   } cases[] = {
       {std::nullopt, ""},
       {Raw(kSz, "abc\0"s), "abc"},
-      {Raw(kSz, ""), ""},                          // no bytes
-      {Raw(kSz, "\0"s), ""},                       // the empty text
-      {Raw(kSz, "ab\0cd\0"s), "ab"},               // ends at the first zero byte
+      {Raw(kSz, ""), ""},             // no bytes
+      {Raw(kSz, "\0"s), ""},          // the empty text
+      {Raw(kSz, "ab\0cd\0"s), "ab"},  // ends at the first zero byte
       {Raw(kSz, "no zero"), "no zero"},
       {Raw(kExpandSz, "%SystemRoot%\\x\0"s), "%SystemRoot%\\x"},  // not expanded
-      {Raw(kBinary, ""), ""},                      // no bytes: empty whatever the type
+      {Raw(kBinary, ""), ""},  // no bytes: empty whatever the type
       {Raw(kDword, "\1\0\0\0"s), "error: Invalid data type for 'vAL'"},
       {Raw(kBinary, "abc\0"s), "error: Invalid data type for 'vAL'"},
       {Raw(kMultiSz, "a\0\0"s), "error: Invalid data type for 'vAL'"},
@@ -111,14 +111,14 @@ TEST_F(RegistryTest, ReadNumberAndFloatDecodeOrRaiseBySizeThenType) {
       {std::nullopt, get, get},
       {Raw(kDword, "\x2a\0\0\0"s), "42", invalid},
       {Raw(kDword, "\xfe\xff\xff\xff"s), "-2", invalid},  // signed when read back
-      {Raw(kDword, "\1\0"s), invalid, invalid},            // short
+      {Raw(kDword, "\1\0"s), invalid, invalid},           // short
       {Raw(kDword, std::string(5, '\0')), get, invalid},
       {Raw(kDword, std::string(9, '\0')), get, get},
       {Raw(kSz, "12\0"s), invalid, invalid},
-      {Raw(kSz, "12345\0"s), get, invalid},                 // too long comes first
+      {Raw(kSz, "12345\0"s), get, invalid},  // too long comes first
       {Raw(kBinary, "\0\0\0\0\0\0\xf8\x3f"s), get, "1.5"},
-      {Raw(kBinary, "\0\0\xc0\x3f"s), invalid, invalid},    // a float of 4 bytes
-      {Raw(kBinary, std::string(12, '\0')), get, get},      // and one of 12
+      {Raw(kBinary, "\0\0\xc0\x3f"s), invalid, invalid},  // a float of 4 bytes
+      {Raw(kBinary, std::string(12, '\0')), get, get},    // and one of 12
       {Raw(kBinary, ""), invalid, invalid},
   };
   int row = 0;
@@ -162,7 +162,8 @@ TEST_F(RegistryTest, WritesStoreTheDocumentedBytesAndReadBack) {
   EXPECT_EQ(reg_.ReadString("Path"), "%TEMP%");
   EXPECT_EQ(reg_.ReadInteger("number"), -2);
   EXPECT_EQ(reg_.ReadFloat("FLOAT"), 1.5);
-  EXPECT_THAT(reg_.GetValueNames(), ElementsAre("Text", "Empty", "Path", "Number", "Float", "Blob"));
+  EXPECT_THAT(reg_.GetValueNames(),
+              ElementsAre("Text", "Empty", "Path", "Number", "Float", "Blob"));
 }
 
 TEST_F(RegistryTest, WritesFailWithTheNameWhenTheyCannotBeKept) {
