@@ -1,5 +1,6 @@
 #include "disk/chart_canvas.h"
 
+#include <array>
 #include <cmath>
 #include <mutex>
 #include <vector>
@@ -16,6 +17,9 @@ struct ChartCanvas::Fonts {
   PangoContext* context = nullptr;
   PangoFontDescription* title = nullptr;
   PangoFontDescription* axis = nullptr;
+  // Advance widths of the printable ASCII characters in the two fonts,
+  // measured when first needed; negative until then.
+  std::array<std::array<double, 128>, 2> advance;
 };
 
 namespace {
@@ -44,6 +48,7 @@ ChartCanvas::Fonts* NewFonts() {
   cairo_font_options_destroy(options);
   f->title = pango_font_description_from_string("Arial 10");
   f->axis = pango_font_description_from_string("Arial 8");
+  for (auto& widths : f->advance) widths.fill(-1);
   return f;
 }
 
@@ -112,6 +117,23 @@ double ChartCanvas::TextWidth(std::string_view text, ChartFont font) const {
   double w = 0, h = 0;
   Size(Layout(text, font).get(), &w, &h);
   return w;
+}
+
+double ChartCanvas::EstimateWidth(std::string_view text, ChartFont font) const {
+  std::array<double, 128>& widths = fonts_->advance[font == ChartFont::kTitle ? 0 : 1];
+  double sum = 0;
+  for (char ch : text) {
+    const auto code = static_cast<unsigned char>(ch);
+    if (code < 0x20 || code >= 0x7F) return -1;
+    if (widths[code] < 0) {
+      // A character alone: its logical width is its advance.
+      PangoRectangle logical;
+      pango_layout_get_extents(Layout(std::string_view(&ch, 1), font).get(), nullptr, &logical);
+      widths[code] = static_cast<double>(logical.width) / PANGO_SCALE;
+    }
+    sum += widths[code];
+  }
+  return sum;
 }
 
 void ChartCanvas::Draw(PangoLayout* layout, double x, double y) const {

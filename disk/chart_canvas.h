@@ -54,6 +54,10 @@ class ChartCanvas {
   static void Size(PangoLayout* layout, double* width, double* height);
   // The width in pixels of text in the font.
   double TextWidth(std::string_view text, ChartFont font) const;
+  // The sum of the advance widths of the characters of text, which differs
+  // from TextWidth only by kerning (a pixel or two), for a fraction of its
+  // cost; -1 when text holds anything but printable ASCII.
+  double EstimateWidth(std::string_view text, ChartFont font) const;
   // Draws the layout with its top-left corner at (x, y) in the source
   // colour of the cairo context.
   void Draw(PangoLayout* layout, double x, double y) const;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <jpeglib.h>
 
 namespace quarrin::testing {
@@ -104,6 +105,22 @@ inline DecodedJpeg DecodeJpeg(const std::string& bytes) {
   }
   out.baseline_frame = sof0 && !other;
   return out;
+}
+
+// The charts' encoding: a complete width x height baseline 24-bit colour
+// JPEG at quality 75.
+inline ::testing::AssertionResult IsChartJpeg(const DecodedJpeg& img, int width, int height) {
+  if (!img.ok) return ::testing::AssertionFailure() << "does not decode: " << img.error;
+  if (img.width != width || img.height != height) {
+    return ::testing::AssertionFailure() << img.width << " x " << img.height;
+  }
+  if (img.components != 3) return ::testing::AssertionFailure() << img.components << " components";
+  if (img.progressive || !img.baseline_frame) return ::testing::AssertionFailure() << "not baseline";
+  // Quality 75 scales the standard luminance DC quantizer 16 to 8.
+  if (img.luma_dc_quantizer != 8) {
+    return ::testing::AssertionFailure() << "DC quantizer " << img.luma_dc_quantizer;
+  }
+  return ::testing::AssertionSuccess();
 }
 
 }  // namespace quarrin::testing

@@ -131,6 +131,10 @@ void DrawPointLabels(const ChartCanvas& canvas, const std::vector<std::string>& 
     if (shown[i].empty() || centre < shown_right + kLabelGap) continue;
     std::string text = shown[i];
     std::replace(text.begin(), text.end(), '_', ' ');
+    // Most labels miss by far; rule those out on the estimate, which may
+    // exceed the true width by the kerning, and lay out only the near ones.
+    const double estimate = canvas.EstimateWidth(text, ChartFont::kAxis);
+    if (estimate >= 0 && std::floor(centre - estimate / 2) + 3 < shown_right + kLabelGap) continue;
     LayoutPtr layout = canvas.Layout(text, ChartFont::kAxis);
     pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
     double w = 0, h = 0;
