@@ -13,7 +13,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # run time: chart fonts, a display for the popup tests, and tools the tests drive
   fonts-liberation fontconfig xvfb xdotool x11-utils imagemagick
-  curl sqlite3 procps iproute2
+  curl sqlite3 procps iproute2 python3
+  # benchmarks: peers to compare with
+  prometheus-node-exporter rrdtool
 )
 
 missing=()

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Whole-process comparison of the agent with prometheus-node-exporter on
+# loopback: resident memory after start-up, CPU time over a minute of
+# idling, and the time from launch to the first HTTP answer (the agent with
+# its manifest site on loopback). Prints each figure and the ratio.
+#
+#   bench/idle.sh [BUILD_DIR]      IDLE_SECONDS=60 by default
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+idle=${IDLE_SECONDS:-60}
+exporter=$(command -v prometheus-node-exporter || true)
+[ -x "$build/QuarrinSrvc" ] && [ -x "$build/launch_probe" ] || {
+  echo "build first: cmake --build $build --target QuarrinSrvc quarrinctl launch_probe"; exit 1; }
+
+root=$(mktemp -d)
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$root"; }
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+# CPU time of all threads in nanoseconds (schedstat is exact, unlike ticks).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }
+
+# The manifest site.
+site_port=$(free_port)
+mkdir -p "$root/site/downloads"
+echo '<data><Debug>off</Debug><Syslog></Syslog></data>' > "$root/site/downloads/QuarrinSrvc.xml"
+python3 -m http.server "$site_port" --bind 127.0.0.1 --directory "$root/site" >/dev/null 2>&1 &
+pids+=($!)
+sleep 0.5
+
+agent_port=$(free_port)
+export QUARRIN_ROOT="$root/agent"
+ctl="$build/quarrinctl"
+$ctl reg set 'HKLM\SOFTWARE\TARN\QuarrinSrvc\Deployment' ManifestURL REG_SZ \
+  "http://127.0.0.1:$site_port/downloads/QuarrinSrvc.xml" >/dev/null
+$ctl reg set 'HKLM\SOFTWARE\TARN\QuarrinSrvc\Deployment' HTTPPort REG_SZ "$agent_port" >/dev/null
+read -r agent_pid agent_first < <(QUARRIN_SCM=TARNQuarrinSrvc "$build/launch_probe" "$agent_port" / -- "$build/QuarrinSrvc")
+pids+=("$agent_pid")
+unset QUARRIN_ROOT
+
+if [ -n "$exporter" ]; then
+  ne_port=$(free_port)
+  read -r ne_pid ne_first < <("$build/launch_probe" "$ne_port" /metrics -- "$exporter" --web.listen-address="127.0.0.1:$ne_port")
+  pids+=("$ne_pid")
+fi
+
+sleep 2
+agent_rss=$(rss_kb "$agent_pid"); agent_cpu0=$(cpu_ns "$agent_pid")
+[ -n "$exporter" ] && { ne_rss=$(rss_kb "$ne_pid"); ne_cpu0=$(cpu_ns "$ne_pid"); }
+sleep "$idle"
+ms() { awk -v d="$1" 'BEGIN { printf "%.3f", d / 1e6 }'; }
+agent_cpu_ms=$(ms $(( $(cpu_ns "$agent_pid") - agent_cpu0 )))
+[ -n "$exporter" ] && ne_cpu_ms=$(ms $(( $(cpu_ns "$ne_pid") - ne_cpu0 )))
+
+printf '%-34s %12s %16s %8s\n' "figure" "agent" "node_exporter" "ratio"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+if [ -n "$exporter" ]; then
+  printf '%-34s %9s kB %13s kB %8s\n' "resident memory after start-up" "$agent_rss" "$ne_rss" "$(ratio "$agent_rss" "$ne_rss")"
+  printf '%-34s %9s ms %13s ms %8s\n' "CPU over ${idle}s idle" "$agent_cpu_ms" "$ne_cpu_ms" "$(ratio "$agent_cpu_ms" "$ne_cpu_ms")"
+  printf '%-34s %9s ms %13s ms %8s\n' "launch to first answer" "$agent_first" "$ne_first" "$(ratio "$agent_first" "$ne_first")"
+else
+  echo "(prometheus-node-exporter not installed: agent figures only)"
+  printf '%-34s %9s kB\n' "resident memory after start-up" "$agent_rss"
+  printf '%-34s %9s ms\n' "CPU over ${idle}s idle" "$agent_cpu_ms"
+  printf '%-34s %9s ms\n' "launch to first answer" "$agent_first"
+fi
