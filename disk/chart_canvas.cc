@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -155,6 +156,23 @@ void ChartCanvas::DrawTitle(std::string_view title) const {
   }
   cairo_set_source_rgb(cr_, 0, 0, 0);
   Draw(layout.get(), std::floor((width_ - w) / 2), 6);
+}
+
+std::vector<uint8_t> ChartCanvas::Pixels() const {
+  cairo_surface_flush(surface_);
+  const uint8_t* data = cairo_image_surface_get_data(surface_);
+  const size_t size = static_cast<size_t>(cairo_image_surface_get_stride(surface_)) *
+                      static_cast<size_t>(height_);
+  return std::vector<uint8_t>(data, data + size);
+}
+
+void ChartCanvas::SetPixels(const std::vector<uint8_t>& pixels) {
+  const size_t size = static_cast<size_t>(cairo_image_surface_get_stride(surface_)) *
+                      static_cast<size_t>(height_);
+  if (pixels.size() != size) throw ChartError("Pixels of a picture of another size");
+  cairo_surface_flush(surface_);
+  std::memcpy(cairo_image_surface_get_data(surface_), pixels.data(), size);
+  cairo_surface_mark_dirty(surface_);
 }
 
 void ChartCanvas::CheckStatus() const {

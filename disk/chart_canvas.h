@@ -6,10 +6,12 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quarrin {
 
@@ -65,6 +67,12 @@ class ChartCanvas {
   // The title of a chart: one line, centred at the top, black, in the
   // title font; a title wider than the picture loses its end to an ellipsis.
   void DrawTitle(std::string_view title) const;
+
+  // The picture's pixels as they stand, and a copy of such pixels back into
+  // a canvas of the same size: a part of a picture that never changes can
+  // be drawn once and copied into every later one.
+  std::vector<uint8_t> Pixels() const;
+  void SetPixels(const std::vector<uint8_t>& pixels);
 
   // Throws ChartError when cairo has failed on the way.
   void CheckStatus() const;

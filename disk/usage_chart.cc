@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
+#include <vector>
 
 #include "disk/chart_canvas.h"
 
@@ -95,9 +97,7 @@ void DrawValueAxis(const ChartCanvas& canvas) {
     ChartCanvas::Size(layout.get(), &w, &h);
     canvas.Draw(layout.get(), kLeft - kTick - 3 - w, PlotY(pct) + 0.5 - h / 2);
   }
-}
 
-void DrawFrame(cairo_t* cr) {
   SetGrey(cr, 0.6);
   cairo_rectangle(cr, kLeft + 0.5, kTop + 0.5, kRight - kLeft, kBottom - kTop);
   cairo_stroke(cr);
@@ -106,6 +106,19 @@ void DrawFrame(cairo_t* cr) {
   cairo_line_to(cr, kLeft + 0.5, kBottom + 0.5);
   cairo_line_to(cr, kRight + 1, kBottom + 0.5);
   cairo_stroke(cr);
+}
+
+// The white picture with the value axis, the grid and the frame: the same
+// in every chart, so drawn once and copied. Read-only once made, and so
+// safe to copy from any thread.
+const std::vector<uint8_t>& Background() {
+  static const std::vector<uint8_t> pixels = [] {
+    ChartCanvas canvas(kUsageChartWidth, kUsageChartHeight);
+    DrawValueAxis(canvas);
+    canvas.CheckStatus();
+    return canvas.Pixels();
+  }();
+  return pixels;
 }
 
 // The point labels of the horizontal axis, left to right, each one that
@@ -131,13 +144,14 @@ void DrawPointLabels(const ChartCanvas& canvas, const std::vector<std::string>& 
     if (shown[i].empty() || centre < shown_right + kLabelGap) continue;
     std::string text = shown[i];
     std::replace(text.begin(), text.end(), '_', ' ');
-    // Most labels miss by far; rule those out on the estimate, which may
-    // exceed the true width by the kerning, and lay out only the near ones.
-    const double estimate = canvas.EstimateWidth(text, ChartFont::kAxis);
-    if (estimate >= 0 && std::floor(centre - estimate / 2) + 3 < shown_right + kLabelGap) continue;
+    // The advances tell the width without a layout, bar kerning, which
+    // only narrows digits and separators if anything: decide on them and
+    // lay out only the labels shown. Other text is measured exactly.
+    double w = canvas.EstimateWidth(text, ChartFont::kAxis);
+    if (w >= 0 && std::floor(centre - w / 2) < shown_right + kLabelGap) continue;
     LayoutPtr layout = canvas.Layout(text, ChartFont::kAxis);
     pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
-    double w = 0, h = 0;
+    double h = 0;
     ChartCanvas::Size(layout.get(), &w, &h);
     const double left = std::floor(centre - w / 2);
     if (left < shown_right + kLabelGap || left < 0 || left + w > canvas.width()) continue;
@@ -151,7 +165,10 @@ void DrawPointLabels(const ChartCanvas& canvas, const std::vector<std::string>& 
   for (double x : ticks) {
     if (x > kLeft + 1 && x < kRight) VerticalLine(cr, x, kTop + 1, kBottom);
   }
+  // Under the horizontal grid lines where they cross, as if drawn first.
+  cairo_set_operator(cr, CAIRO_OPERATOR_DARKEN);
   cairo_stroke(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   SetGrey(cr, 0.25);
   for (double x : ticks) VerticalLine(cr, x, kBottom + 1, kBottom + 1 + kTick);
   cairo_stroke(cr);
@@ -211,10 +228,9 @@ std::string DrawChart(const std::string& title, const std::vector<std::string>& 
                                 std::to_string(values.size()) + " values");
   }
   ChartCanvas canvas(kUsageChartWidth, kUsageChartHeight);
+  canvas.SetPixels(Background());
   canvas.DrawTitle(title);
-  DrawValueAxis(canvas);
   DrawPointLabels(canvas, labels);
-  DrawFrame(canvas.cr());
   DrawSeries(canvas.cr(), values, labels.size());
   return canvas.Jpeg();
 }
