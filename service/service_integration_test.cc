@@ -35,6 +35,9 @@ class ServiceIntegrationTest : public ::testing::Test {
          std::to_string(collector_.port())});
     Ctl({"reg", "set", "HKLM\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment", "HTTPPort", "REG_SZ",
          "1"});
+    // Without the live view the details collected at start-up need this.
+    Ctl({"reg", "set", "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "InstallDate",
+         "REG_DWORD", "0"});
   }
 
   void TearDown() override {
