@@ -188,8 +188,10 @@ void DrawSeries(cairo_t* cr, const std::vector<double>& values, size_t count) {
   cairo_clip(cr);
   cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
   cairo_set_line_width(cr, 1);
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  // Square caps cover the end points' own pixels; bevelled joins do the
+  // same at the bends without the polygons of round ones.
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL);
   cairo_set_source_rgb(cr, 1, 0, 0);
   bool have_end = false;
   Point end{0, 0};
