@@ -32,13 +32,23 @@ struct tInstalledApps {
   tAppAttributes Word;
 };
 
-// Fills *apps from the registry's class and service registrations. Throws
-// RegistryError when a registered value has a non-text type.
+// Fills *apps from the class registrations under HKEY_CLASSES_ROOT (the
+// "<name>.Application" classes, the Java open command) and the service keys
+// under HKEY_LOCAL_MACHINE. A found application has the path of its
+// registered command (CommandLineToPath) and that file's version, "0.0.0.0"
+// when the file carries none or does not exist; one not found stays empty.
+// REQUIRES: the entries of *apps are empty. Throws RegistryError when a
+// registered value is not text; the entries filled before stay filled.
+// Keeps no state: calls may run on several threads at once.
 void CollectInstalledApps(RegistryStore& store, tInstalledApps* apps);
 
 // A registered command line reduced to the program's path: cut before the
-// first switch (a "/" or "-" that begins a word outside double quotes), trim
-// blanks and control characters, remove double quotes.
+// first switch (a "/" or "-" that begins a word other than the first, outside
+// double quotes), trim blanks and control characters from both ends, remove
+// every double quote. "/opt/app/bin/winword /automation" gives
+// "/opt/app/bin/winword"; "\"/usr/lib/jvm/java-17/bin/javaw\" -jar \"%1\""
+// gives "/usr/lib/jvm/java-17/bin/javaw". Environment references and relative
+// paths stay as they are.
 std::string CommandLineToPath(const std::string& command_line);
 
 }  // namespace quarrin

@@ -33,12 +33,28 @@ struct tPCDetails {
   int32_t NBNodeType = 0;
 };
 
-// True when the machine runs under the VMware hypervisor.
+// True iff CPUID reports a hypervisor whose vendor is "VMwareVMware". Never
+// executes a faulting instruction: false where the process has CPUID made to
+// fault, and on processors other than x86. Safe for concurrent use.
 bool VMwareProbe();
 
-// Clears *details and fills it; throws RegistryError when "InstallDate" is
-// missing or not a number, or a text value has another type (the fields
-// filled before the failure stay set). `vmware_probe` defaults to VMwareProbe.
+// Clears *details and fills it from HKEY_LOCAL_MACHINE of `store`, MemoryText
+// and the VMware probe (`vmware_probe`, VMwareProbe when empty).
+//
+// A missing key or text value leaves its field empty. The processor fields
+// come from CentralProcessor\0; when it or one of its values cannot be read
+// they are 0 and empty and TotCPU keeps the count reached (0 then). NBNodeType
+// is "NodeType", else "DhcpNodeType", else 1, and 0 without the NetBT
+// parameters key.
+//
+// Throws RegistryError "Failed to get data for 'InstallDate'" or "Invalid
+// data type for '<name>'" when "InstallDate" is missing or not a number, or a
+// text value has another type; the fields read before stay set, the later
+// ones cleared. A store that fails outright (StoreError, or nested in a
+// RegistryError) is passed on, never taken for missing data.
+//
+// Keeps no state: calls may run on several threads at once, each with its
+// own record.
 void CollectPCDetails(RegistryStore& store, tPCDetails* details,
                       const std::function<bool()>& vmware_probe = {});
 

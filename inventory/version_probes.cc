@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/version_resource.h"
+#include "service/registry.h"
 
 namespace quarrin {
 
@@ -41,6 +42,16 @@ void GetFileVersionText(const std::string& value_name, const std::string& file_n
       return;
     }
   }
+}
+
+void GetBDEVersion(RegistryStore& store, tFileVersion* version) {
+  *version = tFileVersion{};
+  Registry reg(store);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  if (!reg.OpenKey("\\SOFTWARE\\Borland\\Database Engine", false)) return;
+  // Joined as they are: a folder without its trailing separator names no
+  // file, and a missing file gives the neutral value.
+  *version = GetFileVersion(reg.ReadString("DLLPath") + "IDAPI32.dll");
 }
 
 }  // namespace quarrin

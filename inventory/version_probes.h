@@ -21,8 +21,10 @@ void GetFileVersionText(const std::string& value_name, const std::string& file_n
 
 // The version of the installed database engine: the fixed version of
 // "IDAPI32.dll" in the folder that HKLM\SOFTWARE\Borland\Database Engine
-// names in "DLLPath" (the value and the file name joined as they are). The
-// neutral value when there is no engine.
+// names in "DLLPath" (the value and the file name joined as they are, so the
+// folder needs its trailing "/"). The neutral value when there is no engine
+// key, no such file or no stamp in it. Throws RegistryError when "DLLPath"
+// is not text.
 void GetBDEVersion(RegistryStore& store, tFileVersion* version);
 
 }  // namespace quarrin
