@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/disk_space.h"
 #include "platform/event_log.h"
 #include "platform/http_client.h"
 #include "platform/paths.h"
 #include "platform/registry_open.h"
 #include "platform/service_manager.h"
-#include "service/agent_tasks.h"
+#include "service/agent_wiring.h"
 #include "service/control_queue.h"
 #include "service/installer.h"
 #include "service/quarrin_service.h"
@@ -44,14 +45,16 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<ServiceManager> manager = MakeServiceManager(registry.store());
-  AgentTasks tasks;
+  AgentFacilities facilities{registry.store(), *event_log, SystemClock(), CurlHttpClient(),
+                             *manager};
+  AgentWiring tasks(facilities, SystemDriveSpace());
   ControlQueue queue;
   SystemLoopWaiter waiter(queue, SystemClock());
   std::unique_ptr<StatusReporter> status = MakeStatusReporter(kServiceName);
   EventWriter host_events(*event_log, kServiceName);
   ServiceHost host(host_events, *status, queue, waiter);
-  TTARNQuarrinSrvc service({registry.store(), *event_log, SystemClock(), CurlHttpClient(), *manager},
-                           tasks, host);
+  TTARNQuarrinSrvc service(facilities, tasks, host);
+  tasks.Attach(&service);
 
   InstallRequest request;
   request.name = kServiceName;
@@ -74,5 +77,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   WindowLoop window_loop;
-  return RunServiceProcess(host, service, window_loop);
+  const int exit_status = RunServiceProcess(host, service, window_loop);
+  // A shutdown leaves the HTTP server running; it must not outlive the
+  // service whose state its requests read.
+  tasks.StopHttpServer();
+  return exit_status;
 }

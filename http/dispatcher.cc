@@ -1,0 +1,401 @@
+#include "http/dispatcher.h"
+
+#include <cxxabi.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <pugixml.hpp>
+#include <typeinfo>
+
+#include "diag/syslog.h"
+#include "diag/syslog_catalogue.h"
+#include "disk/disk_history.h"
+#include "http/html_pages.h"
+#include "http/popup_facade.h"
+#include "http/xml_replies.h"
+#include "inventory/installed_apps.h"
+#include "inventory/pc_details.h"
+#include "inventory/version_probes.h"
+#include "service/attributes.h"
+#include "service/common.h"
+
+namespace quarrin {
+
+namespace {
+
+constexpr char kTextXml[] = "text/xml";
+constexpr char kImageJpeg[] = "image/jpeg";
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool Contains(std::string_view line, std::string_view word) {
+  return line.find(word) != std::string_view::npos;
+}
+
+HttpCommand ClassifyLine(std::string_view line) {
+  if (Contains(line, "get /apps")) return HttpCommand::kApps;
+  if (Contains(line, "get /?msg=")) return HttpCommand::kMessage;
+  if (Contains(line, "get /help") || Contains(line, "get / ")) return HttpCommand::kMenu;
+  if (Contains(line, "get /syslog")) return HttpCommand::kSyslogTest;
+  if (Contains(line, "get /mapdisk")) return HttpCommand::kDiskMap;
+  if (Contains(line, "get /setserialno=") || Contains(line, "get /setaquisitiondate=") ||
+      Contains(line, "get /setinstalldate=") || Contains(line, "get /setcomment=")) {
+    return HttpCommand::kSetAttribute;
+  }
+  if (Contains(line, "get /disk_")) return HttpCommand::kUsageChart;
+  if (Contains(line, "get /odx")) return HttpCommand::kOdx;
+  if (Contains(line, "get /update")) return HttpCommand::kUpdate;
+  return HttpCommand::kInfo;
+}
+
+std::string Now(const DispatcherContext& c) {
+  return TimestampText(DateTime{0}, *c.clock, c.regional);
+}
+
+// The system drive's size and free bytes; both -1 when it cannot be queried.
+void QueryDrive(const DispatcherContext& c, int64_t* total, int64_t* free) {
+  *total = -1;
+  *free = -1;
+  if (c.system_drive == nullptr || !c.system_drive->Query(total, free)) {
+    *total = -1;
+    *free = -1;
+  }
+}
+
+void CollectDetails(const DispatcherContext& c, tPCDetails* details) {
+  CollectPCDetails(*c.registry, details, c.vmware_probe);
+}
+
+// Runs a drawing command; any failure becomes the error reply.
+template <typename Draw>
+void ImageOrError(const DispatcherContext& c, HttpServerReply& reply, Draw draw) {
+  try {
+    reply.body = draw();
+    reply.content_type = kImageJpeg;
+  } catch (const std::exception& e) {
+    reply.body = ErrorReply(Now(c), e.what(), ExceptionTypeName(e));
+    reply.content_type = kTextXml;
+  } catch (...) {
+    reply.body = ErrorReply(Now(c), "unknown error", "unknown");
+    reply.content_type = kTextXml;
+  }
+}
+
+void Message(const DispatcherContext& c, const HttpServerRequest& request, HttpServerReply& reply) {
+  const std::string text = MessageText(request.QueryParams);
+  c.events->WriteEventLog(c.version_text + " Message: " + text, EventType::kSuccess, 0, 100);
+  const std::string received = Now(c);
+  if (c.popup != nullptr) {
+    c.popup->ShowMessage({"Quarrin " + c.version_text, received, request.RemoteIP, text});
+  }
+  reply.body = MessageReply(received);
+  reply.content_type = kTextXml;
+}
+
+void Menu(const DispatcherContext& c, const HttpServerRequest& request, HttpServerReply& reply) {
+  if (c.syslog != nullptr) c.syslog->Send(MainMenuMessage(request.RemoteIP));
+  MenuPageValues values;
+  ReadAttributes(*c.registry, c.default_download_url, &values.attributes);
+  values.date_time = Now(c);
+  values.version = c.version_text;
+  values.local_machine_name = c.local_machine_name;
+  reply.body = BuildMenuPage(values);
+  reply.content_type = "text/html";
+}
+
+void SyslogTest(const DispatcherContext& c, HttpServerReply& reply) {
+  if (c.syslog != nullptr) c.syslog->Send(SyslogTestMessage(c.local_machine_name));
+  reply.body = SyslogReply(Now(c), c.syslog_host, c.version_text);
+  reply.content_type = kTextXml;
+}
+
+void DiskMap(const DispatcherContext& c, HttpServerReply& reply) {
+  ImageOrError(c, reply, [&] {
+    tPCDetails details;
+    CollectDetails(c, &details);
+    int64_t total, free;
+    QueryDrive(c, &total, &free);
+    const std::string title = details.MachineName + " C Drive map (Size: " +
+                              SizeText(total, c.regional) + ") at " + Now(c);
+    return c.map_disk ? c.map_disk(title) : std::string();
+  });
+}
+
+void SetAttribute(const DispatcherContext& c, const HttpServerRequest& request, const std::string& line,
+                  HttpServerReply& reply) {
+  const std::string value = AttributeValue(request.RawHTTPCommand);
+  tRegAttributes attributes;
+  ReadAttributes(*c.registry, c.default_download_url, &attributes);
+  if (Contains(line, "get /setserialno=")) {
+    attributes.SerialNo = value;
+  } else if (Contains(line, "get /setinstalldate=")) {
+    attributes.InstallDate = value;
+  } else if (Contains(line, "get /setaquisitiondate=")) {
+    attributes.AquisitionDate = value;
+  } else {
+    attributes.Comment = value;
+  }
+  WriteAttributes(*c.registry, c.version_text, attributes);
+  reply.body = AttributeReply(Now(c), value, c.version_text);
+  reply.content_type = kTextXml;
+}
+
+void UsageChart(const DispatcherContext& c, const std::string& line, HttpServerReply& reply) {
+  ImageOrError(c, reply, [&] {
+    const std::string_view head = std::string_view(line).substr(0, 11);
+    SeriesPeriod period;
+    if (head == "get /disk_d") {
+      period = SeriesPeriod::kDay;
+    } else if (head == "get /disk_w") {
+      period = SeriesPeriod::kWeek;
+    } else if (head == "get /disk_m") {
+      period = SeriesPeriod::kMonth;
+    } else if (head == "get /disk_y") {
+      period = SeriesPeriod::kYear;
+    } else {
+      return std::string();  // no period: an empty image
+    }
+    ChartSeries series = ReadChartSeries(*c.registry, period, c.regional, c.clock->Now());
+    tPCDetails details;
+    CollectDetails(c, &details);
+    int64_t total, free;
+    QueryDrive(c, &total, &free);
+    const std::string title = std::string(ChartTitlePrefix(period)) + details.MachineName +
+                              " % C Drive used (Size: " + SizeText(total, c.regional) + ") at " +
+                              Now(c);
+    return c.draw_chart ? c.draw_chart(title, series.labels, series.values) : std::string();
+  });
+}
+
+void Odx(const DispatcherContext& c, HttpServerReply& reply) {
+  const std::string path = SpecialFolderPath(kCsidlCommonAppData) + "/TARN/ODX/LastTX.XML";
+  reply.content_type = kTextXml;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    reply.body = OdxFailReply(c.version_text, path);
+    return;
+  }
+  std::string error;
+  if (!ReadOdxDocument(path, &reply.body, &error)) {
+    reply.body = OdxErrorReply(c.version_text, error);
+  }
+}
+
+void Update(const DispatcherContext& c, HttpServerReply& reply) {
+  tFileUpdate update;
+  if (c.check_for_update) c.check_for_update(update);
+  reply.body = UpdateReply(update.UpdateAvailable, update.Text, c.version_text, Now(c));
+  reply.content_type = kTextXml;
+}
+
+void Info(const DispatcherContext& c, const HttpServerRequest& request, HttpServerReply& reply) {
+  tPCDetails details;
+  CollectDetails(c, &details);
+  tFileVersion bde;
+  GetBDEVersion(*c.registry, &bde);
+
+  InfoValues v;
+  v.version = c.version_text;
+  v.date_time = Now(c);
+  v.bde_version = bde.Text;
+  const std::string genesis =
+      SpecialFolderPath(kCsidlProgramFiles) + "/Amfac/Amfac Healthlinks/Data/GENESIS.GDB";
+  struct stat st {};
+  const bool genesis_exists = stat(genesis.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  v.genesis_size = SizeText(genesis_exists ? ListedFileSize(genesis) : 0, c.regional);
+  v.install_date = DefaultDateTimeText(details.InstallDate, c.regional);
+  int64_t total, free;
+  QueryDrive(c, &total, &free);
+  v.disk_size = SizeText(total, c.regional);
+  v.disk_used = DiskUsedPercent(total, free);
+  v.remote_ip = request.RemoteIP;
+  v.syslog_host = c.syslog_host;
+  v.tick_count = UptimeText(*c.clock);
+  // Only this machine's own name decides, never the client's.
+  v.echo = details.MachineName.size() >= 7 &&
+           LowerAscii(details.MachineName.substr(0, 7)) == "kaldern";
+  if (v.echo) {
+    v.from = request.From;
+    v.command = request.Command;
+    v.raw_http_command = request.RawHTTPCommand;
+    v.unparsed_params = request.UnparsedParams;
+    v.form_params = request.FormParams;
+    v.query_params = request.QueryParams;
+    v.accept = request.Accept;
+  }
+  reply.body = InfoDocument(details, v);
+  reply.content_type = kTextXml;
+  // The reply waits for the report.
+  if (c.report_pc_details) c.report_pc_details();
+}
+
+// Writes what pugixml prints into a string.
+class StringWriter final : public pugi::xml_writer {
+ public:
+  explicit StringWriter(std::string* out) : out_(out) {}
+  void write(const void* data, size_t size) override {
+    out_->append(static_cast<const char*>(data), size);
+  }
+
+ private:
+  std::string* out_;
+};
+
+std::string ErrnoText(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+HttpCommand ClassifyRequest(std::string_view raw_http_command) {
+  return ClassifyLine(LowerAscii(raw_http_command));
+}
+
+std::string MessageText(std::string_view query_params) {
+  std::string text(query_params.size() > 4 ? query_params.substr(4) : std::string_view());
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 3, "%20") == 0) {
+      out += ' ';
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string AttributeValue(std::string_view raw_http_command) {
+  const size_t eq = raw_http_command.find('=');
+  if (eq == std::string_view::npos) return "";
+  const size_t blank = raw_http_command.find(' ', eq + 1);
+  if (blank == std::string_view::npos) return "";
+  std::string_view value = raw_http_command.substr(eq + 1, blank - eq - 1);
+  auto control = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!value.empty() && control(value.front())) value.remove_prefix(1);
+  while (!value.empty() && control(value.back())) value.remove_suffix(1);
+  return std::string(value);
+}
+
+int64_t DiskUsedPercent(int64_t total, int64_t free) {
+  if (total == 0) return 0;
+  // Wide enough for any free x 100.
+  __extension__ typedef __int128 Wide;
+  return 100 - static_cast<int64_t>(static_cast<Wide>(free) * 100 / total);
+}
+
+bool ReadOdxDocument(const std::string& path, std::string* text, std::string* error) {
+  // Non-blocking, so that a FIFO put in the file's place cannot hold the
+  // request; only a plain file is read.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *error = ErrnoText("Cannot open", path);
+    return false;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    *error = path + " is not a file";
+    return false;
+  }
+  if (st.st_size > kMaxOdxFileBytes) {
+    close(fd);
+    *error = path + " holds " + std::to_string(st.st_size) + " bytes; at most " +
+             std::to_string(kMaxOdxFileBytes) + " are read";
+    return false;
+  }
+  std::string data;
+  data.resize(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  while (got < data.size()) {
+    const ssize_t n = read(fd, data.data() + got, data.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = ErrnoText("Cannot read", path);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;  // shrank while being read
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  data.resize(got);
+
+  pugi::xml_document doc;
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(data.data(), data.size(), pugi::parse_full, pugi::encoding_auto);
+  if (!parsed) {
+    *error = std::string(parsed.description()) + " at offset " + std::to_string(parsed.offset);
+    return false;
+  }
+  // Latin-1 stays Latin-1 so that the declaration still tells the truth;
+  // every other encoding is written as UTF-8.
+  const pugi::xml_encoding encoding =
+      parsed.encoding == pugi::encoding_latin1 ? pugi::encoding_latin1 : pugi::encoding_utf8;
+  std::string printed;
+  printed.reserve(data.size() + data.size() / 8);
+  StringWriter writer(&printed);
+  for (pugi::xml_node node = doc.first_child(); node; node = node.next_sibling()) {
+    node.print(writer, PUGIXML_TEXT(""), pugi::format_raw, encoding);
+    printed += '\n';
+  }
+  // The parser has made every line end a LF.
+  text->clear();
+  text->reserve(printed.size() + printed.size() / 16);
+  for (char ch : printed) {
+    if (ch == '\n') *text += '\r';
+    *text += ch;
+  }
+  return true;
+}
+
+std::string ExceptionTypeName(const std::exception& e) {
+  const char* mangled = typeid(e).name();
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> demangled(
+      abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+  return status == 0 && demangled ? demangled.get() : mangled;
+}
+
+std::string BuildAppsXml(const DispatcherContext& c) {
+  tInstalledApps apps;
+  CollectInstalledApps(*c.registry, &apps);
+  std::string document = AppsDocument(apps);
+  if (c.report_applications) c.report_applications();
+  return document;
+}
+
+void HTTPServerCommandGet(const DispatcherContext& c, const HttpServerRequest& request,
+                          HttpServerReply& reply) {
+  const std::string line = LowerAscii(request.RawHTTPCommand);
+  switch (ClassifyLine(line)) {
+    case HttpCommand::kApps:
+      reply.body = BuildAppsXml(c);
+      reply.content_type = kTextXml;
+      return;
+    case HttpCommand::kMessage: return Message(c, request, reply);
+    case HttpCommand::kMenu: return Menu(c, request, reply);
+    case HttpCommand::kSyslogTest: return SyslogTest(c, reply);
+    case HttpCommand::kDiskMap: return DiskMap(c, reply);
+    case HttpCommand::kSetAttribute: return SetAttribute(c, request, line, reply);
+    case HttpCommand::kUsageChart: return UsageChart(c, line, reply);
+    case HttpCommand::kOdx: return Odx(c, reply);
+    case HttpCommand::kUpdate: return Update(c, reply);
+    case HttpCommand::kInfo: return Info(c, request, reply);
+  }
+}
+
+}  // namespace quarrin

@@ -1,0 +1,380 @@
+#include "http/http_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <list>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+namespace quarrin {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// One connection as the deadline watchdog sees it.
+struct ConnectionWatch {
+  int fd = -1;
+  bool armed = true;  // false while the handler runs
+  SteadyClock::time_point deadline;
+  std::list<ConnectionWatch>::iterator self;
+};
+
+// One request while it arrives.
+struct RequestState {
+  std::string target;  // as sent, undecoded
+  std::string body;
+  bool headers_seen = false;
+  bool too_large = false;
+};
+
+std::string EscapeForHtml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string ClientAddress(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info == nullptr || info->client_addr == nullptr) return "";
+  char text[INET_ADDRSTRLEN] = "";
+  if (info->client_addr->sa_family == AF_INET) {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(info->client_addr);
+    inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+  }
+  return text;
+}
+
+std::string HeaderValue(MHD_Connection* connection, const char* name) {
+  const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+  return value ? value : "";
+}
+
+// The declared body length; false when the header is absent or not a number.
+bool DeclaredLength(MHD_Connection* connection, uint64_t* length) {
+  const char* value =
+      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+  if (value == nullptr || *value == '\0') return false;
+  uint64_t n = 0;
+  for (const char* p = value; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    if (n > (UINT64_MAX - 9) / 10) return false;
+    n = n * 10 + static_cast<uint64_t>(*p - '0');
+  }
+  *length = n;
+  return true;
+}
+
+MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& content_type,
+                 const std::string& body, const char* allow = nullptr) {
+  MHD_Response* response =
+      MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+                                      MHD_RESPMEM_MUST_COPY);
+  if (response == nullptr) return MHD_NO;
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, content_type.c_str());
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+  if (allow != nullptr) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+  MHD_Result queued = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+MHD_Result QueuePlain(MHD_Connection* connection, unsigned status, const std::string& text,
+                      const char* allow = nullptr) {
+  return Queue(connection, status, "text/plain", text + "\r\n", allow);
+}
+
+}  // namespace
+
+class HttpServer::Impl {
+ public:
+  Impl(const HttpHandler& handler, const HttpServerOptions& options)
+      : handler_(handler), options_(options) {}
+
+  bool Start(std::string* error);
+  void Stop();
+  uint16_t port() const { return port_; }
+
+ private:
+  // libmicrohttpd callbacks.
+  static void* OnUri(void* cls, const char* uri, MHD_Connection* connection);
+  static void OnCompleted(void* cls, MHD_Connection* connection, void** request_state,
+                          MHD_RequestTerminationCode reason);
+  static void OnConnection(void* cls, MHD_Connection* connection, void** socket_context,
+                           MHD_ConnectionNotificationCode code);
+  static MHD_Result OnRequest(void* cls, MHD_Connection* connection, const char* url,
+                              const char* method, const char* version, const char* upload_data,
+                              size_t* upload_size, void** request_state);
+
+  MHD_Result Answer(MHD_Connection* connection, const char* method, const char* version,
+                    RequestState* state);
+  // Disarms (while the handler runs) or re-arms a connection's deadline.
+  void SetDeadline(MHD_Connection* connection, bool armed);
+  void Watchdog();
+
+  const HttpHandler& handler_;
+  const HttpServerOptions options_;
+  MHD_Daemon* daemon_ = nullptr;
+  uint16_t port_ = 0;
+
+  std::mutex mu_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::list<ConnectionWatch> watches_;
+  std::thread watchdog_;
+};
+
+bool HttpServer::Impl::Start(std::string* error) {
+  auto fail = [&](const std::string& what, int fd) {
+    std::string reason = what + ": " + std::strerror(errno);
+    if (fd >= 0) close(fd);
+    if (error) *error = reason;
+    return false;
+  };
+  const std::string port_text = "port " + std::to_string(options_.port);
+  // The listener is made here so that a failure says why.
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return fail("socket for " + port_text, -1);
+  int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(options_.port);
+  address.sin_addr.s_addr = htonl(options_.loopback_only ? INADDR_LOOPBACK : INADDR_ANY);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    return fail("bind to " + port_text, fd);
+  }
+  if (listen(fd, 128) != 0) return fail("listen on " + port_text, fd);
+  socklen_t length = sizeof address;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    return fail("getsockname of " + port_text, fd);
+  }
+
+  stopping_ = false;
+  daemon_ = MHD_start_daemon(
+      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL, 0, nullptr,
+      nullptr, &Impl::OnRequest, this,
+      MHD_OPTION_LISTEN_SOCKET, fd,
+      MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(options_.connection_limit),
+      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(options_.idle_timeout.count()),
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, options_.header_memory_bytes,
+      MHD_OPTION_URI_LOG_CALLBACK, &Impl::OnUri, this,
+      MHD_OPTION_NOTIFY_COMPLETED, &Impl::OnCompleted, this,
+      MHD_OPTION_NOTIFY_CONNECTION, &Impl::OnConnection, this,
+      MHD_OPTION_END);
+  if (daemon_ == nullptr) {
+    // The daemon closes a listener it was given when it fails to start.
+    if (error) *error = "starting the HTTP daemon on " + port_text + " failed";
+    return false;
+  }
+  port_ = ntohs(address.sin_port);
+  watchdog_ = std::thread(&Impl::Watchdog, this);
+  return true;
+}
+
+void HttpServer::Impl::Stop() {
+  if (daemon_ == nullptr) return;
+  // Closes the listener and every connection, and joins their threads.
+  MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
+  port_ = 0;
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  watchdog_.join();
+}
+
+void HttpServer::Impl::Watchdog() {
+  std::unique_lock lock(mu_);
+  while (!stopping_) {
+    const SteadyClock::time_point now = SteadyClock::now();
+    SteadyClock::time_point next = now + options_.request_deadline;
+    for (ConnectionWatch& watch : watches_) {
+      if (!watch.armed) continue;
+      if (watch.deadline <= now) {
+        // The connection's thread sees the end of the stream and closes it
+        // itself; the descriptor stays valid until OnConnection has removed
+        // the watch, which it cannot do while we hold the lock.
+        shutdown(watch.fd, SHUT_RDWR);
+        watch.armed = false;
+      } else if (watch.deadline < next) {
+        next = watch.deadline;
+      }
+    }
+    // A deadline set later lies at least request_deadline ahead, so no
+    // wake-up is needed for it.
+    wake_.wait_until(lock, next);
+  }
+}
+
+void HttpServer::Impl::SetDeadline(MHD_Connection* connection, bool armed) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  if (info == nullptr || info->socket_context == nullptr) return;
+  auto* watch = static_cast<ConnectionWatch*>(info->socket_context);
+  std::lock_guard lock(mu_);
+  watch->armed = armed;
+  watch->deadline = SteadyClock::now() + options_.request_deadline;
+}
+
+void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void** socket_context,
+                                    MHD_ConnectionNotificationCode code) {
+  auto* self = static_cast<Impl*>(cls);
+  std::lock_guard lock(self->mu_);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info == nullptr) return;
+    ConnectionWatch& watch = self->watches_.emplace_back();
+    watch.fd = info->connect_fd;
+    watch.deadline = SteadyClock::now() + self->options_.request_deadline;
+    watch.self = std::prev(self->watches_.end());
+    *socket_context = &watch;
+  } else if (code == MHD_CONNECTION_NOTIFY_CLOSED && *socket_context != nullptr) {
+    self->watches_.erase(static_cast<ConnectionWatch*>(*socket_context)->self);
+    *socket_context = nullptr;
+  }
+}
+
+void* HttpServer::Impl::OnUri(void* /*cls*/, const char* uri, MHD_Connection* /*connection*/) {
+  auto* state = new RequestState;
+  state->target = uri ? uri : "";
+  return state;
+}
+
+void HttpServer::Impl::OnCompleted(void* /*cls*/, MHD_Connection* /*connection*/,
+                                   void** request_state, MHD_RequestTerminationCode /*reason*/) {
+  delete static_cast<RequestState*>(*request_state);
+  *request_state = nullptr;
+}
+
+MHD_Result HttpServer::Impl::OnRequest(void* cls, MHD_Connection* connection, const char* url,
+                                       const char* method, const char* version,
+                                       const char* upload_data, size_t* upload_size,
+                                       void** request_state) {
+  auto* self = static_cast<Impl*>(cls);
+  auto* state = static_cast<RequestState*>(*request_state);
+  if (state == nullptr) {
+    state = new RequestState;
+    state->target = url ? url : "";
+    *request_state = state;
+  }
+  if (!state->headers_seen) {
+    state->headers_seen = true;
+    const std::string_view m = method;
+    if (m != MHD_HTTP_METHOD_GET && m != MHD_HTTP_METHOD_POST && m != MHD_HTTP_METHOD_HEAD) {
+      return QueuePlain(connection, MHD_HTTP_METHOD_NOT_ALLOWED,
+                        "Method Not Allowed: only GET, POST and HEAD are served",
+                        "GET, POST, HEAD");
+    }
+    uint64_t declared = 0;
+    if (DeclaredLength(connection, &declared) && declared > self->options_.max_body_bytes) {
+      return QueuePlain(connection, MHD_HTTP_CONTENT_TOO_LARGE,
+                        "Payload Too Large: the body may have at most " +
+                            std::to_string(self->options_.max_body_bytes) + " bytes");
+    }
+    return MHD_YES;
+  }
+  if (*upload_size != 0) {
+    if (state->too_large ||
+        state->body.size() + *upload_size > self->options_.max_body_bytes) {
+      // A body without a declared length (chunked) that outgrows the limit:
+      // the rest is read and dropped, and the deadline ends a client that
+      // would send forever.
+      state->too_large = true;
+      state->body.clear();
+      state->body.shrink_to_fit();
+    } else {
+      state->body.append(upload_data, *upload_size);
+    }
+    *upload_size = 0;
+    return MHD_YES;
+  }
+  if (state->too_large) {
+    return QueuePlain(connection, MHD_HTTP_CONTENT_TOO_LARGE,
+                      "Payload Too Large: the body may have at most " +
+                          std::to_string(self->options_.max_body_bytes) + " bytes");
+  }
+  return self->Answer(connection, method, version, state);
+}
+
+MHD_Result HttpServer::Impl::Answer(MHD_Connection* connection, const char* method,
+                                    const char* version, RequestState* state) {
+  HttpServerRequest request;
+  request.Command = method;
+  request.RawHTTPCommand = request.Command + " " + state->target + " " + version;
+  request.RemoteIP = ClientAddress(connection);
+  const size_t q = state->target.find('?');
+  if (q != std::string::npos) request.QueryParams = state->target.substr(q + 1);
+  request.FormParams = std::move(state->body);
+  if (!request.FormParams.empty() && !request.QueryParams.empty()) {
+    request.UnparsedParams = request.FormParams + "\r\n" + request.QueryParams;
+  } else {
+    request.UnparsedParams = request.FormParams.empty() ? request.QueryParams : request.FormParams;
+  }
+  request.From = HeaderValue(connection, "From");
+  request.Accept = HeaderValue(connection, MHD_HTTP_HEADER_ACCEPT);
+
+  SetDeadline(connection, false);
+  HttpServerReply reply;
+  unsigned status = MHD_HTTP_OK;
+  try {
+    handler_(request, reply);
+  } catch (const std::exception& e) {
+    status = MHD_HTTP_INTERNAL_SERVER_ERROR;
+    reply.content_type = "text/html";
+    reply.body = EscapeForHtml(e.what());
+  } catch (...) {
+    status = MHD_HTTP_INTERNAL_SERVER_ERROR;
+    reply.content_type = "text/html";
+    reply.body = "unknown error";
+  }
+  // The client now has request_deadline to take the reply.
+  SetDeadline(connection, true);
+  return Queue(connection, status, reply.content_type, reply.body);
+}
+
+HttpServer::HttpServer(HttpHandler handler) : handler_(std::move(handler)) {}
+
+HttpServer::~HttpServer() { Stop(); }
+
+bool HttpServer::Start(const HttpServerOptions& options, std::string* error) {
+  Stop();
+  auto impl = std::make_unique<Impl>(handler_, options);
+  if (!impl->Start(error)) return false;
+  impl_ = std::move(impl);
+  return true;
+}
+
+void HttpServer::Stop() {
+  if (impl_ == nullptr) return;
+  impl_->Stop();
+  impl_.reset();
+}
+
+bool HttpServer::running() const { return impl_ != nullptr; }
+
+uint16_t HttpServer::port() const { return impl_ ? impl_->port() : 0; }
+
+}  // namespace quarrin

@@ -1,0 +1,105 @@
+// The agent's embedded HTTP server: libmicrohttpd with one thread per
+// connection, handing every GET, POST and HEAD request to one handler.
+//
+// Every reply closes its connection ("Connection: close"); a HEAD request
+// gets the headers of the reply without its body. Requests that never reach
+// the handler get a short plain-text reply:
+//   405  a method other than GET, POST or HEAD (with "Allow")
+//   413  a body larger than max_body_bytes
+//   414, 431 (from libmicrohttpd) a request line or headers that do not fit
+//        in header_memory_bytes
+//
+// Hostile clients. A connection holds one thread and at most
+// header_memory_bytes + max_body_bytes of memory, and there are never more
+// than connection_limit of them: a connection beyond the limit is accepted
+// and closed at once. A connection on which nothing arrives (or nothing can
+// be sent) for idle_timeout is closed; one that is still sending its request
+// request_deadline after it was opened is cut off however slowly it trickles
+// in, and so is one whose client has not taken the reply request_deadline
+// after it was ready. So a client that opens connections and sends nothing,
+// or sends a byte now and then, ties up at most connection_limit threads for
+// at most request_deadline each; every other client is answered as soon as a
+// slot is free. The handler itself has no deadline: what it waits for (the
+// inventory web service, an update download) has its own time-outs.
+#ifndef QUARRIN_HTTP_HTTP_SERVER_H_
+#define QUARRIN_HTTP_HTTP_SERVER_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace quarrin {
+
+// What the handler reads from a request.
+struct HttpServerRequest {
+  // The request line as received, without its line end: the method, the
+  // target exactly as sent (not percent-decoded) and the protocol version,
+  // joined by single blanks.
+  std::string RawHTTPCommand;
+  std::string RemoteIP;     // the peer's IPv4 address, dotted decimal
+  std::string Command;      // the method, upper case
+  std::string QueryParams;  // the target after its first "?", undecoded; empty when none
+  std::string FormParams;   // the body; empty when none
+  // The body, CR LF and the query when there are both; else whichever exists.
+  std::string UnparsedParams;
+  std::string From;    // the From header; empty when absent
+  std::string Accept;  // the Accept header; empty when absent
+};
+
+// What the handler sets. The status is always 200 "OK".
+struct HttpServerReply {
+  std::string content_type = "text/html";
+  std::string body;
+};
+
+// Runs on the connection's thread, possibly on many threads at once. An
+// exception that leaves it becomes status 500 with the exception's message
+// (its "&", "<" and ">" escaped) as the whole body, "text/html".
+using HttpHandler = std::function<void(const HttpServerRequest&, HttpServerReply&)>;
+
+struct HttpServerOptions {
+  // 0 lets the system pick one; port() tells which.
+  uint16_t port = 0;
+  // Listen on 127.0.0.1 only instead of every local IPv4 address.
+  bool loopback_only = false;
+  unsigned connection_limit = 64;
+  std::chrono::seconds idle_timeout{10};
+  std::chrono::seconds request_deadline{30};
+  size_t max_body_bytes = 1u << 20;            // 1 MiB
+  size_t header_memory_bytes = 32u << 10;      // request line and headers
+};
+
+// REQUIRES: Start and Stop are called from one thread at a time.
+class HttpServer {
+ public:
+  explicit HttpServer(HttpHandler handler);
+  ~HttpServer();  // Stops the server.
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  // Starts listening. Returns false with the reason in *error (for example
+  // "bind to port 88: Address already in use") when it cannot; a server that
+  // is running already is stopped first.
+  bool Start(const HttpServerOptions& options, std::string* error);
+  // Closes the listener, cuts off idle connections and waits for the
+  // handlers that are running. Does nothing when not running.
+  void Stop();
+
+  bool running() const;
+  // The port listened on; 0 when not running.
+  uint16_t port() const;
+
+  // Callbacks of the server; defined with it.
+  class Impl;
+
+ private:
+  HttpHandler handler_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_HTTP_HTTP_SERVER_H_

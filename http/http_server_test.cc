@@ -1,0 +1,294 @@
+#include "http/http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "http/raw_http_client.h"
+
+namespace quarrin {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RawConnection;
+using testing::RawExchange;
+using testing::RawResponse;
+using testing::SimpleRequest;
+
+// A server on loopback whose handler records each request and answers with
+// a fixed reply; stopped by its destructor.
+class RecordingServer {
+ public:
+  explicit RecordingServer(HttpServerOptions options = {}) : server_([this](auto& rq, auto& rp) {
+    Handle(rq, rp);
+  }) {
+    options.loopback_only = true;
+    std::string error;
+    if (!server_.Start(options, &error)) throw std::runtime_error(error);
+  }
+
+  uint16_t port() const { return server_.port(); }
+  HttpServer& server() { return server_; }
+
+  std::vector<HttpServerRequest> requests() {
+    std::lock_guard lock(mu_);
+    return requests_;
+  }
+  void set_reply(HttpServerReply reply) {
+    std::lock_guard lock(mu_);
+    reply_ = std::move(reply);
+  }
+  void set_failure(std::string message) {
+    std::lock_guard lock(mu_);
+    failure_ = std::move(message);
+  }
+
+ private:
+  void Handle(const HttpServerRequest& request, HttpServerReply& reply) {
+    std::lock_guard lock(mu_);
+    requests_.push_back(request);
+    if (!failure_.empty()) throw std::runtime_error(failure_);
+    reply = reply_;
+  }
+
+  std::mutex mu_;
+  std::vector<HttpServerRequest> requests_;
+  HttpServerReply reply_{"text/xml", "<ok/>"};
+  std::string failure_;
+  HttpServer server_;  // last: stopped before the members its handler uses go
+};
+
+TEST(HttpServerTest, FillsTheRequestFieldsFromWhatWasSent) {
+  struct Case {
+    std::string sent;
+    HttpServerRequest expected;  // RemoteIP is always 127.0.0.1
+  } cases[] = {
+      {SimpleRequest("GET /?msg=Back%20in%205%20minutes HTTP/1.1"),
+       {"GET /?msg=Back%20in%205%20minutes HTTP/1.1", "", "GET", "msg=Back%20in%205%20minutes", "",
+        "msg=Back%20in%205%20minutes", "", ""}},
+      {SimpleRequest("GET /a%2Fb?x=a+b&y=%3C?z HTTP/1.0"),
+       {"GET /a%2Fb?x=a+b&y=%3C?z HTTP/1.0", "", "GET", "x=a+b&y=%3C?z", "", "x=a+b&y=%3C?z", "",
+        ""}},
+      {"POST /apps?refresh=1 HTTP/1.1\r\nHost: h\r\nContent-Length: 7\r\n\r\nname=me",
+       {"POST /apps?refresh=1 HTTP/1.1", "", "POST", "refresh=1", "name=me", "name=me\r\nrefresh=1",
+        "", ""}},
+      {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\n\r\na&b",
+       {"POST / HTTP/1.1", "", "POST", "", "a&b", "a&b", "", ""}},
+      {"POST /x HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n",
+       {"POST /x HTTP/1.1", "", "POST", "", "abcde", "abcde", "", ""}},
+      {"GET /help HTTP/1.1\r\nHost: h\r\nFrom: admin@example.org\r\nAccept: text/xml, */*\r\n\r\n",
+       {"GET /help HTTP/1.1", "", "GET", "", "", "", "admin@example.org", "text/xml, */*"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sent);
+    RecordingServer server;
+    RawResponse r = RawExchange(server.port(), c.sent, 3s);
+    EXPECT_EQ(r.status, 200);
+    ASSERT_EQ(server.requests().size(), 1u);
+    const HttpServerRequest got = server.requests()[0];
+    EXPECT_EQ(got.RawHTTPCommand, c.expected.RawHTTPCommand);
+    EXPECT_EQ(got.RemoteIP, "127.0.0.1");
+    EXPECT_EQ(got.Command, c.expected.Command);
+    EXPECT_EQ(got.QueryParams, c.expected.QueryParams);
+    EXPECT_EQ(got.FormParams, c.expected.FormParams);
+    EXPECT_EQ(got.UnparsedParams, c.expected.UnparsedParams);
+    EXPECT_EQ(got.From, c.expected.From);
+    EXPECT_EQ(got.Accept, c.expected.Accept);
+  }
+}
+
+TEST(HttpServerTest, RepliesWithTheHandlersTypeAndBodyAndClosesTheConnection) {
+  RecordingServer server;
+  server.set_reply({"image/jpeg", std::string("\xFF\xD8\0\x01", 4)});
+  // Even a client that asks to keep the connection gets it closed.
+  RawResponse r = RawExchange(
+      server.port(), "GET /disk_d HTTP/1.1\r\nHost: h\r\nConnection: keep-alive\r\n\r\n", 10s);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.Header("Content-Type"), "image/jpeg");
+  EXPECT_EQ(r.Header("Connection"), "close");
+  EXPECT_EQ(r.Header("Content-Length"), "4");
+  EXPECT_EQ(r.body, std::string("\xFF\xD8\0\x01", 4));
+  EXPECT_TRUE(r.closed);
+}
+
+TEST(HttpServerTest, HeadGetsTheHeadersWithoutTheBody) {
+  RecordingServer server;
+  server.set_reply({"text/xml", "<Quarrin>twenty bytes</Quarrin>"});
+  RawResponse r = RawExchange(server.port(), SimpleRequest("HEAD / HTTP/1.1"));
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.Header("Content-Type"), "text/xml");
+  EXPECT_EQ(r.Header("Content-Length"), "31");
+  EXPECT_EQ(r.body, "");
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].RawHTTPCommand, "HEAD / HTTP/1.1");
+}
+
+TEST(HttpServerTest, AHandlerFailureIsStatus500WithTheMessageAsHtml) {
+  RecordingServer server;
+  server.set_failure("Invalid data type for 'SerialNo' <b>&</b>");
+  RawResponse r = RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"));
+  EXPECT_EQ(r.status, 500);
+  EXPECT_EQ(r.Header("Content-Type"), "text/html");
+  EXPECT_EQ(r.body, "Invalid data type for 'SerialNo' &lt;b&gt;&amp;&lt;/b&gt;");
+  EXPECT_TRUE(r.closed);
+}
+
+TEST(HttpServerTest, OtherMethodsAreRefusedWithoutReachingTheHandler) {
+  RecordingServer server;
+  for (const char* line : {"PUT / HTTP/1.1", "DELETE /apps HTTP/1.1", "get / HTTP/1.1"}) {
+    SCOPED_TRACE(line);
+    RawResponse r = RawExchange(server.port(), SimpleRequest(line));
+    EXPECT_EQ(r.status, 405);
+    EXPECT_EQ(r.Header("Allow"), "GET, POST, HEAD");
+    EXPECT_TRUE(r.closed);
+  }
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST(HttpServerTest, BodiesOverTheLimitGet413) {
+  HttpServerOptions options;
+  options.max_body_bytes = 1000;
+  RecordingServer server(options);
+  const std::string at_limit(1000, 'a');
+  const std::string over(1001, 'a');
+
+  RawResponse ok = RawExchange(server.port(), "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 1000\r\n\r\n" + at_limit);
+  EXPECT_EQ(ok.status, 200);
+
+  // Declared too long: refused before the body is read.
+  RawResponse declared = RawExchange(
+      server.port(), "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 1001\r\n\r\n" + over);
+  EXPECT_EQ(declared.status, 413);
+  EXPECT_TRUE(declared.closed);
+  RawResponse absurd = RawExchange(
+      server.port(), "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 99999999999999999999\r\n\r\n");
+  EXPECT_NE(absurd.status, 200);
+
+  // Chunked: found too long while it arrives.
+  std::string chunked = "POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 3; ++i) chunked += "190\r\n" + std::string(400, 'b') + "\r\n";
+  chunked += "0\r\n\r\n";
+  RawResponse streamed = RawExchange(server.port(), chunked);
+  EXPECT_EQ(streamed.status, 413);
+
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].FormParams, at_limit);
+}
+
+TEST(HttpServerTest, OversizedRequestLinesAndHeadersAreRefused) {
+  RecordingServer server;
+  RawResponse line = RawExchange(
+      server.port(), SimpleRequest("GET /" + std::string(100000, 'x') + " HTTP/1.1"));
+  EXPECT_GE(line.status, 400);
+  EXPECT_LT(line.status, 500);
+  std::string headers = "GET / HTTP/1.1\r\nHost: h\r\n";
+  for (int i = 0; i < 2000; ++i) headers += "X-Filler-" + std::to_string(i) + ": " + std::string(40, 'y') + "\r\n";
+  RawResponse many = RawExchange(server.port(), headers + "\r\n");
+  EXPECT_GE(many.status, 400);
+  EXPECT_LT(many.status, 500);
+  // Bytes of every value in the request line reach the handler as sent.
+  RawResponse odd = RawExchange(server.port(), SimpleRequest("GET /\x93x\x94\xA0%00 HTTP/1.1"));
+  EXPECT_EQ(odd.status, 200);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].RawHTTPCommand, "GET /\x93x\x94\xA0%00 HTTP/1.1");
+}
+
+TEST(HttpServerTest, FailsToStartOnAPortThatIsTaken) {
+  RecordingServer first;
+  HttpServer second([](const HttpServerRequest&, HttpServerReply&) {});
+  HttpServerOptions options;
+  options.port = first.port();
+  options.loopback_only = true;
+  std::string error;
+  EXPECT_FALSE(second.Start(options, &error));
+  EXPECT_FALSE(second.running());
+  EXPECT_EQ(error, "bind to port " + std::to_string(first.port()) + ": Address already in use");
+  // The first one still answers.
+  EXPECT_EQ(RawExchange(first.port(), SimpleRequest("GET / HTTP/1.1")).status, 200);
+}
+
+// A GET / on a fresh connection, tried until it is answered or `patience`
+// is over: a connection that has just ended may hold its slot a moment
+// longer, until the server has cleaned it up.
+int StatusWithin(uint16_t port, std::chrono::milliseconds patience) {
+  const auto end = std::chrono::steady_clock::now() + patience;
+  int status = 0;
+  while ((status = RawExchange(port, SimpleRequest("GET / HTTP/1.1"), 2s).status) == 0 &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(50ms);
+  }
+  return status;
+}
+
+TEST(HttpServerTest, IdleConnectionsHoldNoMoreThanTheLimitAndTheTimeOut) {
+  HttpServerOptions options;
+  options.connection_limit = 4;
+  options.idle_timeout = 1s;
+  RecordingServer server(options);
+
+  // Up to the limit minus one, idle clients leave room for a real one.
+  std::vector<std::unique_ptr<RawConnection>> idle;
+  for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<RawConnection>(server.port()));
+  EXPECT_EQ(RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s).status, 200);
+
+  // Beyond the limit connections are closed at once, holding nothing.
+  for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<RawConnection>(server.port()));
+  int closed_at_once = 0;
+  for (auto& c : idle) {
+    bool closed = false;
+    EXPECT_EQ(c->ReadToEnd(300ms, &closed), "");
+    closed_at_once += closed;
+  }
+  EXPECT_GE(closed_at_once, 2);
+
+  // The idle ones are dropped after the time-out, and others are answered again.
+  for (auto& c : idle) {
+    bool gone = false;
+    c->ReadToEnd(5s, &gone);
+    EXPECT_TRUE(gone);
+  }
+  EXPECT_EQ(StatusWithin(server.port(), 2s), 200);
+}
+
+TEST(HttpServerTest, AClientThatTricklesItsRequestIsCutOffAtTheDeadline) {
+  HttpServerOptions options;
+  options.idle_timeout = 10s;
+  options.request_deadline = 1s;
+  RecordingServer server(options);
+  RawConnection slow(server.port());
+  const std::string request = SimpleRequest("GET / HTTP/1.1");
+  // One byte every 100 ms never goes idle, but the whole request would take
+  // longer than the deadline.
+  bool cut = false;
+  for (size_t i = 0; i < request.size() - 1 && !cut; ++i) {
+    if (!slow.Send(request.substr(i, 1))) cut = true;
+    bool closed = false;
+    slow.ReadToEnd(100ms, &closed);
+    cut = cut || closed;
+  }
+  EXPECT_TRUE(cut);
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_EQ(RawExchange(server.port(), request, 5s).status, 200);
+}
+
+TEST(HttpServerTest, StopsWithIdleConnectionsOpenAndCanStartAgain) {
+  HttpServer server([](const HttpServerRequest&, HttpServerReply& reply) { reply.body = "x"; });
+  HttpServerOptions options;
+  options.loopback_only = true;
+  std::string error;
+  ASSERT_TRUE(server.Start(options, &error)) << error;
+  RawConnection idle(server.port());
+  server.Stop();
+  EXPECT_FALSE(server.running());
+  EXPECT_EQ(server.port(), 0);
+  ASSERT_TRUE(server.Start(options, &error)) << error;
+  EXPECT_EQ(RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1")).body, "x");
+}
+
+}  // namespace
+}  // namespace quarrin

@@ -1,0 +1,95 @@
+#include "service/agent_wiring.h"
+
+#include "disk/disk_map.h"
+#include "disk/usage_chart.h"
+#include "inventory/pc_details.h"
+#include "platform/regional_settings.h"
+#include "service/service_identity.h"
+
+namespace quarrin {
+
+AgentWiring::AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_drive,
+                         HttpServerOptions server_options)
+    : f_(facilities),
+      events_(facilities.event_log, kServiceName),
+      system_drive_(system_drive),
+      server_options_(server_options),
+      server_([this](const HttpServerRequest& request, HttpServerReply& reply) {
+        HTTPServerCommandGet(*context_, request, reply);
+      }) {}
+
+AgentWiring::~AgentWiring() { server_.Stop(); }
+
+void AgentWiring::CreatePopup() { popup_ = std::make_unique<PopupFacade>(); }
+
+void AgentWiring::ReleasePopup() { popup_.reset(); }
+
+bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
+  server_.Stop();
+  auto context = std::make_unique<DispatcherContext>();
+  context->registry = &f_.registry;
+  context->clock = &f_.clock;
+  context->events = &events_;
+  context->system_drive = &system_drive_;
+  context->popup = popup_.get();
+  context->regional = ReadRegionalSettings(f_.registry);
+  if (service_ != nullptr) {
+    const AgentState& state = service_->state();
+    context->syslog = service_->syslog();
+    // The running program's version cannot change while it runs (a new
+    // executable only takes over after a restart), so start-up's reading
+    // serves every request.
+    context->version_text = state.version_text;
+    context->local_machine_name = state.local_machine_name;
+    context->syslog_host = state.syslog_host;
+    context->default_download_url = state.deployment.default_download_url;
+  }
+  context->check_for_update = [this](tFileUpdate& update) { CheckForUpdate(update); };
+  context->report_pc_details = [this] { ReportPCDetails(); };
+  context->report_applications = [this] { ReportApplications(); };
+  context->draw_chart = [](const std::string& title, const std::vector<std::string>& labels,
+                           const std::vector<double>& values) {
+    return DrawChart(title, labels, values);
+  };
+  context->map_disk = [](const std::string& title) { return MapDisk(title); };
+  context_ = std::move(context);
+
+  HttpServerOptions options = server_options_;
+  options.port = port;
+  return server_.Start(options, error);
+}
+
+void AgentWiring::StopHttpServer() { server_.Stop(); }
+
+void AgentWiring::CollectPCDetails() {
+  tPCDetails details;
+  quarrin::CollectPCDetails(f_.registry, &details);
+}
+
+void AgentWiring::CheckForUpdate(tFileUpdate& update) {
+  // The update check and its download share one client and one buffer.
+  std::lock_guard lock(update_mu_);
+  if (hooks_.check_for_update) hooks_.check_for_update(update);
+}
+
+void AgentWiring::LookupWorkstation() {
+  if (hooks_.lookup_workstation) hooks_.lookup_workstation();
+}
+
+void AgentWiring::ReportPCDetails() {
+  if (hooks_.report_pc_details) hooks_.report_pc_details();
+}
+
+void AgentWiring::ReportApplications() {
+  if (hooks_.report_applications) hooks_.report_applications();
+}
+
+void AgentWiring::SampleDisk() {
+  if (hooks_.sample_disk) hooks_.sample_disk();
+}
+
+void AgentWiring::RollUp() {
+  if (hooks_.roll_up) hooks_.roll_up();
+}
+
+}  // namespace quarrin

@@ -1,0 +1,86 @@
+// The composition root of the running agent: the AgentTasks that the
+// service's start-up, stop handler and main loop call, wired to the real
+// subsystems. It owns the HTTP server and the message popup and gives the
+// request dispatcher its view of the service.
+#ifndef QUARRIN_SERVICE_AGENT_WIRING_H_
+#define QUARRIN_SERVICE_AGENT_WIRING_H_
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "http/dispatcher.h"
+#include "http/http_server.h"
+#include "http/popup_facade.h"
+#include "platform/disk_space.h"
+#include "service/agent_tasks.h"
+#include "service/quarrin_service.h"
+
+namespace quarrin {
+
+class AgentWiring final : public AgentTasks {
+ public:
+  // Work that later parts of the agent plug in. Each does nothing while
+  // empty. They may run on the service thread and on HTTP threads at once,
+  // except the update check, which never runs twice at the same time.
+  struct Hooks {
+    std::function<void(tFileUpdate&)> check_for_update;
+    std::function<void()> lookup_workstation;
+    std::function<void()> report_pc_details;
+    std::function<void()> report_applications;
+    std::function<void()> sample_disk;
+    std::function<void()> roll_up;
+  };
+
+  // `server_options` gives the HTTP server's limits; its port is replaced by
+  // the one StartHttpServer is given.
+  AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_drive,
+              HttpServerOptions server_options = {});
+  ~AgentWiring() override;
+
+  // The service whose start-up state the dispatcher reads.
+  // REQUIRES: called before the service starts; `service` outlives this.
+  void Attach(TTARNQuarrinSrvc* service) { service_ = service; }
+  // REQUIRES: called before the service starts.
+  void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
+
+  void CreatePopup() override;
+  // REQUIRES: the HTTP server is stopped (the stop handler stops it first).
+  void ReleasePopup() override;
+  // Reads the service's state as start-up left it: everything the
+  // dispatcher needs is written before this step and only read afterwards.
+  bool StartHttpServer(uint16_t port, std::string* error) override;
+  void StopHttpServer() override;
+  // One collection of the machine's details; the record is dropped, only a
+  // failure (an exception) counts.
+  void CollectPCDetails() override;
+  void CheckForUpdate(tFileUpdate& update) override;
+  void LookupWorkstation() override;
+  void ReportPCDetails() override;
+  void ReportApplications() override;
+  void SampleDisk() override;
+  void RollUp() override;
+
+  // Null before CreatePopup and after ReleasePopup.
+  PopupFacade* popup() { return popup_.get(); }
+  // The port the HTTP server listens on; 0 when it is not running.
+  uint16_t http_port() const { return server_.port(); }
+
+ private:
+  AgentFacilities f_;
+  EventWriter events_;
+  DiskSpaceSource& system_drive_;
+  HttpServerOptions server_options_;
+  TTARNQuarrinSrvc* service_ = nullptr;
+  Hooks hooks_;
+  std::mutex update_mu_;
+  std::unique_ptr<PopupFacade> popup_;
+  // Built when the server starts; read by the connection threads only.
+  std::unique_ptr<const DispatcherContext> context_;
+  HttpServer server_;
+};
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_SERVICE_AGENT_WIRING_H_
