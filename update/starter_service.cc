@@ -1,0 +1,307 @@
+#include "update/starter_service.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <thread>
+
+#include "platform/paths.h"
+#include "platform/version_resource.h"
+#include "service/file_version.h"
+#include "service/registry.h"
+#include "service/service_identity.h"
+#include "update/handover.h"
+
+namespace quarrin {
+namespace {
+
+std::string Seconds(std::chrono::milliseconds d) {
+  long long ms = d.count();
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + " s";
+}
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// Flushes a file or folder to disk; a failure only costs durability.
+void SyncPath(const std::string& path, int flags) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+struct HandOver {
+  std::string service_update;
+  std::string target;
+};
+
+std::optional<HandOver> ReadHandOver(RegistryStore& store) {
+  Registry reg(store, kAccessRead);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  if (!reg.OpenKeyReadOnly(kStarterKey)) return std::nullopt;
+  HandOver h{reg.ReadString(kServiceUpdateValue), reg.ReadString(kTargetServiceValue)};
+  if (h.service_update.empty() || h.target.empty()) return std::nullopt;
+  return h;
+}
+
+std::string ImagePathOf(RegistryStore& store, const std::string& service) {
+  Registry reg(store, kAccessRead);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  if (!reg.OpenKeyReadOnly(std::string(kServicesKey) + service)) return "";
+  return reg.ReadString("ImagePath");
+}
+
+// A fit download: a regular file (not a link), runnable here, with a
+// version resource. The reason when it is not.
+std::optional<std::string> UnfitDownload(const std::string& path) {
+  if (!ExecutableForThisMachine(path)) return "is not an executable for this machine";
+  if (!ReadVersionResource(path)) return "has no version resource";
+  return std::nullopt;
+}
+
+}  // namespace
+
+StarterService::StarterService(RegistryStore& registry, EventLog& event_log,
+                               ServiceManager& manager, ServiceHost* host, StarterTimeouts timeouts)
+    : registry_(registry),
+      manager_(manager),
+      host_(host),
+      timeouts_(timeouts),
+      events_(event_log, kStarterServiceName),
+      version_text_(GetFileVersion("").Text) {}
+
+void StarterService::ServiceExecute() { InstallHandedOver(); }
+
+void StarterService::ServiceAfterInstall() {
+  Registry reg(registry_, kAccessReadWrite);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  std::string source_key = std::string(kEventLogSourcesKey) + kStarterServiceName;
+  reg.CreateKey(source_key);
+  if (reg.OpenKey(source_key, false)) {
+    reg.WriteString("EventMessageFile", ExecutablePath());
+    reg.WriteInteger("TypesSupported", 7);
+    reg.CloseKey();
+  }
+}
+
+void StarterService::ServiceAfterUninstall() {
+  Registry reg(registry_, kAccessReadWrite);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  reg.DeleteKey(std::string(kEventLogSourcesKey) + kStarterServiceName);
+}
+
+void StarterService::Step(const std::string& text) {
+  events_.WriteEventLog(version_text_ + " " + text, EventType::kInformation, 0, kStarterStepEvent);
+}
+void StarterService::Failure(const std::string& text) {
+  events_.WriteEventLog(version_text_ + " " + text, EventType::kError, 0, kStarterFailureEvent);
+}
+void StarterService::Rollback(const std::string& text) {
+  events_.WriteEventLog(version_text_ + " " + text, EventType::kWarning, 0, kStarterRollbackEvent);
+}
+
+StarterOutcome StarterService::InstallHandedOver() {
+  try {
+    return Install();
+  } catch (const std::exception& e) {
+    // The registry store failing is about the only way here; nothing has
+    // been renamed when it does, since the renames come after every read.
+    Failure(std::string("Installation ended: ") + e.what());
+    return StarterOutcome::kAbandoned;
+  }
+}
+
+StarterOutcome StarterService::Install() {
+  std::optional<HandOver> h = ReadHandOver(registry_);
+  if (!h) {
+    Failure(std::string("No hand-over values in HKEY_LOCAL_MACHINE") + kStarterKey +
+            "; nothing to install");
+    return StarterOutcome::kNothingHandedOver;
+  }
+  Step("Hand-over: ServiceUpdate=" + h->service_update + ", TargetService=" + h->target);
+  const std::string& target = h->target;
+
+  const std::string image = ImagePathOf(registry_, target);
+  if (image.empty() || image.front() != '/') {
+    Failure("Service " + target + " is not installed with an executable path; nothing to install");
+    return StarterOutcome::kNothingHandedOver;
+  }
+  const std::string download = DownloadPathBeside(image);
+  if (h->service_update != download && h->service_update != HandOverPath(image)) {
+    return StartUnchanged(target, "ServiceUpdate " + h->service_update +
+                                      " does not name the download of " + target + " (" + download +
+                                      ")");
+  }
+
+  struct stat st;
+  if (lstat(download.c_str(), &st) != 0) {
+    // Also what a start at boot finds.
+    return StartUnchanged(target, "No downloaded file " + download + " (" + ErrnoText(errno) + ")",
+                          false);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    return StartUnchanged(target, download + " is not a regular file");
+  }
+  if (std::optional<std::string> problem = UnfitDownload(download)) {
+    unlink(download.c_str());
+    return StartUnchanged(target, download + " " + *problem + "; deleted");
+  }
+  const std::string new_version = GetFileVersion(download).Text;
+
+  Step("Waiting for " + target + " to stop");
+  if (!WaitForState(target, ServiceState::kStopped, timeouts_.stop_wait, true)) {
+    Failure(target + " did not stop within " + Seconds(timeouts_.stop_wait) +
+            "; nothing installed, " + download + " left in place");
+    return StarterOutcome::kAbandoned;
+  }
+
+  // Keep the previous executable until the new one has shown it runs.
+  struct stat old_st;
+  const bool have_old = stat(image.c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode);
+  const std::string old_version = have_old ? GetFileVersion(image).Text : "none";
+  const std::string backup = image + kPreviousSuffix;
+  if (have_old) {
+    unlink(backup.c_str());
+    if (link(image.c_str(), backup.c_str()) != 0) {
+      std::error_code ec;
+      std::filesystem::copy_file(image, backup, std::filesystem::copy_options::overwrite_existing,
+                                 ec);
+      if (ec || chmod(backup.c_str(), old_st.st_mode & 07777) != 0) {
+        unlink(backup.c_str());
+        return StartUnchanged(target, "Cannot keep the previous executable as " + backup + ": " +
+                                          (ec ? ec.message() : ErrnoText(errno)));
+      }
+    }
+  }
+  // The download takes the executable's permissions and owner.
+  const mode_t mode = have_old ? (old_st.st_mode & 07777) : 0755;
+  bool owner_ok = !have_old || (st.st_uid == old_st.st_uid && st.st_gid == old_st.st_gid) ||
+                  chown(download.c_str(), old_st.st_uid, old_st.st_gid) == 0;
+  if (!owner_ok || chmod(download.c_str(), mode) != 0) {
+    std::string why = ErrnoText(errno);
+    if (have_old) unlink(backup.c_str());
+    return StartUnchanged(target,
+                          "Cannot give " + download + " the permissions of " + image + ": " + why);
+  }
+  SyncPath(download, 0);
+  if (rename(download.c_str(), image.c_str()) != 0) {
+    std::string why = ErrnoText(errno);
+    if (have_old) unlink(backup.c_str());
+    return StartUnchanged(target, "Cannot rename " + download + " to " + image + ": " + why);
+  }
+  SyncPath(std::string(FolderOf(image)), O_DIRECTORY);
+  Step("Installed " + image + " version " + new_version + " (previous version " + old_version +
+       (have_old ? " kept as " + backup : "") + ")");
+
+  if (Start(target) && WaitForRunning(target)) {
+    Step(target + " is running version " + new_version);
+    if (have_old) unlink(backup.c_str());
+    return StarterOutcome::kInstalled;
+  }
+
+  Rollback(target + " did not report running within " + Seconds(timeouts_.running_wait) +
+           " with version " + new_version + "; putting version " + old_version + " back");
+  try {
+    manager_.Control(target, kControlStop);
+  } catch (const std::exception&) {
+    // Most often it has stopped already.
+  }
+  if (!WaitForState(target, ServiceState::kStopped, timeouts_.stop_wait, false)) {
+    Failure(target + " did not stop within " + Seconds(timeouts_.stop_wait) +
+            "; the previous version is put back all the same");
+  }
+  if (!have_old) {
+    Failure("There was no previous executable of " + target + " to put back");
+    return StarterOutcome::kRolledBack;
+  }
+  if (rename(backup.c_str(), image.c_str()) != 0) {
+    Failure("Cannot rename " + backup + " to " + image + ": " + ErrnoText(errno));
+    return StarterOutcome::kRolledBack;
+  }
+  SyncPath(std::string(FolderOf(image)), O_DIRECTORY);
+  if (Start(target) && WaitForRunning(target)) {
+    Step(target + " is running the previous version " + old_version + " again");
+  } else {
+    Failure("The previous version " + old_version + " of " + target +
+            " did not report running either");
+  }
+  return StarterOutcome::kRolledBack;
+}
+
+StarterOutcome StarterService::StartUnchanged(const std::string& target, const std::string& why,
+                                              bool failure) {
+  std::string text = why + "; " + target + " is started unchanged";
+  if (failure) {
+    Failure(text);
+  } else {
+    Step(text);
+  }
+  // The target may still be on its way down from the hand-over.
+  if (!WaitForState(target, ServiceState::kStopped, timeouts_.stop_wait, true)) {
+    Step(target + " did not stop; nothing to start");
+    return StarterOutcome::kStartedUnchanged;
+  }
+  Start(target);
+  return StarterOutcome::kStartedUnchanged;
+}
+
+bool StarterService::Start(const std::string& target) {
+  Step("Starting " + target);
+  try {
+    manager_.Start(target);
+    return true;
+  } catch (const std::exception& e) {
+    Failure(target + " could not be started: " + e.what());
+    return false;
+  }
+}
+
+bool StarterService::WaitForState(const std::string& target, ServiceState wanted,
+                                  std::chrono::milliseconds limit, bool give_up_on_stop_request) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    try {
+      if (manager_.Query(target) == wanted) return true;
+    } catch (const std::exception&) {
+      // The manager could not be asked this time; ask again.
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(timeouts_.poll);
+    if (host_ != nullptr) {
+      host_->DeliverControlRequests();
+      if (give_up_on_stop_request && host_->StopRequested()) return false;
+    }
+  }
+}
+
+bool StarterService::WaitForRunning(const std::string& target) {
+  // A target that was seen starting and is then found stopped again has
+  // failed; there is no need to wait out the time-out. Right after a start
+  // request some managers still show it stopped, so that alone says nothing.
+  const auto deadline = std::chrono::steady_clock::now() + timeouts_.running_wait;
+  bool seen_starting = false;
+  while (true) {
+    try {
+      ServiceState state = manager_.Query(target);
+      if (state == ServiceState::kRunning) return true;
+      if (state != ServiceState::kStopped) {
+        seen_starting = true;
+      } else if (seen_starting) {
+        return false;
+      }
+    } catch (const std::exception&) {
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(timeouts_.poll);
+    if (host_ != nullptr) host_->DeliverControlRequests();
+  }
+}
+
+}  // namespace quarrin
