@@ -13,6 +13,7 @@ cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
 
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARRIN_SANITIZE=ON -DQUARRIN_BENCH=OFF
 cmake --build build-asan -j "$jobs"

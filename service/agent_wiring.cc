@@ -2,8 +2,13 @@
 
 #include "disk/disk_map.h"
 #include "disk/usage_chart.h"
+#include "disk/disk_history.h"
 #include "inventory/pc_details.h"
+#include "report/inventory_report.h"
+#include "report/workstation_lookup.h"
+#include "platform/paths.h"
 #include "platform/regional_settings.h"
+#include "service/file_version.h"
 #include "service/service_identity.h"
 
 namespace quarrin {
@@ -20,7 +25,7 @@ AgentWiring::AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_dri
 
 AgentWiring::~AgentWiring() { server_.Stop(); }
 
-void AgentWiring::CreatePopup() { popup_ = std::make_unique<PopupFacade>(); }
+void AgentWiring::CreatePopup() { popup_ = std::make_unique<PopupFacade>(popup_screen_); }
 
 void AgentWiring::ReleasePopup() { popup_.reset(); }
 
@@ -66,30 +71,63 @@ void AgentWiring::CollectPCDetails() {
   quarrin::CollectPCDetails(f_.registry, &details);
 }
 
+void AgentWiring::ReleaseDownloadBuffer() { download_buffer_.Release(); }
+
 void AgentWiring::CheckForUpdate(tFileUpdate& update) {
-  // The update check and its download share one client and one buffer.
-  std::lock_guard lock(update_mu_);
-  if (hooks_.check_for_update) hooks_.check_for_update(update);
+  if (hooks_.check_for_update) {
+    std::lock_guard lock(update_mu_);
+    hooks_.check_for_update(update);
+    return;
+  }
+  if (service_ == nullptr) return;
+  // Two checks never download at once: the buffer lets one in and the
+  // other returns at once.
+  UpdateContext context;
+  context.http = &f_.http;
+  context.registry = &f_.registry;
+  context.service_manager = &f_.service_manager;
+  context.events = &events_;
+  context.syslog = service_->syslog();
+  context.buffer = &download_buffer_;
+  context.exe_path = ExecutablePath();
+  context.current = GetFileVersion("");
+  context.download_url = service_->state().attributes().DownloadURL;
+  quarrin::CheckForUpdate(context, &update);
+}
+
+ReportingContext AgentWiring::Reporting() {
+  ReportingContext c;
+  c.registry = &f_.registry;
+  c.events = &events_;
+  c.http = &f_.http;
+  c.clock = &f_.clock;
+  c.state = service_ ? &service_->state() : nullptr;
+  return c;
 }
 
 void AgentWiring::LookupWorkstation() {
-  if (hooks_.lookup_workstation) hooks_.lookup_workstation();
+  if (hooks_.lookup_workstation) return hooks_.lookup_workstation();
+  if (service_) quarrin::LookupWorkstation(Reporting());
 }
 
 void AgentWiring::ReportPCDetails() {
-  if (hooks_.report_pc_details) hooks_.report_pc_details();
+  if (hooks_.report_pc_details) return hooks_.report_pc_details();
+  if (service_) quarrin::ReportPCDetails(Reporting());
 }
 
 void AgentWiring::ReportApplications() {
-  if (hooks_.report_applications) hooks_.report_applications();
+  if (hooks_.report_applications) return hooks_.report_applications();
+  if (service_) quarrin::ReportApplications(Reporting());
 }
 
 void AgentWiring::SampleDisk() {
-  if (hooks_.sample_disk) hooks_.sample_disk();
+  if (hooks_.sample_disk) return hooks_.sample_disk();
+  quarrin::SampleDisk(f_.registry, f_.clock, ReadRegionalSettings(f_.registry), system_drive_);
 }
 
 void AgentWiring::RollUp() {
-  if (hooks_.roll_up) hooks_.roll_up();
+  if (hooks_.roll_up) return hooks_.roll_up();
+  quarrin::RollUp(f_.registry, f_.clock, ReadRegionalSettings(f_.registry));
 }
 
 }  // namespace quarrin

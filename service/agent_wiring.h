@@ -14,8 +14,10 @@
 #include "http/http_server.h"
 #include "http/popup_facade.h"
 #include "platform/disk_space.h"
+#include "report/reporting_context.h"
 #include "service/agent_tasks.h"
 #include "service/quarrin_service.h"
+#include "update/update_check.h"
 
 namespace quarrin {
 
@@ -44,6 +46,9 @@ class AgentWiring final : public AgentTasks {
   void Attach(TTARNQuarrinSrvc* service) { service_ = service; }
   // REQUIRES: called before the service starts.
   void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
+  // Where the popup is drawn; without one it only keeps its state.
+  // REQUIRES: called before the service starts; `screen` outlives this.
+  void SetPopupScreen(PopupScreen* screen) { popup_screen_ = screen; }
 
   void CreatePopup() override;
   // REQUIRES: the HTTP server is stopped (the stop handler stops it first).
@@ -55,6 +60,9 @@ class AgentWiring final : public AgentTasks {
   // One collection of the machine's details; the record is dropped, only a
   // failure (an exception) counts.
   void CollectPCDetails() override;
+  // Gives the download buffer's memory back; waits for a running check.
+  void ReleaseDownloadBuffer() override;
+  // The update check of the running agent, unless a hook stands in for it.
   void CheckForUpdate(tFileUpdate& update) override;
   void LookupWorkstation() override;
   void ReportPCDetails() override;
@@ -68,6 +76,8 @@ class AgentWiring final : public AgentTasks {
   uint16_t http_port() const { return server_.port(); }
 
  private:
+  ReportingContext Reporting();
+
   AgentFacilities f_;
   EventWriter events_;
   DiskSpaceSource& system_drive_;
@@ -75,6 +85,8 @@ class AgentWiring final : public AgentTasks {
   TTARNQuarrinSrvc* service_ = nullptr;
   Hooks hooks_;
   std::mutex update_mu_;
+  DownloadBuffer download_buffer_;
+  PopupScreen* popup_screen_ = nullptr;
   std::unique_ptr<PopupFacade> popup_;
   // Built when the server starts; read by the connection threads only.
   std::unique_ptr<const DispatcherContext> context_;
