@@ -68,12 +68,12 @@ void SystemLoopWaiter::WaitUntil(DateTime deadline) {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   int64_t due_ns = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec + wait_ms * 1000000;
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(due_ns / 1000000000);
-  spec.it_value.tv_nsec = static_cast<long>(due_ns % 1000000000);
+  itimerspec due{};
+  due.it_value.tv_sec = static_cast<time_t>(due_ns / 1000000000);
+  due.it_value.tv_nsec = static_cast<long>(due_ns % 1000000000);
   bool timer_armed =
       timer_fd_ >= 0 &&
-      timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) == 0;
+      timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &due, nullptr) == 0;
 
   pollfd fds[2] = {{queue_.event_fd(), POLLIN, 0}, {timer_fd_, POLLIN, 0}};
   int rc = poll(fds, timer_armed ? 2 : 1, timer_armed ? -1 : static_cast<int>(wait_ms));
