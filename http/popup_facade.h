@@ -1,5 +1,6 @@
-// The message popup as the HTTP commands see it. Until the desktop window
-// exists it only keeps the latest message and whether it is shown.
+// The message popup as the HTTP commands see it: it keeps the latest
+// message and whether it is shown, and hands both to the desktop window when
+// there is one.
 #ifndef QUARRIN_HTTP_POPUP_FACADE_H_
 #define QUARRIN_HTTP_POPUP_FACADE_H_
 
@@ -8,6 +9,8 @@
 #include <string>
 
 namespace quarrin {
+
+class PopupScreen;
 
 struct PopupMessage {
   std::string caption;    // "Quarrin " + the version text
@@ -20,12 +23,21 @@ struct PopupMessage {
 // Safe for concurrent use by multiple threads.
 class PopupFacade {
  public:
+  // Without a screen the popup only keeps its state. With one, creates the
+  // window (hidden), and destroying the facade releases it.
+  // REQUIRES: `screen` outlives this.
+  explicit PopupFacade(PopupScreen* screen = nullptr);
+  ~PopupFacade();
+  PopupFacade(const PopupFacade&) = delete;
+  PopupFacade& operator=(const PopupFacade&) = delete;
+
   // Replaces the texts of any earlier message, shows the popup and keeps
   // pushing it to the foreground until it is dismissed.
   void ShowMessage(PopupMessage message);
   // What OK does: hides the popup and stops pushing it forward.
   void Dismiss();
 
+  // False too once the user has pressed OK on the screen.
   bool shown() const;
   // The latest message; empty texts before the first one.
   PopupMessage latest() const;
@@ -33,6 +45,7 @@ class PopupFacade {
   uint64_t message_count() const;
 
  private:
+  PopupScreen* const screen_;
   mutable std::mutex mu_;
   PopupMessage latest_;
   bool shown_ = false;

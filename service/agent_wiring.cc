@@ -25,7 +25,7 @@ AgentWiring::AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_dri
 
 AgentWiring::~AgentWiring() { server_.Stop(); }
 
-void AgentWiring::CreatePopup() { popup_ = std::make_unique<PopupFacade>(); }
+void AgentWiring::CreatePopup() { popup_ = std::make_unique<PopupFacade>(popup_screen_); }
 
 void AgentWiring::ReleasePopup() { popup_.reset(); }
 

@@ -46,6 +46,9 @@ class AgentWiring final : public AgentTasks {
   void Attach(TTARNQuarrinSrvc* service) { service_ = service; }
   // REQUIRES: called before the service starts.
   void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
+  // Where the popup is drawn; without one it only keeps its state.
+  // REQUIRES: called before the service starts; `screen` outlives this.
+  void SetPopupScreen(PopupScreen* screen) { popup_screen_ = screen; }
 
   void CreatePopup() override;
   // REQUIRES: the HTTP server is stopped (the stop handler stops it first).
@@ -83,6 +86,7 @@ class AgentWiring final : public AgentTasks {
   Hooks hooks_;
   std::mutex update_mu_;
   DownloadBuffer download_buffer_;
+  PopupScreen* popup_screen_ = nullptr;
   std::unique_ptr<PopupFacade> popup_;
   // Built when the server starts; read by the connection threads only.
   std::unique_ptr<const DispatcherContext> context_;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "http/popup_window_loop.h"
 #include "platform/clock.h"
 #include "platform/disk_space.h"
 #include "platform/event_log.h"
@@ -45,6 +46,9 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<ServiceManager> manager = MakeServiceManager(registry.store());
+  // The main thread's loop; it owns the popup window and so outlives the
+  // tasks that drive it. It opens the display only when it runs.
+  PopupWindowLoop window_loop;
   AgentFacilities facilities{registry.store(), *event_log, SystemClock(), CurlHttpClient(),
                              *manager};
   AgentWiring tasks(facilities, SystemDriveSpace());
@@ -55,6 +59,7 @@ int main(int argc, char** argv) {
   ServiceHost host(host_events, *status, queue, waiter);
   TTARNQuarrinSrvc service(facilities, tasks, host);
   tasks.Attach(&service);
+  tasks.SetPopupScreen(&window_loop);
 
   InstallRequest request;
   request.name = kServiceName;
@@ -76,7 +81,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "QuarrinSrvc: %s\n", kDispatcherFailedText);
     return 1;
   }
-  WindowLoop window_loop;
   const int exit_status = RunServiceProcess(host, service, window_loop);
   // A shutdown leaves the HTTP server running; it must not outlive the
   // service whose state its requests read.
