@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "service/registry.h"
+#include "tests/forwarding_store.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -17,34 +18,16 @@ constexpr char kDefaultUrl[] = "http://downloads.quarrin.invalid/Downloads";
 
 // Forwards to a real store but fails every write of one value name, as a
 // store that has run out of room would.
-class FailingWrites final : public RegistryStore {
+class FailingWrites final : public testing::ForwardingStore {
  public:
-  FailingWrites(RegistryStore& base, std::string failing) : base_(base), failing_(failing) {}
-  bool KeyExists(RootKey r, std::string_view p) override { return base_.KeyExists(r, p); }
-  bool CreateKey(RootKey r, std::string_view p) override { return base_.CreateKey(r, p); }
-  bool DeleteKey(RootKey r, std::string_view p) override { return base_.DeleteKey(r, p); }
-  std::vector<std::string> SubkeyNames(RootKey r, std::string_view p) override {
-    return base_.SubkeyNames(r, p);
-  }
-  std::optional<RegValue> GetValue(RootKey r, std::string_view p, std::string_view n) override {
-    return base_.GetValue(r, p, n);
-  }
+  FailingWrites(RegistryStore& base, std::string failing)
+      : ForwardingStore(base), failing_(std::move(failing)) {}
   bool SetValue(RootKey r, std::string_view p, std::string_view n, const RegValue& v) override {
     if (n == failing_) throw StoreError("registry.db: database or disk is full");
     return base_.SetValue(r, p, n, v);
   }
-  bool DeleteValue(RootKey r, std::string_view p, std::string_view n) override {
-    return base_.DeleteValue(r, p, n);
-  }
-  std::vector<std::string> ValueNames(RootKey r, std::string_view p) override {
-    return base_.ValueNames(r, p);
-  }
-  std::vector<NamedValue> Values(RootKey r, std::string_view p) override {
-    return base_.Values(r, p);
-  }
 
  private:
-  RegistryStore& base_;
   std::string failing_;
 };
 
