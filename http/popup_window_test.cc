@@ -207,7 +207,8 @@ TEST_F(PopupOnXvfbTest, LongMessagesWithBadBytesStayInsideTheMessageArea) {
       loop.Show(Message("10.0.0.1", text));
       const Window popup = testing::WaitForSoleWindow(
           probe_, "Quarrin", "_QUARRIN_POPUP_MESSAGE",
-          [](const std::string& shown) { return !shown.empty(); }, 5s);
+          // This loop's window, not the previous one on its way out.
+          [&](const std::string& shown) { return shown.rfind(text.substr(0, 7), 0) == 0; }, 5s);
       ASSERT_NE(popup, 0u);
       std::this_thread::sleep_for(300ms);  // drawn
       WindowPixels pixels(probe_, popup);
