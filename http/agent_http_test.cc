@@ -40,22 +40,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::BuiltExecutable;
+using testing::FreePort;
 using testing::RawConnection;
 using testing::RawExchange;
 using testing::RawResponse;
 using testing::SimpleRequest;
-
-// A TCP port on every address that nothing listens on right now.
-uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 // The agent as a child process, stopped with SIGTERM (killed if it will not
 // stop) when the object goes.

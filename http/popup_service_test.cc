@@ -28,6 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::BuiltExecutable;
+using testing::FreePort;
 using testing::CommandResult;
 using testing::MappedTopLevels;
 using testing::MappedWindowsTitled;
@@ -37,19 +38,6 @@ using testing::TextProperty;
 using testing::WaitUntil;
 using testing::WindowPixels;
 using testing::XvfbServer;
-
-// A TCP port that nothing listens on right now.
-uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 class PopupServiceTest : public ::testing::Test {
  protected:

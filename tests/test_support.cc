@@ -1,5 +1,9 @@
 #include "tests/test_support.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +13,19 @@
 #include "platform/process.h"
 
 namespace quarrin::testing {
+
+uint16_t FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("socket failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  socklen_t length = sizeof address;
+  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  close(fd);
+  if (!bound) throw std::runtime_error("no free port");
+  return ntohs(address.sin_port);
+}
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");

@@ -3,6 +3,7 @@
 #ifndef QUARRIN_TESTS_TEST_SUPPORT_H_
 #define QUARRIN_TESTS_TEST_SUPPORT_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ struct CommandResult {
 CommandResult RunCommand(const std::vector<std::string>& argv,
                          const std::vector<std::string>& env = {},
                          const std::string& input = "");
+
+// A TCP port that nothing listens on, on any local address, right now.
+uint16_t FreePort();
 
 std::string ReadFileText(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
