@@ -26,6 +26,7 @@ using SteadyClock = std::chrono::steady_clock;
 struct ConnectionWatch {
   int fd = -1;
   bool armed = true;  // false while the handler runs
+  bool answering = false;  // the handler has started; set until closed
   SteadyClock::time_point deadline;
   std::list<ConnectionWatch>::iterator self;
 };
@@ -140,6 +141,8 @@ class HttpServer::Impl {
   std::condition_variable wake_;
   bool stopping_ = false;
   std::list<ConnectionWatch> watches_;
+  int answering_ = 0;  // connections whose handler has started
+  std::condition_variable drained_;
   std::thread watchdog_;
 };
 
@@ -171,7 +174,10 @@ bool HttpServer::Impl::Start(std::string* error) {
 
   stopping_ = false;
   daemon_ = MHD_start_daemon(
-      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL, 0, nullptr,
+      // ITC lets Stop quiesce the listener while connections finish.
+      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
+          MHD_USE_ITC,
+      0, nullptr,
       nullptr, &Impl::OnRequest, this,
       MHD_OPTION_LISTEN_SOCKET, fd,
       MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(options_.connection_limit),
@@ -193,8 +199,15 @@ bool HttpServer::Impl::Start(std::string* error) {
 
 void HttpServer::Impl::Stop() {
   if (daemon_ == nullptr) return;
-  // Closes the listener and every connection, and joins their threads.
+  // No new connections; the listener is ours to close once the daemon is.
+  const MHD_socket listener = MHD_quiesce_daemon(daemon_);
+  {
+    std::unique_lock lock(mu_);
+    drained_.wait_for(lock, options_.stop_grace, [this] { return answering_ == 0; });
+  }
+  // Closes every connection left and joins their threads.
   MHD_stop_daemon(daemon_);
+  if (listener != MHD_INVALID_SOCKET) close(listener);
   daemon_ = nullptr;
   port_ = 0;
   {
@@ -234,6 +247,10 @@ void HttpServer::Impl::SetDeadline(MHD_Connection* connection, bool armed) {
   if (info == nullptr || info->socket_context == nullptr) return;
   auto* watch = static_cast<ConnectionWatch*>(info->socket_context);
   std::lock_guard lock(mu_);
+  if (!armed && !watch->answering) {
+    watch->answering = true;
+    ++answering_;
+  }
   watch->armed = armed;
   watch->deadline = SteadyClock::now() + options_.request_deadline;
 }
@@ -252,7 +269,9 @@ void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void*
     watch.self = std::prev(self->watches_.end());
     *socket_context = &watch;
   } else if (code == MHD_CONNECTION_NOTIFY_CLOSED && *socket_context != nullptr) {
-    self->watches_.erase(static_cast<ConnectionWatch*>(*socket_context)->self);
+    auto* watch = static_cast<ConnectionWatch*>(*socket_context);
+    if (watch->answering && --self->answering_ == 0) self->drained_.notify_all();
+    self->watches_.erase(watch->self);
     *socket_context = nullptr;
   }
 }

@@ -70,6 +70,9 @@ struct HttpServerOptions {
   std::chrono::seconds request_deadline{30};
   size_t max_body_bytes = 1u << 20;            // 1 MiB
   size_t header_memory_bytes = 32u << 10;      // request line and headers
+  // How long Stop lets requests whose handler has started finish and send
+  // their replies (an /update that triggered the very stop, say).
+  std::chrono::milliseconds stop_grace{5000};
 };
 
 // REQUIRES: Start and Stop are called from one thread at a time.
@@ -84,8 +87,10 @@ class HttpServer {
   // "bind to port 88: Address already in use") when it cannot; a server that
   // is running already is stopped first.
   bool Start(const HttpServerOptions& options, std::string* error);
-  // Closes the listener, cuts off idle connections and waits for the
-  // handlers that are running. Does nothing when not running.
+  // Closes the listener, lets the requests whose handler has started finish
+  // and send their replies for at most stop_grace, then cuts off every
+  // connection that is left and waits for their threads. Does nothing when
+  // not running.
   void Stop();
 
   bool running() const;

@@ -290,5 +290,39 @@ TEST(HttpServerTest, StopsWithIdleConnectionsOpenAndCanStartAgain) {
   EXPECT_EQ(RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1")).body, "x");
 }
 
+TEST(HttpServerTest, StopLetsARunningRequestSendItsReplyWithinTheGrace) {
+  // The handler's request is what asks for the stop, as /update does.
+  struct Case {
+    std::chrono::milliseconds handler_time;
+    bool answered;
+  } cases[] = {{200ms, true}, {1500ms, false}};
+  for (const Case& c : cases) {
+    std::atomic<bool> entered{false};
+    HttpServer server([&](const HttpServerRequest&, HttpServerReply& reply) {
+      entered = true;
+      std::this_thread::sleep_for(c.handler_time);
+      reply.body = "done";
+    });
+    HttpServerOptions options;
+    options.loopback_only = true;
+    options.stop_grace = 500ms;
+    std::string error;
+    ASSERT_TRUE(server.Start(options, &error)) << error;
+    const uint16_t port = server.port();
+    RawResponse reply;
+    std::thread client([&] { reply = RawExchange(port, SimpleRequest("GET /update HTTP/1.1"), 5s); });
+    while (!entered) std::this_thread::sleep_for(5ms);
+    const auto begun = std::chrono::steady_clock::now();
+    server.Stop();
+    const auto took = std::chrono::steady_clock::now() - begun;
+    client.join();
+    EXPECT_EQ(reply.status == 200 && reply.body == "done", c.answered)
+        << c.handler_time.count() << " ms: " << reply.status << " " << reply.body;
+    // Stop waited for the reply, or for the grace and the handler, no longer.
+    EXPECT_LT(took, c.handler_time + 1s);
+    EXPECT_FALSE(RawConnection(port).valid()) << "the listener is closed";
+  }
+}
+
 }  // namespace
 }  // namespace quarrin

@@ -1,0 +1,148 @@
+// The whole self-update as an administrator sees it: an installed agent and
+// starter below a temporary QUARRIN_ROOT, the next build published on a
+// download site on loopback, GET /update, and the agent answering again as
+// the new version with its executable replaced.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "http/raw_http_client.h"
+#include "platform/event_log.h"
+#include "platform/paths.h"
+#include "service/file_version.h"
+#include "tests/http_test_server.h"
+#include "tests/test_support.h"
+#include "update/update_test_support.h"
+
+namespace quarrin {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::BuiltExecutable;
+using testing::CommandResult;
+using testing::CurrentAgent;
+using testing::NextAgent;
+using testing::PlaceExecutable;
+using testing::ReadFileText;
+using testing::RecordedRequest;
+using testing::Reply;
+using testing::RunCommand;
+using testing::TestReply;
+using testing::WaitFor;
+
+std::string Manifest(const tFileVersion& v) {
+  return "<data><VersionInfo><major>" + std::to_string(v.Major) + "</major><minor>" +
+         std::to_string(v.Minor) + "</minor><release>" + std::to_string(v.Release) +
+         "</release><build>" + std::to_string(v.Build) + "</build></VersionInfo></data>";
+}
+
+class SelfUpdateTest : public ::testing::Test {
+ protected:
+  SelfUpdateTest()
+      : folder_(root_.path() + "/opt/TARN"),
+        port_(testing::FreePort()),
+        next_bytes_(ReadFileText(NextAgent())),
+        site_([this](const RecordedRequest& r) -> TestReply {
+          if (r.path == "/Downloads/QuarrinSrvc.xml") {
+            return Reply(200, Manifest(GetFileVersion(NextAgent())), "text/xml");
+          }
+          if (r.path == "/Downloads/QuarrinSrvc") {
+            return Reply(200, next_bytes_, "application/octet-stream");
+          }
+          return Reply(404, "Not Found");
+        }) {
+    env_ = {"QUARRIN_ROOT=" + root_.path(), "QUARRIN_LIVE_FACTS=0", "NOTIFY_SOCKET="};
+    const std::string deployment = "HKLM\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment";
+    Ctl({"reg", "set", deployment, "ManifestURL", "REG_SZ",
+         site_.Url("/Downloads/QuarrinSrvc.xml")});
+    Ctl({"reg", "set", deployment, "DefaultDownloadURL", "REG_SZ", site_.Url("/Downloads")});
+    Ctl({"reg", "set", deployment, "HTTPPort", "REG_SZ", std::to_string(port_)});
+    // Without the live view the details collected at start-up need this.
+    Ctl({"reg", "set", "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "InstallDate",
+         "REG_DWORD", "0"});
+  }
+
+  ~SelfUpdateTest() override {
+    // Never leave a service process behind.
+    for (const char* name : {"TARNQuarrinSrvc", "TARNStartSrvc"}) {
+      RunCommand({BuiltExecutable("quarrinctl"), "sc", "stop", name}, env_);
+      WaitFor([&] { return State(name) == "STOPPED\n"; }, 10s);
+    }
+  }
+
+  void Ctl(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{BuiltExecutable("quarrinctl")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    CommandResult r = RunCommand(argv, env_);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+  }
+
+  std::string State(const std::string& service) {
+    return RunCommand({BuiltExecutable("quarrinctl"), "sc", "query", service}, env_).out;
+  }
+
+  void Install(const std::string& built, const std::string& image) {
+    PlaceExecutable(built, image, 0755);
+    CommandResult r = RunCommand({image, "-INSTALL", "-SILENT"}, env_);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+  }
+
+  // The version on the agent's menu page; empty while it does not answer.
+  std::string AnsweringVersion() {
+    testing::RawResponse page =
+        testing::RawExchange(port_, testing::SimpleRequest("GET / HTTP/1.1"), 5s);
+    const std::string marker = "<b>Version: </b>";
+    size_t at = page.body.find(marker);
+    if (page.status != 200 || at == std::string::npos) return "";
+    at += marker.size();
+    return page.body.substr(at, page.body.find('<', at) - at);
+  }
+
+  testing::TempDir root_;
+  const std::string folder_;
+  const uint16_t port_;
+  const std::string next_bytes_;
+  testing::HttpTestServer site_;
+  std::vector<std::string> env_;
+};
+
+TEST_F(SelfUpdateTest, UpdateFetchesTheNextBuildAndTheAgentComesBackAsIt) {
+  const std::string image = folder_ + "/QuarrinSrvc";
+  Install(CurrentAgent(), image);
+  Install(BuiltExecutable("TARNStartSrvc"), folder_ + "/TARNStartSrvc");
+  Ctl({"sc", "start", "TARNQuarrinSrvc"});
+  const std::string current = GetFileVersion(CurrentAgent()).Text;
+  const std::string next = GetFileVersion(NextAgent()).Text;
+  ASSERT_TRUE(WaitFor([&] { return AnsweringVersion() == current; }, 15s));
+
+  // The reply to the request that starts the update still arrives.
+  testing::RawResponse update =
+      testing::RawExchange(port_, testing::SimpleRequest("GET /update HTTP/1.1"), 30s);
+  EXPECT_EQ(update.status, 200);
+  EXPECT_EQ(update.body.rfind("<?xml version=\"1.0\" ?><Quarrin><RC>1</RC><UpdateVersion>" +
+                                  next + "</UpdateVersion><CurrentVersion>" + current +
+                                  "</CurrentVersion>",
+                              0),
+            0u)
+      << update.body;
+
+  ASSERT_TRUE(WaitFor([&] { return AnsweringVersion() == next; }, 30s))
+      << State("TARNQuarrinSrvc") << State("TARNStartSrvc");
+  EXPECT_EQ(ReadFileText(image), next_bytes_);
+  EXPECT_FALSE(std::filesystem::exists(folder_ + "/~QuarrinSrvc"));
+  EXPECT_TRUE(WaitFor([&] { return State("TARNStartSrvc") == "STOPPED\n"; }, 10s));
+
+  // The old agent's account of it, in order: the check, the download, then
+  // completed, stopping and starting.
+  testing::ScopedEnv root("QUARRIN_ROOT", root_.path());
+  std::vector<uint32_t> ids;
+  for (const auto& e : OpenEventLog(EventLogDbPath())->Read("TARNQuarrinSrvc")) {
+    if (e.id >= 100 && e.id < 200) ids.push_back(e.id);
+  }
+  ids.resize(std::min<size_t>(ids.size(), 5));
+  EXPECT_EQ(ids, (std::vector<uint32_t>{100, 102, 103, 103, 103}));
+}
+
+}  // namespace
+}  // namespace quarrin
