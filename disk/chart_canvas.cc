@@ -2,11 +2,9 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <mutex>
+#include <utility>
 #include <vector>
-
-#include "disk/jpeg_encoder.h"
 
 namespace quarrin {
 
@@ -67,20 +65,36 @@ void ReturnFonts(ChartCanvas::Fonts* f) {
   FreeFonts().push_back(f);
 }
 
+int Stride(int width) { return cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width); }
+
+// The bytes of a width x height picture; 0 for an impossible size.
+size_t PictureBytes(int width, int height) {
+  if (Stride(width) < 0 || height < 0) return 0;
+  return static_cast<size_t>(Stride(width)) * static_cast<size_t>(height);
+}
+
 }  // namespace
 
-ChartCanvas::ChartCanvas(int width, int height) : width_(width), height_(height) {
-  surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+ChartCanvas::ChartCanvas(int width, int height)
+    : ChartCanvas(width, height, std::vector<uint8_t>(PictureBytes(width, height), 0xFF)) {}
+
+ChartCanvas::ChartCanvas(int width, int height, std::vector<uint8_t> pixels)
+    : width_(width), height_(height), pixels_(std::move(pixels)) {
+  const std::string picture =
+      "a " + std::to_string(width) + " x " + std::to_string(height) + " picture";
+  if (pixels_.empty() || pixels_.size() != PictureBytes(width, height)) {
+    throw ChartError("Cannot create " + picture + " from " + std::to_string(pixels_.size()) +
+                     " bytes");
+  }
+  surface_ = cairo_image_surface_create_for_data(pixels_.data(), CAIRO_FORMAT_RGB24, width, height,
+                                                 Stride(width));
   cr_ = cairo_create(surface_);
   if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
     const std::string reason = cairo_status_to_string(cairo_status(cr_));
     cairo_destroy(cr_);
     cairo_surface_destroy(surface_);
-    throw ChartError("Cannot create a " + std::to_string(width) + " x " +
-                     std::to_string(height) + " picture: " + reason);
+    throw ChartError("Cannot create " + picture + ": " + reason);
   }
-  cairo_set_source_rgb(cr_, 1, 1, 1);
-  cairo_paint(cr_);
   fonts_ = LeaseFonts();
   pango_cairo_update_context(cr_, fonts_->context);
 }
@@ -158,23 +172,6 @@ void ChartCanvas::DrawTitle(std::string_view title) const {
   Draw(layout.get(), std::floor((width_ - w) / 2), 6);
 }
 
-std::vector<uint8_t> ChartCanvas::Pixels() const {
-  cairo_surface_flush(surface_);
-  const uint8_t* data = cairo_image_surface_get_data(surface_);
-  const size_t size = static_cast<size_t>(cairo_image_surface_get_stride(surface_)) *
-                      static_cast<size_t>(height_);
-  return std::vector<uint8_t>(data, data + size);
-}
-
-void ChartCanvas::SetPixels(const std::vector<uint8_t>& pixels) {
-  const size_t size = static_cast<size_t>(cairo_image_surface_get_stride(surface_)) *
-                      static_cast<size_t>(height_);
-  if (pixels.size() != size) throw ChartError("Pixels of a picture of another size");
-  cairo_surface_flush(surface_);
-  std::memcpy(cairo_image_surface_get_data(surface_), pixels.data(), size);
-  cairo_surface_mark_dirty(surface_);
-}
-
 void ChartCanvas::CheckStatus() const {
   if (cairo_status(cr_) != CAIRO_STATUS_SUCCESS) {
     throw ChartError(std::string("Drawing the chart failed: ") +
@@ -185,8 +182,22 @@ void ChartCanvas::CheckStatus() const {
 std::string ChartCanvas::Jpeg() const {
   CheckStatus();
   cairo_surface_flush(surface_);
-  return EncodeJpeg(cairo_image_surface_get_data(surface_), width_, height_,
-                    cairo_image_surface_get_stride(surface_), 75);
+  return EncodeJpeg(pixels_.data(), width_, height_, Stride(width_), 75);
+}
+
+BackgroundJpegEncoder ChartCanvas::AsBackground() const {
+  CheckStatus();
+  cairo_surface_flush(surface_);
+  return BackgroundJpegEncoder(pixels_, width_, height_, Stride(width_), 75);
+}
+
+std::string ChartCanvas::Jpeg(const BackgroundJpegEncoder& encoder) const {
+  if (encoder.background().size() != pixels_.size()) {
+    throw ChartError("A JPEG encoder for pictures of another size");
+  }
+  CheckStatus();
+  cairo_surface_flush(surface_);
+  return encoder.Encode(pixels_.data());
 }
 
 }  // namespace quarrin

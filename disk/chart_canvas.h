@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "disk/jpeg_encoder.h"
+
 namespace quarrin {
 
 // A chart that could not be drawn or encoded.
@@ -41,6 +43,10 @@ class ChartCanvas {
  public:
   // width x height pixels of 24-bit colour, all white.
   ChartCanvas(int width, int height);
+  // The same with the pixels of an earlier picture of that size, as kept by
+  // BackgroundJpegEncoder: a part of a picture that never changes can be
+  // drawn once and start every later one.
+  ChartCanvas(int width, int height, std::vector<uint8_t> pixels);
   ~ChartCanvas();
   ChartCanvas(const ChartCanvas&) = delete;
   ChartCanvas& operator=(const ChartCanvas&) = delete;
@@ -68,16 +74,15 @@ class ChartCanvas {
   // title font; a title wider than the picture loses its end to an ellipsis.
   void DrawTitle(std::string_view title) const;
 
-  // The picture's pixels as they stand, and a copy of such pixels back into
-  // a canvas of the same size: a part of a picture that never changes can
-  // be drawn once and copied into every later one.
-  std::vector<uint8_t> Pixels() const;
-  void SetPixels(const std::vector<uint8_t>& pixels);
-
   // Throws ChartError when cairo has failed on the way.
   void CheckStatus() const;
   // The picture as a baseline JPEG at quality 75.
   std::string Jpeg() const;
+  // An encoder with the picture as it stands as the background, and the
+  // same JPEG of a later picture drawn over it; the later picture must be
+  // of the same size.
+  BackgroundJpegEncoder AsBackground() const;
+  std::string Jpeg(const BackgroundJpegEncoder& encoder) const;
 
   // The pooled pango state; opaque outside chart_canvas.cc.
   struct Fonts;
@@ -85,6 +90,7 @@ class ChartCanvas {
  private:
   int width_;
   int height_;
+  std::vector<uint8_t> pixels_;  // the surface's
   cairo_surface_t* surface_ = nullptr;
   cairo_t* cr_ = nullptr;
   Fonts* fonts_ = nullptr;  // leased from the pool

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <stdexcept>
 #include <vector>
 
@@ -109,16 +108,16 @@ void DrawValueAxis(const ChartCanvas& canvas) {
 }
 
 // The white picture with the value axis, the grid and the frame: the same
-// in every chart, so drawn once and copied. Read-only once made, and so
-// safe to copy from any thread.
-const std::vector<uint8_t>& Background() {
-  static const std::vector<uint8_t> pixels = [] {
+// in every chart, so drawn and compressed once, and only the parts that a
+// chart draws over it compressed again. Read-only once made, and so safe
+// to use from any thread.
+const BackgroundJpegEncoder& Background() {
+  static const BackgroundJpegEncoder background = [] {
     ChartCanvas canvas(kUsageChartWidth, kUsageChartHeight);
     DrawValueAxis(canvas);
-    canvas.CheckStatus();
-    return canvas.Pixels();
+    return canvas.AsBackground();
   }();
-  return pixels;
+  return background;
 }
 
 // The point labels of the horizontal axis, left to right, each one that
@@ -229,12 +228,12 @@ std::string DrawChart(const std::string& title, const std::vector<std::string>& 
     throw std::invalid_argument("DrawChart: " + std::to_string(labels.size()) + " labels but " +
                                 std::to_string(values.size()) + " values");
   }
-  ChartCanvas canvas(kUsageChartWidth, kUsageChartHeight);
-  canvas.SetPixels(Background());
+  const BackgroundJpegEncoder& background = Background();
+  ChartCanvas canvas(kUsageChartWidth, kUsageChartHeight, background.background());
   canvas.DrawTitle(title);
   DrawPointLabels(canvas, labels);
   DrawSeries(canvas.cr(), values, labels.size());
-  return canvas.Jpeg();
+  return canvas.Jpeg(background);
 }
 
 }  // namespace quarrin
