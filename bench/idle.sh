@@ -37,13 +37,13 @@ ctl="$build/quarrinctl"
 $ctl reg set 'HKLM\SOFTWARE\TARN\QuarrinSrvc\Deployment' ManifestURL REG_SZ \
   "http://127.0.0.1:$site_port/downloads/QuarrinSrvc.xml" >/dev/null
 $ctl reg set 'HKLM\SOFTWARE\TARN\QuarrinSrvc\Deployment' HTTPPort REG_SZ "$agent_port" >/dev/null
-read -r agent_pid agent_first < <(QUARRIN_SCM=TARNQuarrinSrvc "$build/launch_probe" "$agent_port" / -- "$build/QuarrinSrvc")
+read -r agent_pid agent_first < <(QUARRIN_SCM=TARNQuarrinSrvc "$build/launch_probe" "$agent_port" / -- "$build/QuarrinSrvc" 2>/dev/null)
 pids+=("$agent_pid")
 unset QUARRIN_ROOT
 
 if [ -n "$exporter" ]; then
   ne_port=$(free_port)
-  read -r ne_pid ne_first < <("$build/launch_probe" "$ne_port" /metrics -- "$exporter" --web.listen-address="127.0.0.1:$ne_port")
+  read -r ne_pid ne_first < <("$build/launch_probe" "$ne_port" /metrics -- "$exporter" --web.listen-address="127.0.0.1:$ne_port" 2>/dev/null)
   pids+=("$ne_pid")
 fi
 

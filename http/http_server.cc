@@ -236,8 +236,13 @@ void HttpServer::Impl::Watchdog() {
       }
     }
     // A deadline set later lies at least request_deadline ahead, so no
-    // wake-up is needed for it.
-    wake_.wait_until(lock, next);
+    // wake-up is needed for it. Without connections an idle agent sleeps
+    // until one arrives.
+    if (watches_.empty()) {
+      wake_.wait(lock);
+    } else {
+      wake_.wait_until(lock, next);
+    }
   }
 }
 
@@ -263,6 +268,7 @@ void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void*
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     if (info == nullptr) return;
+    if (self->watches_.empty()) self->wake_.notify_all();
     ConnectionWatch& watch = self->watches_.emplace_back();
     watch.fd = info->connect_fd;
     watch.deadline = SteadyClock::now() + self->options_.request_deadline;
