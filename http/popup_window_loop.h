@@ -18,14 +18,13 @@
 #include <mutex>
 #include <optional>
 
-#include "http/popup_screen.h"
-#include "service/service_process.h"
+#include "service/drawing.h"
 
 namespace quarrin {
 
 class TfrmMsg;
 
-class PopupWindowLoop final : public WindowLoop, public PopupScreen {
+class PopupWindowLoop final : public PopupLoop {
  public:
   PopupWindowLoop();
   ~PopupWindowLoop() override;

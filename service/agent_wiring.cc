@@ -1,7 +1,6 @@
 #include "service/agent_wiring.h"
 
 #include "disk/disk_map.h"
-#include "disk/usage_chart.h"
 #include "disk/disk_history.h"
 #include "inventory/pc_details.h"
 #include "report/inventory_report.h"
@@ -14,10 +13,11 @@
 namespace quarrin {
 
 AgentWiring::AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_drive,
-                         HttpServerOptions server_options)
+                         Drawing& drawing, HttpServerOptions server_options)
     : f_(facilities),
       events_(facilities.event_log, kServiceName),
       system_drive_(system_drive),
+      drawing_(drawing),
       server_options_(server_options),
       server_([this](const HttpServerRequest& request, HttpServerReply& reply) {
         HTTPServerCommandGet(*context_, request, reply);
@@ -52,11 +52,13 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
   context->check_for_update = [this](tFileUpdate& update) { CheckForUpdate(update); };
   context->report_pc_details = [this] { ReportPCDetails(); };
   context->report_applications = [this] { ReportApplications(); };
-  context->draw_chart = [](const std::string& title, const std::vector<std::string>& labels,
-                           const std::vector<double>& values) {
-    return DrawChart(title, labels, values);
+  context->draw_chart = [this](const std::string& title, const std::vector<std::string>& labels,
+                               const std::vector<double>& values) {
+    return drawing_.DrawChart(title, labels, values);
   };
-  context->map_disk = [](const std::string& title) { return MapDisk(title); };
+  context->map_disk = [this](const std::string& title) {
+    return drawing_.DrawDiskMap(title, MeasureDrive(SystemDriveRoot()));
+  };
   context_ = std::move(context);
 
   HttpServerOptions options = server_options_;

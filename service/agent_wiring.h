@@ -16,6 +16,7 @@
 #include "platform/disk_space.h"
 #include "report/reporting_context.h"
 #include "service/agent_tasks.h"
+#include "service/drawing.h"
 #include "service/quarrin_service.h"
 #include "update/update_check.h"
 
@@ -36,8 +37,8 @@ class AgentWiring final : public AgentTasks {
   };
 
   // `server_options` gives the HTTP server's limits; its port is replaced by
-  // the one StartHttpServer is given.
-  AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_drive,
+  // the one StartHttpServer is given. `drawing` draws the charts.
+  AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_drive, Drawing& drawing,
               HttpServerOptions server_options = {});
   ~AgentWiring() override;
 
@@ -81,6 +82,7 @@ class AgentWiring final : public AgentTasks {
   AgentFacilities f_;
   EventWriter events_;
   DiskSpaceSource& system_drive_;
+  Drawing& drawing_;
   HttpServerOptions server_options_;
   TTARNQuarrinSrvc* service_ = nullptr;
   Hooks hooks_;

@@ -6,12 +6,13 @@
 //                                      run as the service process (what the
 //                                      service manager does; Ctrl-C stops it)
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "http/popup_window_loop.h"
+#include "http/headless_popup_loop.h"
 #include "platform/clock.h"
 #include "platform/disk_space.h"
 #include "platform/event_log.h"
@@ -22,9 +23,34 @@
 #include "service/agent_wiring.h"
 #include "service/control_queue.h"
 #include "service/installer.h"
+#include "service/module_drawing.h"
 #include "service/quarrin_service.h"
 #include "service/service_identity.h"
 #include "service/service_process.h"
+
+// The drawing module, embedded at build time.
+extern "C" const unsigned char quarrin_drawing_module_begin[];
+extern "C" const unsigned char quarrin_drawing_module_end[];
+
+namespace {
+
+// The popup's loop: the window's own on the display named by DISPLAY,
+// otherwise one that only keeps the popup's state.
+std::unique_ptr<quarrin::PopupLoop> OpenPopupLoop(quarrin::Drawing& drawing) {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') {
+    std::fprintf(stderr, "Message popup: DISPLAY is not set; messages are kept but not shown\n");
+    return std::make_unique<quarrin::HeadlessPopupLoop>();
+  }
+  try {
+    return drawing.NewPopupLoop();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Message popup: %s; messages are kept but not shown\n", e.what());
+    return std::make_unique<quarrin::HeadlessPopupLoop>();
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace quarrin;
@@ -46,12 +72,14 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<ServiceManager> manager = MakeServiceManager(registry.store());
+  ModuleDrawing drawing(quarrin_drawing_module_begin,
+                        static_cast<size_t>(quarrin_drawing_module_end - quarrin_drawing_module_begin));
   // The main thread's loop; it owns the popup window and so outlives the
-  // tasks that drive it. It opens the display only when it runs.
-  PopupWindowLoop window_loop;
+  // tasks that drive it. Set when the process runs as the service.
+  std::unique_ptr<PopupLoop> window_loop;
   AgentFacilities facilities{registry.store(), *event_log, SystemClock(), CurlHttpClient(),
                              *manager};
-  AgentWiring tasks(facilities, SystemDriveSpace());
+  AgentWiring tasks(facilities, SystemDriveSpace(), drawing);
   ControlQueue queue;
   SystemLoopWaiter waiter(queue, SystemClock());
   std::unique_ptr<StatusReporter> status = MakeStatusReporter(kServiceName);
@@ -59,7 +87,6 @@ int main(int argc, char** argv) {
   ServiceHost host(host_events, *status, queue, waiter);
   TTARNQuarrinSrvc service(facilities, tasks, host);
   tasks.Attach(&service);
-  tasks.SetPopupScreen(&window_loop);
 
   InstallRequest request;
   request.name = kServiceName;
@@ -81,7 +108,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "QuarrinSrvc: %s\n", kDispatcherFailedText);
     return 1;
   }
-  const int exit_status = RunServiceProcess(host, service, window_loop);
+  window_loop = OpenPopupLoop(drawing);
+  tasks.SetPopupScreen(window_loop.get());
+  const int exit_status = RunServiceProcess(host, service, *window_loop);
   // A shutdown leaves the HTTP server running; it must not outlive the
   // service whose state its requests read.
   tasks.StopHttpServer();

@@ -30,19 +30,6 @@ bool EqualsNoCase(const std::string& a, const char* b) { return strcasecmp(a.c_s
 
 }  // namespace
 
-void WindowLoop::Run() {
-  std::unique_lock lock(mu_);
-  cv_.wait(lock, [this] { return quit_; });
-}
-
-void WindowLoop::Quit() {
-  {
-    std::lock_guard lock(mu_);
-    quit_ = true;
-  }
-  cv_.notify_all();
-}
-
 void BlockControlSignals() {
   sigset_t set = ControlSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);

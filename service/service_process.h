@@ -4,29 +4,14 @@
 #ifndef QUARRIN_SERVICE_SERVICE_PROCESS_H_
 #define QUARRIN_SERVICE_SERVICE_PROCESS_H_
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "service/event_writer.h"
 #include "service/service_host.h"
+#include "service/window_loop.h"
 
 namespace quarrin {
-
-// The main thread's loop. The default one only waits for Quit.
-class WindowLoop {
- public:
-  virtual ~WindowLoop() = default;
-  virtual void Run();
-  // Callable from any thread; ends Run.
-  virtual void Quit();
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool quit_ = false;
-};
 
 // Blocks the control signals in the calling thread; call in main before any
 // thread is created, so that only the signal thread receives them.

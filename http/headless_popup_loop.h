@@ -1,0 +1,36 @@
+// The popup's loop where there is no display to draw on: it keeps the
+// popup's state, as the window would, and draws nothing; the main thread
+// only waits for Quit.
+#ifndef QUARRIN_HTTP_HEADLESS_POPUP_LOOP_H_
+#define QUARRIN_HTTP_HEADLESS_POPUP_LOOP_H_
+
+#include <mutex>
+
+#include "service/drawing.h"
+
+namespace quarrin {
+
+class HeadlessPopupLoop final : public PopupLoop {
+ public:
+  void Create() override {}
+  void Show(const PopupMessage&) override { Set(true); }
+  void Hide() override { Set(false); }
+  void Release() override { Set(false); }
+  bool shown() const override {
+    std::lock_guard lock(mu_);
+    return shown_;
+  }
+
+ private:
+  void Set(bool shown) {
+    std::lock_guard lock(mu_);
+    shown_ = shown;
+  }
+
+  mutable std::mutex mu_;
+  bool shown_ = false;
+};
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_HTTP_HEADLESS_POPUP_LOOP_H_

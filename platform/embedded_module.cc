@@ -1,0 +1,66 @@
+#include "platform/embedded_module.h"
+
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quarrin {
+
+namespace {
+
+std::string DlError() {
+  const char* text = dlerror();
+  return text ? text : "unknown error";
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<EmbeddedModule> EmbeddedModule::Load(const char* name, const void* image,
+                                                     size_t size, std::string* error) {
+  if (image == nullptr || size == 0) {
+    *error = std::string("the module ") + name + " is empty";
+    return nullptr;
+  }
+  const int fd = memfd_create(name, MFD_CLOEXEC);
+  if (fd < 0) {
+    *error = std::string("memfd_create: ") + std::strerror(errno);
+    return nullptr;
+  }
+  if (!WriteAll(fd, static_cast<const char*>(image), size)) {
+    *error = std::string("writing the module ") + name + ": " + std::strerror(errno);
+    close(fd);
+    return nullptr;
+  }
+  // The loader maps the file; the descriptor is not needed afterwards.
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  close(fd);
+  if (handle == nullptr) {
+    *error = DlError();
+    return nullptr;
+  }
+  return std::unique_ptr<EmbeddedModule>(new EmbeddedModule(handle));
+}
+
+void* EmbeddedModule::Symbol(const char* name, std::string* error) const {
+  dlerror();
+  void* address = dlsym(handle_, name);
+  if (address == nullptr) *error = DlError();
+  return address;
+}
+
+}  // namespace quarrin

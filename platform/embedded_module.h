@@ -1,0 +1,40 @@
+// A shared object that the executable carries in itself, loaded from memory.
+//
+// The program and its modules then always come from one build: an update
+// that replaces the executable replaces its modules with it, and no file
+// beside the executable can be missing or of another version.
+#ifndef QUARRIN_PLATFORM_EMBEDDED_MODULE_H_
+#define QUARRIN_PLATFORM_EMBEDDED_MODULE_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace quarrin {
+
+class EmbeddedModule {
+ public:
+  // Copies the image into an anonymous in-memory file and loads it from
+  // there with all its symbols bound at once. Returns null with the reason
+  // in *error when it cannot. `name` only labels the file (as
+  // /proc/<pid>/maps shows it).
+  static std::unique_ptr<EmbeddedModule> Load(const char* name, const void* image, size_t size,
+                                              std::string* error);
+
+  // The module stays loaded for the life of the process: what it handed out
+  // (objects, functions) may still be in use when this goes.
+  ~EmbeddedModule() = default;
+  EmbeddedModule(const EmbeddedModule&) = delete;
+  EmbeddedModule& operator=(const EmbeddedModule&) = delete;
+
+  // The address of an exported symbol; null with the reason in *error.
+  void* Symbol(const char* name, std::string* error) const;
+
+ private:
+  explicit EmbeddedModule(void* handle) : handle_(handle) {}
+  void* handle_;
+};
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_PLATFORM_EMBEDDED_MODULE_H_
