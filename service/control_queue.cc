@@ -50,6 +50,34 @@ void ControlQueue::DrainEvent() {
   if (event_fd_ >= 0) (void)!read(event_fd_, &value, sizeof value);
 }
 
+namespace {
+
+int64_t FloorDivMs(int64_t ms) { return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000); }
+
+// The local zone's offset from universal time at a moment, in milliseconds.
+int64_t ZoneOffsetMs(int64_t unix_ms) {
+  const time_t t = static_cast<time_t>(FloorDivMs(unix_ms));
+  struct tm tm {};
+  if (localtime_r(&t, &tm) == nullptr) return 0;
+  return static_cast<int64_t>(tm.tm_gmtoff) * 1000;
+}
+
+}  // namespace
+
+int64_t RealWaitMs(int64_t now_unix_ms, int64_t local_wait_ms) {
+  const int64_t before = ZoneOffsetMs(now_unix_ms);
+  const int64_t shift = ZoneOffsetMs(now_unix_ms + local_wait_ms) - before;
+  if (shift <= 0) return local_wait_ms;
+  // The first moment of the new offset: after it the local clock is `shift`
+  // ahead, and the jump itself may carry it past the deadline.
+  int64_t low = 0, high = local_wait_ms;  // offset unchanged at low, changed at high
+  while (high - low > 1) {
+    const int64_t mid = low + (high - low) / 2;
+    (ZoneOffsetMs(now_unix_ms + mid) == before ? low : high) = mid;
+  }
+  return std::max(high, local_wait_ms - shift);
+}
+
 SystemLoopWaiter::SystemLoopWaiter(ControlQueue& queue, Clock& clock)
     : queue_(queue), clock_(clock) {
   timer_fd_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -61,12 +89,15 @@ SystemLoopWaiter::~SystemLoopWaiter() {
 
 void SystemLoopWaiter::WaitUntil(DateTime deadline) {
   if (queue_.Pending()) return;
-  constexpr int64_t kMaxWaitMs = 60000;
-  int64_t wait_ms = std::clamp<int64_t>(MillisecondsBetween(clock_.Now(), deadline), 0, kMaxWaitMs);
-  if (wait_ms == 0) return;
+  constexpr int64_t kMaxWaitMs = 3600000;
+  const int64_t local_wait_ms =
+      std::clamp<int64_t>(MillisecondsBetween(clock_.Now(), deadline), 0, kMaxWaitMs);
+  if (local_wait_ms == 0) return;
 
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
+  const int64_t now_ms = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  const int64_t wait_ms = RealWaitMs(now_ms, local_wait_ms);
   int64_t due_ns = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec + wait_ms * 1000000;
   itimerspec due{};
   due.it_value.tv_sec = static_cast<time_t>(due_ns / 1000000000);

@@ -46,10 +46,18 @@ class LoopWaiter {
   virtual void WaitUntil(DateTime deadline) = 0;
 };
 
+// How long to wait, in real milliseconds from the moment `now_unix_ms`, for
+// the local clock to advance by `local_wait_ms` (> 0), in the local zone as
+// the C library sees it. A forward change of the zone's offset in between
+// (daylight saving starting) shortens the wait by as much, or to the moment
+// of the change when the local time skips over the deadline; a backward one
+// leaves the wait as it is, so the waiter wakes early and waits again.
+int64_t RealWaitMs(int64_t now_unix_ms, int64_t local_wait_ms);
+
 // The real waiter: a realtime timer for the deadline (woken when the clock is
-// set, so a jump forward is noticed at once) and the queue's eventfd. It
-// wakes at least once a minute so local-time shifts (daylight saving) are
-// seen.
+// set, so a jump forward is noticed at once) and the queue's eventfd. Between
+// runs an idle agent sleeps through; it still wakes once an hour, so that
+// a zone reconfigured under it counts within the hour.
 class SystemLoopWaiter final : public LoopWaiter {
  public:
   SystemLoopWaiter(ControlQueue& queue, Clock& clock);
