@@ -104,13 +104,12 @@ void SystemLoopWaiter::WaitUntil(DateTime deadline) {
   due.it_value.tv_nsec = static_cast<long>(due_ns % 1000000000);
   bool timer_armed =
       timer_fd_ >= 0 &&
-      timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &due, nullptr) == 0;
+      timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &due, nullptr) == 0;
 
   pollfd fds[2] = {{queue_.event_fd(), POLLIN, 0}, {timer_fd_, POLLIN, 0}};
   int rc = poll(fds, timer_armed ? 2 : 1, timer_armed ? -1 : static_cast<int>(wait_ms));
   if (rc > 0 && (fds[1].revents & POLLIN)) {
     uint64_t expirations;
-    // ECANCELED here means the clock was set; either way the wait is over.
     (void)!read(timer_fd_, &expirations, sizeof expirations);
   }
   queue_.DrainEvent();

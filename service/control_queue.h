@@ -41,8 +41,8 @@ class ControlQueue {
 class LoopWaiter {
  public:
   virtual ~LoopWaiter() = default;
-  // Returns once the wall clock is past `deadline`, a control request is
-  // pending, or the wall clock was set; may return early.
+  // Returns once the wall clock is past `deadline` or a control request is
+  // pending; may return early.
   virtual void WaitUntil(DateTime deadline) = 0;
 };
 
@@ -54,10 +54,14 @@ class LoopWaiter {
 // leaves the wait as it is, so the waiter wakes early and waits again.
 int64_t RealWaitMs(int64_t now_unix_ms, int64_t local_wait_ms);
 
-// The real waiter: a realtime timer for the deadline (woken when the clock is
-// set, so a jump forward is noticed at once) and the queue's eventfd. Between
-// runs an idle agent sleeps through; it still wakes once an hour, so that
-// a zone reconfigured under it counts within the hour.
+// The real waiter: the queue's eventfd and a timer at the deadline's moment
+// on the wall clock (absolute CLOCK_REALTIME), which fires when the clock
+// reaches it however the clock is set in between, just as comparing
+// wall-clock times would find the deadline passed. Not cancelling it on
+// every clock set keeps a machine whose clock is stepped often (some virtual
+// machines step it several times a second) from waking the agent as often.
+// Between runs an idle agent sleeps through; it still wakes once an hour, so
+// that a zone reconfigured under it counts within the hour.
 class SystemLoopWaiter final : public LoopWaiter {
  public:
   SystemLoopWaiter(ControlQueue& queue, Clock& clock);
