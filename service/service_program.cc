@@ -1,0 +1,68 @@
+#include "service/service_program.h"
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <utility>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "service/installer.h"
+
+namespace quarrin {
+
+ServiceProgram::ServiceProgram(int argc, char** argv, ServiceProgramNames names)
+    : names_(std::move(names)),
+      switches_(ParseServiceSwitches(std::vector<std::string>(argv + 1, argv + argc))) {
+  if (!switches_.install && !switches_.uninstall) BlockControlSignals();
+}
+
+ServiceProgram::~ServiceProgram() = default;
+
+bool ServiceProgram::Open() {
+  const bool as_service = !switches_.install && !switches_.uninstall;
+  MakeDirs(StateDir());
+  event_log_ = OpenEventLog(EventLogDbPath());
+  try {
+    registry_ = OpenDefaultRegistry();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", names_.program.c_str(), e.what());
+    EventWriter(*event_log_, as_service ? names_.name : ExecutableName())
+        .WriteEventLog(e.what(), EventType::kError, 0, 0);
+    return false;
+  }
+  manager_ = MakeServiceManager(registry_.store());
+  queue_ = std::make_unique<ControlQueue>();
+  waiter_ = std::make_unique<SystemLoopWaiter>(*queue_, SystemClock());
+  status_ = MakeStatusReporter(names_.name);
+  host_events_ = std::make_unique<EventWriter>(*event_log_, names_.name);
+  host_ = std::make_unique<ServiceHost>(*host_events_, *status_, *queue_, *waiter_);
+  return true;
+}
+
+std::optional<int> ServiceProgram::InstallOrCheck(std::function<void()> after_install,
+                                                  std::function<void()> after_uninstall) {
+  InstallRequest request;
+  request.name = names_.name;
+  request.display_name = names_.display_name;
+  request.image_path = ExecutablePath();
+  request.silent = switches_.silent;
+  request.after_install = std::move(after_install);
+  request.after_uninstall = std::move(after_uninstall);
+  if (switches_.install) {
+    return InstallService(registry(), manager(), request, std::cout, std::cerr);
+  }
+  if (switches_.uninstall) {
+    return UninstallService(registry(), manager(), request, std::cout, std::cerr);
+  }
+  if (!StartedByServiceManager(names_.name)) {
+    EventWriter(*event_log_, ExecutableName())
+        .WriteEventLog(kDispatcherFailedText, EventType::kError, 0, 0);
+    std::fprintf(stderr, "%s: %s\n", names_.program.c_str(), kDispatcherFailedText);
+    return 1;
+  }
+  return std::nullopt;
+}
+
+}  // namespace quarrin
