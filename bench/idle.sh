@@ -4,14 +4,18 @@
 # idling, and the time from launch to the first HTTP answer (the agent with
 # its manifest site on loopback). Prints each figure and the ratio.
 #
+# Beneath the table, the same figures of library_floor: a program that only
+# loads the libraries the idle agent holds, initialises libcurl, fetches the
+# manifest once and answers HTTP. What the agent cannot go below.
+#
 #   bench/idle.sh [BUILD_DIR]      IDLE_SECONDS=60 by default
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 idle=${IDLE_SECONDS:-60}
 exporter=$(command -v prometheus-node-exporter || true)
-[ -x "$build/QuarrinSrvc" ] && [ -x "$build/launch_probe" ] || {
-  echo "build first: cmake --build $build --target QuarrinSrvc quarrinctl launch_probe"; exit 1; }
+[ -x "$build/QuarrinSrvc" ] && [ -x "$build/launch_probe" ] && [ -x "$build/library_floor" ] || {
+  echo "build first: cmake --build $build --target QuarrinSrvc quarrinctl launch_probe library_floor"; exit 1; }
 
 root=$(mktemp -d)
 pids=()
@@ -47,7 +51,13 @@ if [ -n "$exporter" ]; then
   pids+=("$ne_pid")
 fi
 
+floor_port=$(free_port)
+read -r floor_pid floor_first < <("$build/launch_probe" "$floor_port" / -- "$build/library_floor" "$floor_port" \
+  "http://127.0.0.1:$site_port/downloads/QuarrinSrvc.xml")
+pids+=("$floor_pid")
+
 sleep 2
+floor_rss=$(rss_kb "$floor_pid")
 agent_rss=$(rss_kb "$agent_pid"); agent_cpu0=$(cpu_ns "$agent_pid")
 [ -n "$exporter" ] && { ne_rss=$(rss_kb "$ne_pid"); ne_cpu0=$(cpu_ns "$ne_pid"); }
 sleep "$idle"
@@ -67,3 +77,5 @@ else
   printf '%-34s %9s ms\n' "CPU over ${idle}s idle" "$agent_cpu_ms"
   printf '%-34s %9s ms\n' "launch to first answer" "$agent_first"
 fi
+printf '%-34s %9s kB   (library floor)\n' "resident memory after start-up" "$floor_rss"
+printf '%-34s %9s ms   (library floor)\n' "launch to first answer" "$floor_first"
