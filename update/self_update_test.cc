@@ -31,12 +31,6 @@ using testing::RunCommand;
 using testing::TestReply;
 using testing::WaitFor;
 
-std::string Manifest(const tFileVersion& v) {
-  return "<data><VersionInfo><major>" + std::to_string(v.Major) + "</major><minor>" +
-         std::to_string(v.Minor) + "</minor><release>" + std::to_string(v.Release) +
-         "</release><build>" + std::to_string(v.Build) + "</build></VersionInfo></data>";
-}
-
 class SelfUpdateTest : public ::testing::Test {
  protected:
   SelfUpdateTest()
@@ -45,7 +39,7 @@ class SelfUpdateTest : public ::testing::Test {
         next_bytes_(ReadFileText(NextAgent())),
         site_([this](const RecordedRequest& r) -> TestReply {
           if (r.path == "/Downloads/QuarrinSrvc.xml") {
-            return Reply(200, Manifest(GetFileVersion(NextAgent())), "text/xml");
+            return Reply(200, testing::ManifestFor(GetFileVersion(NextAgent())), "text/xml");
           }
           if (r.path == "/Downloads/QuarrinSrvc") {
             return Reply(200, next_bytes_, "application/octet-stream");

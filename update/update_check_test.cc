@@ -29,6 +29,7 @@
 #include "tests/test_support.h"
 #include "tests/udp_collector.h"
 #include "update/handover.h"
+#include "update/update_test_support.h"
 
 namespace quarrin {
 namespace {
@@ -57,12 +58,7 @@ tFileVersion Version(const std::string& text) {
   return v;
 }
 
-std::string Manifest(const std::string& version) {
-  tFileVersion v = Version(version);
-  return "<data><VersionInfo><major>" + std::to_string(v.Major) + "</major><minor>" +
-         std::to_string(v.Minor) + "</minor><release>" + std::to_string(v.Release) +
-         "</release><build>" + std::to_string(v.Build) + "</build></VersionInfo></data>";
-}
+std::string Manifest(const std::string& version) { return testing::ManifestFor(Version(version)); }
 
 // The part of a datagram after its PRI and time stamp.
 std::string MessageOf(const std::string& datagram) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "service/file_version.h"
 #include "tests/test_support.h"
 
 namespace quarrin::testing {
@@ -18,6 +19,13 @@ namespace quarrin::testing {
 // The agent as built, and the same agent one build higher.
 inline std::string CurrentAgent() { return BuiltExecutable("QuarrinSrvc"); }
 inline std::string NextAgent() { return BuiltExecutable("next/QuarrinSrvc"); }
+
+// The update manifest that publishes version `v`.
+inline std::string ManifestFor(const tFileVersion& v) {
+  return "<data><VersionInfo><major>" + std::to_string(v.Major) + "</major><minor>" +
+         std::to_string(v.Minor) + "</minor><release>" + std::to_string(v.Release) +
+         "</release><build>" + std::to_string(v.Build) + "</build></VersionInfo></data>";
+}
 
 // Copies an executable to `to` (creating its folder) with `mode`.
 inline void PlaceExecutable(const std::string& from, const std::string& to, mode_t mode) {
