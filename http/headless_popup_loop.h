@@ -4,11 +4,22 @@
 #ifndef QUARRIN_HTTP_HEADLESS_POPUP_LOOP_H_
 #define QUARRIN_HTTP_HEADLESS_POPUP_LOOP_H_
 
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "service/drawing.h"
 
 namespace quarrin {
+
+// The X display named by DISPLAY; null, after saying so on standard error,
+// when none is named.
+inline const char* NamedDisplay() {
+  const char* name = std::getenv("DISPLAY");
+  if (name != nullptr && *name != '\0') return name;
+  std::fprintf(stderr, "Message popup: DISPLAY is not set; messages are kept but not shown\n");
+  return nullptr;
+}
 
 class HeadlessPopupLoop final : public PopupLoop {
  public:

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "http/headless_popup_loop.h"
 #include "http/popup_window.h"
 
 namespace quarrin {
@@ -76,11 +77,8 @@ void PopupWindowLoop::Quit() {
 }
 
 bool PopupWindowLoop::OpenDisplay() {
-  const char* name = std::getenv("DISPLAY");
-  if (name == nullptr || *name == '\0') {
-    std::fprintf(stderr, "Message popup: DISPLAY is not set; messages are kept but not shown\n");
-    return false;
-  }
+  const char* name = NamedDisplay();
+  if (name == nullptr) return false;
   if (display_lost) return false;
   if (fl_display == nullptr) {
     XSetErrorHandler(OnXError);

@@ -6,7 +6,6 @@
 //                                      run as the service process (what the
 //                                      service manager does; Ctrl-C stops it)
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -29,11 +28,7 @@ namespace {
 // The popup's loop: the window's own on the display named by DISPLAY,
 // otherwise one that only keeps the popup's state.
 std::unique_ptr<quarrin::PopupLoop> OpenPopupLoop(quarrin::Drawing& drawing) {
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') {
-    std::fprintf(stderr, "Message popup: DISPLAY is not set; messages are kept but not shown\n");
-    return std::make_unique<quarrin::HeadlessPopupLoop>();
-  }
+  if (quarrin::NamedDisplay() == nullptr) return std::make_unique<quarrin::HeadlessPopupLoop>();
   try {
     return drawing.NewPopupLoop();
   } catch (const std::exception& e) {
