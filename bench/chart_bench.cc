@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "core/registry.h"
+#include "core/time_texts.h"
 #include "disk/disk_history.h"
 #include "disk/jpeg_encoder.h"
 #include "disk/usage_chart.h"
@@ -30,8 +32,6 @@
 #include "platform/paths.h"
 #include "platform/regional_settings.h"
 #include "platform/registry_store.h"
-#include "service/common.h"
-#include "service/registry.h"
 
 namespace quarrin {
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "core/registry.h"
 #include "platform/registry_store.h"
-#include "service/registry.h"
 
 namespace quarrin {
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "core/registry.h"
 #include "ctl/commands.h"
 #include "platform/reg_file.h"
 #include "platform/registry_open.h"
-#include "service/registry.h"
 
 namespace quarrin {
 namespace {

@@ -15,11 +15,11 @@
 #include <string>
 #include <string_view>
 
+#include "core/event_writer.h"
 #include "diag/syslog_catalogue.h"
 #include "platform/clock.h"
 #include "platform/date_time.h"
 #include "platform/regional_settings.h"
-#include "service/event_writer.h"
 
 namespace quarrin {
 

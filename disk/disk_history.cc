@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <utility>
 
-#include "disk/date_pattern.h"
-#include "service/common.h"
-#include "service/registry.h"
-#include "service/service_identity.h"
+#include "core/registry.h"
+#include "core/service_identity.h"
+#include "core/time_texts.h"
+#include "platform/date_pattern.h"
 
 namespace quarrin {
 

@@ -24,8 +24,8 @@
 #include "platform/clock.h"
 #include "platform/date_time.h"
 #include "platform/disk_space.h"
-#include "platform/registry_store.h"
 #include "platform/regional_settings.h"
+#include "platform/registry_store.h"
 
 namespace quarrin {
 

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/registry.h"
+#include "core/time_texts.h"
 #include "platform/fake_clock.h"
-#include "service/common.h"
-#include "service/registry.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/test_jpeg.h"
+#include "disk/jpeg_testing.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/test_jpeg.h"
+#include "disk/jpeg_testing.h"
 
 namespace quarrin {
 namespace {

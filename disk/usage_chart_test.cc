@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "disk/test_jpeg.h"
+#include "disk/jpeg_testing.h"
 
 namespace quarrin {
 namespace {

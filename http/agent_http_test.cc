@@ -21,15 +21,16 @@
 #include <thread>
 #include <vector>
 
+#include "core/file_version.h"
+#include "core/time_texts.h"
 #include "http/html_pages.h"
-#include "http/raw_http_client.h"
-#include "inventory/memory.h"
+#include "http/raw_http_client_testing.h"
 #include "inventory/pc_details.h"
 #include "platform/disk_space.h"
 #include "platform/event_log.h"
+#include "platform/memory.h"
+#include "platform/paths.h"
 #include "platform/regional_settings.h"
-#include "service/common.h"
-#include "service/file_version.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 

@@ -13,17 +13,18 @@
 #include <pugixml.hpp>
 #include <typeinfo>
 
+#include "core/attributes.h"
+#include "core/time_texts.h"
 #include "diag/syslog.h"
 #include "diag/syslog_catalogue.h"
 #include "disk/disk_history.h"
 #include "http/html_pages.h"
-#include "http/popup_facade.h"
 #include "http/xml_replies.h"
 #include "inventory/installed_apps.h"
 #include "inventory/pc_details.h"
 #include "inventory/version_probes.h"
-#include "service/attributes.h"
-#include "service/common.h"
+#include "platform/paths.h"
+#include "popup/popup_facade.h"
 
 namespace quarrin {
 

@@ -25,13 +25,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/event_writer.h"
+#include "core/file_version.h"
 #include "http/http_server.h"
 #include "platform/clock.h"
 #include "platform/disk_space.h"
 #include "platform/regional_settings.h"
 #include "platform/registry_store.h"
-#include "service/event_writer.h"
-#include "service/file_version.h"
 
 namespace quarrin {
 

@@ -12,19 +12,19 @@
 #include <thread>
 #include <vector>
 
+#include "core/attributes.h"
+#include "core/registry.h"
+#include "core/service_identity.h"
 #include "diag/syslog.h"
 #include "disk/disk_history.h"
-#include "http/popup_facade.h"
 #include "http/xml_replies.h"
-#include "inventory/memory.h"
 #include "platform/event_log.h"
 #include "platform/fake_clock.h"
+#include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/reg_file.h"
 #include "platform/registry_store.h"
-#include "service/attributes.h"
-#include "service/registry.h"
-#include "service/service_identity.h"
+#include "popup/popup_facade.h"
 #include "tests/test_support.h"
 #include "tests/udp_collector.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/attributes.h"
+#include "core/attributes.h"
 
 namespace quarrin {
 

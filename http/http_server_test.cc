@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/raw_http_client.h"
+#include "http/raw_http_client_testing.h"
 
 namespace quarrin {
 namespace {

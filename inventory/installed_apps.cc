@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "service/file_version.h"
-#include "service/registry.h"
+#include "core/file_version.h"
+#include "core/registry.h"
 
 namespace quarrin {
 namespace {

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "core/registry.h"
 #include "gtest/gtest.h"
 #include "platform/reg_file.h"
 #include "platform/registry_store.h"
-#include "service/registry.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

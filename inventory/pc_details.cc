@@ -14,8 +14,8 @@
 #include <unistd.h>
 #endif
 
-#include "inventory/memory.h"
-#include "service/registry.h"
+#include "core/registry.h"
+#include "platform/memory.h"
 
 namespace quarrin {
 namespace {

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "core/registry.h"
 #include "gtest/gtest.h"
-#include "inventory/memory.h"
+#include "platform/memory.h"
 #include "platform/reg_file.h"
 #include "platform/registry_store.h"
 #include "platform/system_facts.h"
-#include "service/registry.h"
 #include "tests/forwarding_store.h"
 #include "tests/test_support.h"
 

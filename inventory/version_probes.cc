@@ -3,8 +3,8 @@
 #include <optional>
 #include <string_view>
 
+#include "core/registry.h"
 #include "platform/version_resource.h"
-#include "service/registry.h"
 
 namespace quarrin {
 

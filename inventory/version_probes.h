@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "core/file_version.h"
 #include "platform/registry_store.h"
-#include "service/file_version.h"
 
 namespace quarrin {
 

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "core/registry.h"
 #include "platform/reg_file.h"
 #include "platform/registry_store.h"
-#include "service/registry.h"
 #include "tests/elf_image.h"
 #include "tests/test_support.h"
 

@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,37 @@ bool MakeDirs(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
   return std::filesystem::is_directory(path, ec);
+}
+
+std::string LocalComputerName() {
+  char name[HOST_NAME_MAX + 2] = {};
+  // The buffer has room for any host name, so the call cannot run short; a
+  // failure leaves the name empty.
+  if (gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
+std::string ProgramFolder() {
+  const std::string exe = ExecutablePath();
+  const size_t slash = exe.rfind('/');
+  if (slash == std::string::npos) return "";
+  std::string folder = exe.substr(0, slash + 1);
+  if (chdir(folder.c_str()) != 0) {
+    // Ignored on purpose: callers want the folder whether or not it could
+    // become the current directory.
+  }
+  return folder;
+}
+
+std::string SpecialFolderPath(int csidl) {
+  switch (csidl) {
+    case kCsidlCommonAppData:
+      return CommonAppDataDir();
+    case kCsidlProgramFiles:
+      return ProgramFilesDir();
+    default:
+      return "";
+  }
 }
 
 }  // namespace quarrin

@@ -25,6 +25,22 @@ std::string ExecutablePath();
 // File name of the running executable without its folder.
 std::string ExecutableName();
 
+// This computer's name as the system reports it (the host name), exactly as
+// stored; empty if the system cannot tell.
+std::string LocalComputerName();
+
+// The folder of the running executable with its trailing "/"; also makes it
+// the current directory (a failure to do so is ignored). Empty when the
+// executable's path cannot be read.
+std::string ProgramFolder();
+
+// Special folders, below QUARRIN_ROOT, without a trailing "/":
+// 0x23 the common application data folder, 0x26 the program files folder.
+// Any other identifier gives empty text: the agent asks for no other folder.
+inline constexpr int kCsidlCommonAppData = 0x23;
+inline constexpr int kCsidlProgramFiles = 0x26;
+std::string SpecialFolderPath(int csidl);
+
 // Creates the folder and its parents; true when it exists afterwards.
 bool MakeDirs(const std::string& path);
 

@@ -1,6 +1,7 @@
 #include "platform/paths.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -46,6 +47,35 @@ TEST(PathsTest, MakeDirs) {
   testing::WriteFileText(dir / "file", "");
   EXPECT_FALSE(MakeDirs(dir / "file"));
   EXPECT_FALSE(MakeDirs(dir / "file/below"));
+}
+
+TEST(PathsTest, LocalComputerNameIsTheHostName) {
+  std::string kernel = testing::ReadFileText("/proc/sys/kernel/hostname");
+  while (!kernel.empty() && kernel.back() == '\n') kernel.pop_back();
+  EXPECT_EQ(LocalComputerName(), kernel);
+}
+
+TEST(PathsTest, ProgramFolderIsTheExecutablesFolderAndBecomesCurrent) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  testing::TempDir elsewhere;
+  ASSERT_EQ(chdir(elsewhere.path().c_str()), 0);
+  const std::string folder = ProgramFolder();
+  const std::filesystem::path now = std::filesystem::current_path();
+  std::filesystem::current_path(before);
+  EXPECT_EQ(folder,
+            std::filesystem::canonical(testing::BuiltExecutable("platform_tests"))
+                    .parent_path()
+                    .string() +
+                "/");
+  EXPECT_EQ(now.string() + "/", folder);
+}
+
+TEST(PathsTest, SpecialFolders) {
+  testing::ScopedEnv root("QUARRIN_ROOT", "/srv/quarrin/");
+  EXPECT_EQ(SpecialFolderPath(0x23), "/srv/quarrin/var/lib");
+  EXPECT_EQ(SpecialFolderPath(0x26), "/srv/quarrin/opt");
+  EXPECT_EQ(SpecialFolderPath(0x1a), "");
+  EXPECT_EQ(SpecialFolderPath(0), "");
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/registry.h"
 #include "report/inventory_service.h"
-#include "service/registry.h"
 #include "tests/reporting_fixture.h"
 
 namespace quarrin {

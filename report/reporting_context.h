@@ -6,13 +6,13 @@
 #include <functional>
 #include <string>
 
+#include "core/agent_state.h"
+#include "core/event_writer.h"
 #include "inventory/bios_serial.h"
 #include "platform/clock.h"
 #include "platform/http_client.h"
 #include "platform/registry_store.h"
 #include "report/call_limits.h"
-#include "service/event_writer.h"
-#include "service/quarrin_service.h"
 
 namespace quarrin {
 

@@ -4,12 +4,12 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "core/attributes.h"
 #include "inventory/bios_serial.h"
 #include "inventory/pc_details.h"
 #include "platform/regional_settings.h"
 #include "report/ping_host.h"
 #include "report/xml_text.h"
-#include "service/attributes.h"
 
 namespace quarrin {
 

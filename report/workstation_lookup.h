@@ -21,9 +21,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/deployment.h"
 #include "platform/date_time.h"
 #include "report/reporting_context.h"
-#include "service/deployment.h"
 
 namespace quarrin {
 

@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the agent twice (a normal build and one
-# with AddressSanitizer and UndefinedBehaviorSanitizer) and runs the whole
-# test suite on both. Exits non-zero on any failure or sanitizer report.
+# Installs what is missing, checks that no folder includes a higher layer,
+# builds the agent three times (a normal build, one with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a Release build) and runs the whole test
+# suite on each. Exits non-zero on any failure or sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+python3 scripts/check-layers.py
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRIN_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
 
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARRIN_SANITIZE=ON -DQUARRIN_BENCH=OFF
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARRIN_SANITIZE=ON -DQUARRIN_BENCH=OFF \
+  -DQUARRIN_WERROR=ON
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900
+
+# A Release build as a packager makes it: warnings stay warnings.
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARRIN_BENCH=OFF
+cmake --build build-release -j "$jobs"
+ctest --test-dir build-release -j "$jobs" --output-on-failure --timeout 600

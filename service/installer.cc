@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "service/registry.h"
-#include "service/service_identity.h"
+#include "core/registry.h"
+#include "core/service_identity.h"
 
 namespace quarrin {
 namespace {

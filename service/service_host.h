@@ -9,9 +9,9 @@
 #include <mutex>
 #include <string>
 
+#include "core/event_writer.h"
 #include "platform/service_manager.h"
 #include "service/control_queue.h"
-#include "service/event_writer.h"
 
 namespace quarrin {
 

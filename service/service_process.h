@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "service/event_writer.h"
+#include "core/event_writer.h"
 #include "service/service_host.h"
 #include "service/window_loop.h"
 

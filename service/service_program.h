@@ -16,11 +16,11 @@
 #include <optional>
 #include <string>
 
+#include "core/event_writer.h"
 #include "platform/event_log.h"
 #include "platform/registry_open.h"
 #include "platform/service_manager.h"
 #include "service/control_queue.h"
-#include "service/event_writer.h"
 #include "service/service_host.h"
 #include "service/service_process.h"
 

@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "core/attributes.h"
+#include "core/registry.h"
 #include "platform/event_log.h"
 #include "platform/fake_clock.h"
 #include "platform/reg_file.h"
 #include "platform/registry_store.h"
 #include "report/ping_host.h"
 #include "report/reporting_context.h"
-#include "service/attributes.h"
-#include "service/registry.h"
 #include "tests/inventory_service_double.h"
 #include "tests/service_desk_double.h"
 #include "tests/test_support.h"

@@ -3,9 +3,9 @@
 #include <exception>
 #include <optional>
 
+#include "core/registry.h"
+#include "core/service_identity.h"
 #include "platform/version_resource.h"
-#include "service/registry.h"
-#include "service/service_identity.h"
 
 namespace quarrin {
 

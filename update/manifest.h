@@ -29,8 +29,8 @@
 #include <cstddef>
 #include <string>
 
+#include "core/file_version.h"
 #include "platform/http_client.h"
-#include "service/file_version.h"
 
 namespace quarrin {
 

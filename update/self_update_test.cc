@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "http/raw_http_client.h"
+#include "core/file_version.h"
+#include "http/raw_http_client_testing.h"
 #include "platform/event_log.h"
 #include "platform/paths.h"
-#include "service/file_version.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
-#include "update/update_test_support.h"
+#include "update/update_testing.h"
 
 namespace quarrin {
 namespace {

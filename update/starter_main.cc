@@ -7,7 +7,7 @@
 //                                        run as the service process (what the
 //                                        service manager does when the agent
 //                                        hands an update over)
-#include "service/service_identity.h"
+#include "core/service_identity.h"
 #include "service/service_program.h"
 #include "update/starter_service.h"
 

@@ -11,11 +11,11 @@
 #include <optional>
 #include <thread>
 
+#include "core/file_version.h"
+#include "core/registry.h"
+#include "core/service_identity.h"
 #include "platform/paths.h"
 #include "platform/version_resource.h"
-#include "service/file_version.h"
-#include "service/registry.h"
-#include "service/service_identity.h"
 #include "update/handover.h"
 
 namespace quarrin {

@@ -31,9 +31,9 @@
 #include <cstdint>
 #include <string>
 
+#include "core/event_writer.h"
 #include "platform/registry_store.h"
 #include "platform/service_manager.h"
-#include "service/event_writer.h"
 #include "service/service_host.h"
 
 namespace quarrin {

@@ -9,14 +9,14 @@
 
 #include <filesystem>
 
+#include "core/file_version.h"
+#include "core/registry.h"
 #include "platform/event_log.h"
 #include "platform/paths.h"
-#include "service/file_version.h"
-#include "service/registry.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 #include "update/handover.h"
-#include "update/update_test_support.h"
+#include "update/update_testing.h"
 
 namespace quarrin {
 namespace {

@@ -29,12 +29,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/event_writer.h"
+#include "core/file_version.h"
+#include "core/service_identity.h"
 #include "platform/http_client.h"
 #include "platform/registry_store.h"
 #include "platform/service_manager.h"
-#include "service/event_writer.h"
-#include "service/file_version.h"
-#include "service/service_identity.h"
 
 namespace quarrin {
 

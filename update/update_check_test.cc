@@ -19,17 +19,17 @@
 #include <mutex>
 #include <thread>
 
+#include "core/registry.h"
 #include "diag/syslog.h"
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/paths.h"
 #include "platform/registry_store.h"
-#include "service/registry.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 #include "tests/udp_collector.h"
 #include "update/handover.h"
-#include "update/update_test_support.h"
+#include "update/update_testing.h"
 
 namespace quarrin {
 namespace {

@@ -1,0 +1,190 @@
+#include "agent/quarrin_service.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+
+#include "agent/startup_record.h"
+#include "core/file_version.h"
+#include "core/registry.h"
+#include "core/service_identity.h"
+#include "core/time_texts.h"
+#include "diag/syslog.h"
+#include "diag/syslog_catalogue.h"
+#include "platform/paths.h"
+#include "update/manifest.h"
+
+namespace quarrin {
+namespace {
+
+std::string UpperAscii(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+}  // namespace
+
+TTARNQuarrinSrvc::TTARNQuarrinSrvc(AgentFacilities facilities, AgentTasks& tasks,
+                                   ServiceHost& host)
+    : f_(facilities),
+      tasks_(tasks),
+      host_(host),
+      events_(facilities.event_log, kServiceName),
+      regional_(ReadRegionalSettings(facilities.registry)),
+      random_(static_cast<uint32_t>(
+          std::chrono::high_resolution_clock::now().time_since_epoch().count())) {
+  state_.exe_name = ExecutableName();
+}
+
+TTARNQuarrinSrvc::~TTARNQuarrinSrvc() = default;
+
+std::string TTARNQuarrinSrvc::VersionText() const { return GetFileVersion("").Text; }
+
+void TTARNQuarrinSrvc::SendToCollector(const SyslogMessage& message) {
+  if (syslog_) syslog_->Send(message);
+}
+
+void TTARNQuarrinSrvc::ServiceStart(bool& started) {
+  // The collector is only known later in start-up, so in a freshly started
+  // process this datagram goes nowhere.
+  SendToCollector(ServiceStartMessage());
+  started = true;
+}
+
+void TTARNQuarrinSrvc::ServiceStop(bool& stopped) {
+  SendToCollector(ServiceStopMessage());
+  tasks_.StopHttpServer();
+  tasks_.DisconnectHttpClient();
+  tasks_.ReleasePopup();
+  tasks_.ReleaseDownloadBuffer();
+  events_.WriteEventLog(VersionText() + " Service stopped.", EventType::kSuccess, 0, 2);
+  stopped = true;
+}
+
+void TTARNQuarrinSrvc::ServiceShutdown() {
+  events_.WriteEventLog(VersionText() + " Service shutdown", EventType::kInformation, 0, 4);
+  SendToCollector(ServiceShutdownMessage());
+}
+
+void TTARNQuarrinSrvc::ServiceAfterInstall() {
+  WriteAttributes(f_.registry, VersionText(), tRegAttributes{});
+  Registry reg(f_.registry, kAccessReadWrite);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  std::string source_key = std::string(kEventLogSourcesKey) + kServiceName;
+  reg.CreateKey(source_key);
+  if (reg.OpenKey(source_key, false)) {
+    reg.WriteString("EventMessageFile", ExecutablePath());
+    reg.WriteInteger("TypesSupported", 7);
+    reg.CloseKey();
+  }
+}
+
+void TTARNQuarrinSrvc::ServiceAfterUninstall() {
+  Registry reg(f_.registry, kAccessReadWrite);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  reg.DeleteKey(std::string(kEventLogSourcesKey) + kServiceName);
+  events_.WriteEventLog(VersionText() + " Service uninstalled.\r\n", EventType::kSuccess, 0, 1);
+}
+
+void TTARNQuarrinSrvc::ServiceExecute() {
+  try {
+    StartUp();
+    Loop();
+  } catch (const std::exception& e) {
+    events_.WriteEventLog(std::string("E.Message1=") + e.what(), EventType::kError, 0, 999);
+  } catch (...) {
+    events_.WriteEventLog("E.Message1=unknown exception", EventType::kError, 0, 999);
+  }
+}
+
+void TTARNQuarrinSrvc::StartUp() {
+  // 1. Nothing to initialise for the thread's component runtime here.
+  // 2. The startup record.
+  WriteStartupRecord(f_.registry, kAppName, f_.clock, regional_);
+  // 3, 4. Identity.
+  state_.version_text = VersionText();
+  state_.local_machine_name = LocalComputerName();
+  state_.deployment = ReadDeploymentSettings(f_.registry);
+  syslog_ = std::make_unique<Syslog>("", state_.deployment.syslog_port, f_.clock, regional_,
+                                     events_);
+  // 5, 6. The popup and the download buffer.
+  tasks_.CreatePopup();
+  tasks_.CreateDownloadBuffer();
+  // 7. One collection of the machine's details; only a failure matters.
+  tasks_.CollectPCDetails();
+  // 8. The debug switch: the manifest wins when it says on.
+  const std::string& manifest_url = state_.deployment.manifest_url;
+  std::string debug;
+  ReadManifestValue(f_.http, "Debug", manifest_url, &debug);
+  // Nothing acts on the switch; the local setting is still read, as that
+  // creates it with its default for administrators to find.
+  if (UpperAscii(debug) != "ON") ReadLocalSetting(f_.registry, kAppName, "Debug", "Off");
+  // 9. The syslog collector, for the life of the process.
+  std::string syslog_host;
+  ReadManifestValue(f_.http, "Syslog", manifest_url, &syslog_host);
+  state_.syslog_host = syslog_host;
+  syslog_->SetHost(syslog_host);
+  // 10. The execute datagram.
+  SendToCollector(ExecuteMessage(state_.exe_name, state_.version_text));
+  // 11. A left-over update download. It is written into the program folder,
+  // so that is where it is looked for, whatever the current directory.
+  std::string exe_path = ExecutablePath();
+  std::string folder = exe_path.substr(0, exe_path.rfind('/') + 1);
+  unlink((folder + "~" + state_.exe_name).c_str());
+  // 12. The attributes, written back with the current version.
+  tRegAttributes attributes;
+  ReadAttributes(f_.registry, state_.deployment.default_download_url, &attributes);
+  state_.set_attributes(attributes);
+  WriteAttributes(f_.registry, state_.version_text, attributes);
+  // 13.
+  events_.WriteEventLog(state_.version_text + " Service executed", EventType::kInformation, 0, 3);
+  // 14. The program folder becomes the current directory.
+  ProgramFolder();
+  // 15. The HTTP server; start-up goes on without it when it cannot start.
+  std::string port = std::to_string(state_.deployment.http_port);
+  std::string error;
+  if (tasks_.StartHttpServer(state_.deployment.http_port, &error)) {
+    events_.WriteEventLog(state_.version_text + " HTTP service started on port " + port + ".",
+                          EventType::kInformation, 0, 2);
+  } else {
+    events_.WriteEventLog(
+        state_.version_text + " Failed to start HTTP service on port " + port + ".",
+        EventType::kError, 0, 3);
+    if (!error.empty()) std::fprintf(stderr, "HTTP server on port %s: %s\n", port.c_str(), error.c_str());
+  }
+  // 16. The schedule.
+  schedule_.Start(f_.clock.Now());
+}
+
+void TTARNQuarrinSrvc::Loop() {
+  while (!host_.StopRequested()) {
+    host_.WaitUntil(schedule_.NextWake());
+    host_.DeliverControlRequests();
+    // A stop handled in this pass has released the popup and the download
+    // buffer: no run may start after it.
+    if (host_.StopRequested()) break;
+    if (schedule_.DailyDue(f_.clock.Now())) DailyRun();
+    if (schedule_.SampleDue(f_.clock.Now())) FiveMinuteRun();
+  }
+}
+
+void TTARNQuarrinSrvc::DailyRun() {
+  tasks_.CheckForUpdate(update_result_);
+  tasks_.LookupWorkstation();
+  tasks_.ReportPCDetails();
+  tasks_.ReportApplications();
+  std::uniform_int_distribution<int> seconds(0, kDailyRandomRangeSeconds - 1);
+  schedule_.DailyDone(f_.clock.Now(), seconds(random_));
+}
+
+void TTARNQuarrinSrvc::FiveMinuteRun() {
+  tasks_.SampleDisk();
+  tasks_.RollUp();
+  schedule_.SampleDone(f_.clock.Now());
+}
+
+}  // namespace quarrin

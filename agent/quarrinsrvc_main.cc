@@ -1,0 +1,69 @@
+// QuarrinSrvc: the installer of the agent's service and the service process.
+//
+//   QuarrinSrvc -INSTALL [-SILENT]     register the service
+//   QuarrinSrvc -UNINSTALL [-SILENT]   remove it
+//   QUARRIN_SCM=TARNQuarrinSrvc QuarrinSrvc
+//                                      run as the service process (what the
+//                                      service manager does; Ctrl-C stops it)
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "agent/agent_wiring.h"
+#include "agent/module_drawing.h"
+#include "agent/quarrin_service.h"
+#include "core/service_identity.h"
+#include "platform/clock.h"
+#include "platform/disk_space.h"
+#include "platform/http_client.h"
+#include "popup/headless_popup_loop.h"
+#include "service/service_program.h"
+
+// The drawing module, embedded at build time.
+extern "C" const unsigned char quarrin_drawing_module_begin[];
+extern "C" const unsigned char quarrin_drawing_module_end[];
+
+namespace {
+
+// The popup's loop: the window's own on the display named by DISPLAY,
+// otherwise one that only keeps the popup's state.
+std::unique_ptr<quarrin::PopupLoop> OpenPopupLoop(quarrin::Drawing& drawing) {
+  if (quarrin::NamedDisplay() == nullptr) return std::make_unique<quarrin::HeadlessPopupLoop>();
+  try {
+    return drawing.NewPopupLoop();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Message popup: %s; messages are kept but not shown\n", e.what());
+    return std::make_unique<quarrin::HeadlessPopupLoop>();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace quarrin;
+  ServiceProgram program(argc, argv, {kServiceName, kServiceDisplayName, "QuarrinSrvc"});
+  if (!program.Open()) return 1;
+
+  ModuleDrawing drawing(quarrin_drawing_module_begin,
+                        static_cast<size_t>(quarrin_drawing_module_end - quarrin_drawing_module_begin));
+  // The main thread's loop; it owns the popup window and so outlives the
+  // tasks that drive it. Set when the process runs as the service.
+  std::unique_ptr<PopupLoop> window_loop;
+  AgentFacilities facilities{program.registry(), program.event_log(), SystemClock(),
+                             CurlHttpClient(), program.manager()};
+  AgentWiring tasks(facilities, SystemDriveSpace(), drawing);
+  TTARNQuarrinSrvc service(facilities, tasks, program.host());
+  tasks.Attach(&service);
+  if (auto status = program.InstallOrCheck([&] { service.ServiceAfterInstall(); },
+                                           [&] { service.ServiceAfterUninstall(); })) {
+    return *status;
+  }
+
+  window_loop = OpenPopupLoop(drawing);
+  tasks.SetPopupScreen(window_loop.get());
+  const int exit_status = RunServiceProcess(program.host(), service, *window_loop);
+  // A shutdown leaves the HTTP server running; it must not outlive the
+  // service whose state its requests read.
+  tasks.StopHttpServer();
+  return exit_status;
+}

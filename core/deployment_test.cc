@@ -1,0 +1,99 @@
+#include "core/deployment.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "core/registry.h"
+#include "tests/test_support.h"
+
+namespace quarrin {
+namespace {
+
+constexpr char kKey[] = "SOFTWARE\\TARN\\QuarrinSrvc\\Deployment";
+
+class DeploymentTest : public ::testing::Test {
+ protected:
+  void Set(const char* name, const RegValue& value) {
+    ASSERT_TRUE(store_->CreateKey(RootKey::kLocalMachine, kKey));
+    ASSERT_TRUE(store_->SetValue(RootKey::kLocalMachine, kKey, name, value));
+  }
+
+  testing::TempDir dir_;
+  std::unique_ptr<RegistryStore> store_ = OpenSqliteRegistryStore(dir_ / "registry.db");
+};
+
+TEST_F(DeploymentTest, MissingKeyGivesTheBuildDefaultsAndCreatesNothing) {
+  DeploymentSettings s = ReadDeploymentSettings(*store_);
+  EXPECT_EQ(s.manifest_url, QUARRIN_DEFAULT_MANIFEST_URL);
+  EXPECT_EQ(s.default_download_url, QUARRIN_DEFAULT_DOWNLOAD_URL);
+  EXPECT_EQ(s.inventory_url, QUARRIN_DEFAULT_INVENTORY_URL);
+  EXPECT_EQ(s.lookup_ping_host, QUARRIN_DEFAULT_LOOKUP_PING_HOST);
+  EXPECT_EQ(s.lookup_web_host, QUARRIN_DEFAULT_LOOKUP_WEB_HOST);
+  EXPECT_EQ(s.lookup_domain_suffix, QUARRIN_DEFAULT_LOOKUP_DOMAIN_SUFFIX);
+  EXPECT_EQ(s.http_port, 88);
+  EXPECT_EQ(s.syslog_port, 514);
+  EXPECT_FALSE(store_->KeyExists(RootKey::kLocalMachine, "SOFTWARE\\TARN"));
+}
+
+TEST_F(DeploymentTest, ValuesOverrideDefaultsAndEmptyValuesDoNot) {
+  Set("ManifestURL", EncodeString("http://127.0.0.1:8080/downloads/QuarrinSrvc.xml"));
+  Set("defaultdownloadurl", EncodeString("http://127.0.0.1:8080/Downloads"));
+  Set("InventoryURL", EncodeString("http://inventory.example/soap"));
+  Set("LookupPingHost", EncodeString(""));
+  Set("LookupWebHost", EncodeString("desk.example:8081"));
+  Set("LookupDomainSuffix", EncodeString(".example"));
+  Set("HTTPPort", EncodeString("8088"));
+  Set("SyslogPort", EncodeString(""));
+
+  DeploymentSettings s = ReadDeploymentSettings(*store_);
+  EXPECT_EQ(s.manifest_url, "http://127.0.0.1:8080/downloads/QuarrinSrvc.xml");
+  EXPECT_EQ(s.default_download_url, "http://127.0.0.1:8080/Downloads");
+  EXPECT_EQ(s.inventory_url, "http://inventory.example/soap");
+  EXPECT_EQ(s.lookup_ping_host, QUARRIN_DEFAULT_LOOKUP_PING_HOST);
+  EXPECT_EQ(s.lookup_web_host, "desk.example:8081");
+  EXPECT_EQ(s.lookup_domain_suffix, ".example");
+  EXPECT_EQ(s.http_port, 8088);
+  EXPECT_EQ(s.syslog_port, 514);
+}
+
+TEST_F(DeploymentTest, PortsMustBeNumbersFrom1To65535) {
+  struct {
+    const char* text;
+    int port;  // 0: rejected
+  } cases[] = {
+      {"1", 1},     {"65535", 65535}, {" 5514 ", 5514}, {"00514", 514}, {"0", 0},
+      {"65536", 0}, {"-1", 0},        {"+88", 0},       {"88a", 0},     {"abc", 0},
+      {"8 8", 0},   {"999999999999", 0}, {"0x58", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Set("SyslogPort", EncodeString(c.text));
+    if (c.port != 0) {
+      EXPECT_EQ(ReadDeploymentSettings(*store_).syslog_port, c.port);
+      continue;
+    }
+    try {
+      ReadDeploymentSettings(*store_);
+      ADD_FAILURE() << "accepted";
+    } catch (const DeploymentError& e) {
+      EXPECT_EQ(std::string(e.what()),
+                std::string("Deployment value 'SyslogPort' is not a port number from 1 to 65535: '") +
+                    c.text + "'");
+    }
+  }
+}
+
+TEST_F(DeploymentTest, ValueOfAnotherTypeIsAnError) {
+  Set("HTTPPort", EncodeDword(8088));
+  try {
+    ReadDeploymentSettings(*store_);
+    FAIL() << "accepted";
+  } catch (const RegistryError& e) {
+    EXPECT_STREQ(e.what(), "Invalid data type for 'HTTPPort'");
+  }
+}
+
+}  // namespace
+}  // namespace quarrin

@@ -1,0 +1,20 @@
+// The memory figure of the inventory and the startup record.
+#ifndef QUARRIN_PLATFORM_MEMORY_H_
+#define QUARRIN_PLATFORM_MEMORY_H_
+
+#include <cstdint>
+#include <string>
+
+namespace quarrin {
+
+// Whole mebibytes of bytes, rounded down, followed by "MB" without a blank:
+// 536,281,088 gives "511MB".
+std::string MemoryTextFromBytes(uint64_t bytes);
+
+// MemoryTextFromBytes of the computer's total physical memory (sysinfo, or
+// MemTotal of /proc/meminfo when that fails; "0MB" when neither answers).
+std::string MemoryText();
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_PLATFORM_MEMORY_H_

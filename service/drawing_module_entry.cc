@@ -1,9 +1,0 @@
-// The entry of the drawing module that the agent's executable carries (see
-// module_drawing.h); built into the module only.
-#include "service/linked_drawing.h"
-#include "service/module_drawing.h"
-
-extern "C" __attribute__((visibility("default"))) quarrin::Drawing* QuarrinDrawing() {
-  static quarrin::LinkedDrawing drawing;
-  return &drawing;
-}
