@@ -76,11 +76,6 @@ void AgentWiring::CollectPCDetails() {
 void AgentWiring::ReleaseDownloadBuffer() { download_buffer_.Release(); }
 
 void AgentWiring::CheckForUpdate(tFileUpdate& update) {
-  if (hooks_.check_for_update) {
-    std::lock_guard lock(update_mu_);
-    hooks_.check_for_update(update);
-    return;
-  }
   if (service_ == nullptr) return;
   // Two checks never download at once: the buffer lets one in and the
   // other returns at once.
@@ -108,27 +103,22 @@ ReportingContext AgentWiring::Reporting() {
 }
 
 void AgentWiring::LookupWorkstation() {
-  if (hooks_.lookup_workstation) return hooks_.lookup_workstation();
   if (service_) quarrin::LookupWorkstation(Reporting());
 }
 
 void AgentWiring::ReportPCDetails() {
-  if (hooks_.report_pc_details) return hooks_.report_pc_details();
   if (service_) quarrin::ReportPCDetails(Reporting());
 }
 
 void AgentWiring::ReportApplications() {
-  if (hooks_.report_applications) return hooks_.report_applications();
   if (service_) quarrin::ReportApplications(Reporting());
 }
 
 void AgentWiring::SampleDisk() {
-  if (hooks_.sample_disk) return hooks_.sample_disk();
   quarrin::SampleDisk(f_.registry, f_.clock, ReadRegionalSettings(f_.registry), system_drive_);
 }
 
 void AgentWiring::RollUp() {
-  if (hooks_.roll_up) return hooks_.roll_up();
   quarrin::RollUp(f_.registry, f_.clock, ReadRegionalSettings(f_.registry));
 }
 

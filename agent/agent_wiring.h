@@ -5,9 +5,7 @@
 #ifndef QUARRIN_AGENT_AGENT_WIRING_H_
 #define QUARRIN_AGENT_AGENT_WIRING_H_
 
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "agent/agent_tasks.h"
@@ -24,18 +22,6 @@ namespace quarrin {
 
 class AgentWiring final : public AgentTasks {
  public:
-  // Work that later parts of the agent plug in. Each does nothing while
-  // empty. They may run on the service thread and on HTTP threads at once,
-  // except the update check, which never runs twice at the same time.
-  struct Hooks {
-    std::function<void(tFileUpdate&)> check_for_update;
-    std::function<void()> lookup_workstation;
-    std::function<void()> report_pc_details;
-    std::function<void()> report_applications;
-    std::function<void()> sample_disk;
-    std::function<void()> roll_up;
-  };
-
   // `server_options` gives the HTTP server's limits; its port is replaced by
   // the one StartHttpServer is given. `drawing` draws the charts.
   AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_drive, Drawing& drawing,
@@ -45,8 +31,6 @@ class AgentWiring final : public AgentTasks {
   // The service whose start-up state the dispatcher reads.
   // REQUIRES: called before the service starts; `service` outlives this.
   void Attach(TTARNQuarrinSrvc* service) { service_ = service; }
-  // REQUIRES: called before the service starts.
-  void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
   // Where the popup is drawn; without one it only keeps its state.
   // REQUIRES: called before the service starts; `screen` outlives this.
   void SetPopupScreen(PopupScreen* screen) { popup_screen_ = screen; }
@@ -63,7 +47,7 @@ class AgentWiring final : public AgentTasks {
   void CollectPCDetails() override;
   // Gives the download buffer's memory back; waits for a running check.
   void ReleaseDownloadBuffer() override;
-  // The update check of the running agent, unless a hook stands in for it.
+  // The update check of the running agent.
   void CheckForUpdate(tFileUpdate& update) override;
   void LookupWorkstation() override;
   void ReportPCDetails() override;
@@ -85,8 +69,6 @@ class AgentWiring final : public AgentTasks {
   Drawing& drawing_;
   HttpServerOptions server_options_;
   TTARNQuarrinSrvc* service_ = nullptr;
-  Hooks hooks_;
-  std::mutex update_mu_;
   DownloadBuffer download_buffer_;
   PopupScreen* popup_screen_ = nullptr;
   std::unique_ptr<PopupFacade> popup_;

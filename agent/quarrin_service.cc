@@ -1,10 +1,9 @@
 #include "agent/quarrin_service.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 
 #include "agent/startup_record.h"
 #include "core/file_version.h"
@@ -13,21 +12,13 @@
 #include "core/time_texts.h"
 #include "diag/syslog.h"
 #include "diag/syslog_catalogue.h"
+#include "service/installer.h"
+#include "platform/ascii.h"
 #include "platform/paths.h"
+#include "update/handover.h"
 #include "update/manifest.h"
 
 namespace quarrin {
-namespace {
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-}  // namespace
-
 TTARNQuarrinSrvc::TTARNQuarrinSrvc(AgentFacilities facilities, AgentTasks& tasks,
                                    ServiceHost& host)
     : f_(facilities),
@@ -72,21 +63,11 @@ void TTARNQuarrinSrvc::ServiceShutdown() {
 
 void TTARNQuarrinSrvc::ServiceAfterInstall() {
   WriteAttributes(f_.registry, VersionText(), tRegAttributes{});
-  Registry reg(f_.registry, kAccessReadWrite);
-  reg.SetRootKey(RootKey::kLocalMachine);
-  std::string source_key = std::string(kEventLogSourcesKey) + kServiceName;
-  reg.CreateKey(source_key);
-  if (reg.OpenKey(source_key, false)) {
-    reg.WriteString("EventMessageFile", ExecutablePath());
-    reg.WriteInteger("TypesSupported", 7);
-    reg.CloseKey();
-  }
+  AddEventLogSource(f_.registry, kServiceName);
 }
 
 void TTARNQuarrinSrvc::ServiceAfterUninstall() {
-  Registry reg(f_.registry, kAccessReadWrite);
-  reg.SetRootKey(RootKey::kLocalMachine);
-  reg.DeleteKey(std::string(kEventLogSourcesKey) + kServiceName);
+  RemoveEventLogSource(f_.registry, kServiceName);
   events_.WriteEventLog(VersionText() + " Service uninstalled.\r\n", EventType::kSuccess, 0, 1);
 }
 
@@ -132,9 +113,8 @@ void TTARNQuarrinSrvc::StartUp() {
   SendToCollector(ExecuteMessage(state_.exe_name, state_.version_text));
   // 11. A left-over update download. It is written into the program folder,
   // so that is where it is looked for, whatever the current directory.
-  std::string exe_path = ExecutablePath();
-  std::string folder = exe_path.substr(0, exe_path.rfind('/') + 1);
-  unlink((folder + "~" + state_.exe_name).c_str());
+  std::error_code ignored;
+  std::filesystem::remove(DownloadPathBeside(ExecutablePath()), ignored);
   // 12. The attributes, written back with the current version.
   tRegAttributes attributes;
   ReadAttributes(f_.registry, state_.deployment.default_download_url, &attributes);

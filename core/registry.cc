@@ -198,4 +198,9 @@ RegValue EncodeFloat(double value) {
   return RegValue{ValueType::kBinary, LittleEndianBytes(std::bit_cast<uint64_t>(value), 8)};
 }
 
+bool OpenOnly(Registry& reg, std::string_view path) {
+  reg.CloseKey();
+  return reg.OpenKeyReadOnly(path);
+}
+
 }  // namespace quarrin

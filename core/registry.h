@@ -124,6 +124,11 @@ RegValue EncodeString(std::string_view text);
 RegValue EncodeDword(int32_t value);
 RegValue EncodeFloat(double value);
 
+// Leaves only `path` open, read-only, or nothing when it does not open: a
+// failed open must not leave the previous key in place, since every value of
+// a key that cannot be opened then reads as missing.
+bool OpenOnly(Registry& reg, std::string_view path);
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_CORE_REGISTRY_H_

@@ -13,6 +13,7 @@
 
 #include "core/registry.h"
 #include "ctl/commands.h"
+#include "platform/file_io.h"
 #include "platform/reg_file.h"
 #include "platform/registry_open.h"
 
@@ -53,7 +54,7 @@ KeyName ParseKeyArg(const std::string& text) {
 
 std::string ReadWholeFile(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw CommandError(path + ": cannot read: " + std::strerror(errno));
+  if (f == nullptr) throw CommandError(ErrnoMessage(path + ": cannot read", errno));
   std::string text;
   char buf[65536];
   size_t got;
@@ -61,21 +62,21 @@ std::string ReadWholeFile(const std::string& path) {
   const bool failed = std::ferror(f) != 0;
   const int err = errno;
   std::fclose(f);
-  if (failed) throw CommandError(path + ": cannot read: " + std::strerror(err));
+  if (failed) throw CommandError(ErrnoMessage(path + ": cannot read", err));
   return text;
 }
 
 void WriteOut(const std::string& text, const std::string* file) {
   if (file == nullptr) {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout)) {
-      throw CommandError(std::string("cannot write standard output: ") + std::strerror(errno));
+      throw CommandError(ErrnoMessage("cannot write standard output", errno));
     }
     return;
   }
   std::ofstream out(*file, std::ios::binary | std::ios::trunc);
   out << text;
   out.close();
-  if (!out) throw CommandError(*file + ": cannot write: " + std::strerror(errno));
+  if (!out) throw CommandError(ErrnoMessage(*file + ": cannot write", errno));
 }
 
 std::string TypeName(ValueType type) {

@@ -1,4 +1,5 @@
 #include "diag/syslog.h"
+#include "platform/ascii.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -41,14 +42,7 @@ SyslogError ResolveError(int code) {
 }
 
 bool IsLocalhost(std::string_view host) {
-  constexpr std::string_view kLocalhost = "localhost";
-  if (host.size() != kLocalhost.size()) return false;
-  for (size_t i = 0; i < host.size(); ++i) {
-    char c = host[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kLocalhost[i]) return false;
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(host, "localhost");
 }
 
 in_addr ResolveHost(const std::string& host) {

@@ -14,6 +14,7 @@
 #include "core/registry.h"
 #include "core/time_texts.h"
 #include "platform/fake_clock.h"
+#include "platform/fixed_drive.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -22,21 +23,6 @@ namespace {
 DateTime At(int year, int month, int day, int hour, int minute, int second = 0, int ms = 0) {
   return EncodeDateTime(CivilTime{year, month, day, hour, minute, second, ms});
 }
-
-class FixedDisk final : public DiskSpaceSource {
- public:
-  FixedDisk(int64_t total, int64_t free, bool ok = true) : total_(total), free_(free), ok_(ok) {}
-  bool Query(int64_t* total, int64_t* free) override {
-    if (!ok_) return false;
-    *total = total_;
-    *free = free_;
-    return true;
-  }
-
- private:
-  int64_t total_, free_;
-  bool ok_;
-};
 
 // A clock that gives the queued times one reading after another and then
 // keeps the last one.
@@ -91,7 +77,7 @@ class DiskHistoryTest : public ::testing::Test {
 
 TEST_F(DiskHistoryTest, SampleIsTheUsedFractionNamedByItsTimeStamp) {
   clock_.Set(At(2025, 12, 9, 14, 5, 0, 93));
-  FixedDisk disk(1000, 250);
+  FixedDrive disk(1000, 250);
   SampleDisk(*store_, clock_, settings_, disk);
   const std::vector<NamedValue> day = Series(SeriesPeriod::kDay);
   ASSERT_EQ(day.size(), 1u);
@@ -105,7 +91,7 @@ TEST_F(DiskHistoryTest, SampleIsTheUsedFractionNamedByItsTimeStamp) {
 
 TEST_F(DiskHistoryTest, FailedDriveQueryStoresNegativeZero) {
   clock_.Set(At(2025, 12, 9, 14, 5));
-  FixedDisk broken(0, 0, /*ok=*/false);
+  FixedDrive broken(0, 0, /*ok=*/false);
   SampleDisk(*store_, clock_, settings_, broken);
   const double v = ValueOf(SeriesPeriod::kDay, "09/12/25 14:05:00.000");
   EXPECT_EQ(v, 0.0);
@@ -122,7 +108,7 @@ TEST_F(DiskHistoryTest, PruningKeepsTwentyFiveHoursMeasuredFromASecondReading) {
   PutSample(At(2025, 12, 9, 14, 0), 0.4);
   PutSample(At(2025, 12, 9, 15, 0), 0.5);  // stamped in the future: stays
   SteppingClock clock({sampled, pruned});
-  FixedDisk disk(100, 50);
+  FixedDrive disk(100, 50);
   SampleDisk(*store_, clock, settings_, disk);
   std::vector<std::string> names;
   for (const NamedValue& v : Series(SeriesPeriod::kDay)) names.push_back(v.name);
@@ -135,7 +121,7 @@ TEST_F(DiskHistoryTest, UnparsableDayNameFailsAfterTheSampleIsWritten) {
   PutSample(At(2025, 12, 1, 0, 0), 0.1);  // old, listed before the bad name
   Put(SeriesPeriod::kDay, "not a time", EncodeFloat(0.2));
   PutSample(At(2025, 12, 2, 0, 0), 0.3);  // old, listed after it
-  FixedDisk disk(100, 50);
+  FixedDrive disk(100, 50);
   try {
     SampleDisk(*store_, clock_, settings_, disk);
     FAIL() << "no error";
@@ -256,7 +242,7 @@ TEST_F(DiskHistoryTest, BadDayValuesFailTheRollUpBeforeAnythingIsWritten) {
 TEST_F(DiskHistoryTest, TwentySixHoursOfOperation) {
   // The main loop's rhythm: a sample then a roll-up at every five-minute
   // boundary, each some milliseconds late.
-  FixedDisk disk(1000, 400);
+  FixedDrive disk(1000, 400);
   const DateTime start = At(2025, 12, 31, 12, 0);
   for (int slot = 0; slot < 26 * 12; ++slot) {
     clock_.Set(AddMilliseconds(start, slot * 5 * 60 * 1000 + (slot * 37) % 90));
@@ -437,7 +423,7 @@ TEST_F(ChartSeriesTest, ReadingWhileTheSamplerPrunesNeverFails) {
       ++reads;
     }
   });
-  FixedDisk disk(100, 50);
+  FixedDrive disk(100, 50);
   for (int k = 0; k < 60 || reads < 20; ++k) {
     clock_.Set(AddMilliseconds(start, (int64_t{301} + k) * 5 * 60 * 1000 + 25 * 3600 * 1000));
     SampleDisk(*store_, clock_, settings_, disk);

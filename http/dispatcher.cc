@@ -1,14 +1,11 @@
 #include "http/dispatcher.h"
 
 #include <cxxabi.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <pugixml.hpp>
 #include <typeinfo>
@@ -23,6 +20,8 @@
 #include "inventory/installed_apps.h"
 #include "inventory/pc_details.h"
 #include "inventory/version_probes.h"
+#include "platform/ascii.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "popup/popup_facade.h"
 
@@ -32,14 +31,6 @@ namespace {
 
 constexpr char kTextXml[] = "text/xml";
 constexpr char kImageJpeg[] = "image/jpeg";
-
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 bool Contains(std::string_view line, std::string_view word) {
   return line.find(word) != std::string_view::npos;
@@ -183,8 +174,7 @@ void UsageChart(const DispatcherContext& c, const std::string& line, HttpServerR
 void Odx(const DispatcherContext& c, HttpServerReply& reply) {
   const std::string path = SpecialFolderPath(kCsidlCommonAppData) + "/TARN/ODX/LastTX.XML";
   reply.content_type = kTextXml;
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (!FileExists(path)) {
     reply.body = OdxFailReply(c.version_text, path);
     return;
   }
@@ -213,9 +203,7 @@ void Info(const DispatcherContext& c, const HttpServerRequest& request, HttpServ
   v.bde_version = bde.Text;
   const std::string genesis =
       SpecialFolderPath(kCsidlProgramFiles) + "/Amfac/Amfac Healthlinks/Data/GENESIS.GDB";
-  struct stat st {};
-  const bool genesis_exists = stat(genesis.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-  v.genesis_size = SizeText(genesis_exists ? ListedFileSize(genesis) : 0, c.regional);
+  v.genesis_size = SizeText(FileExists(genesis) ? ListedFileSize(genesis) : 0, c.regional);
   v.install_date = DefaultDateTimeText(details.InstallDate, c.regional);
   int64_t total, free;
   QueryDrive(c, &total, &free);
@@ -253,10 +241,6 @@ class StringWriter final : public pugi::xml_writer {
  private:
   std::string* out_;
 };
-
-std::string ErrnoText(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
-}
 
 }  // namespace
 
@@ -299,41 +283,23 @@ int64_t DiskUsedPercent(int64_t total, int64_t free) {
 }
 
 bool ReadOdxDocument(const std::string& path, std::string* text, std::string* error) {
-  // Non-blocking, so that a FIFO put in the file's place cannot hold the
-  // request; only a plain file is read.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    *error = ErrnoText("Cannot open", path);
-    return false;
-  }
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
+  std::string data;
+  bool cut = false;
+  const int failed = ReadFileCapped(path, static_cast<size_t>(kMaxOdxFileBytes), &data, &cut);
+  if (failed == EINVAL || failed == EISDIR) {
     *error = path + " is not a file";
     return false;
   }
-  if (st.st_size > kMaxOdxFileBytes) {
-    close(fd);
-    *error = path + " holds " + std::to_string(st.st_size) + " bytes; at most " +
-             std::to_string(kMaxOdxFileBytes) + " are read";
+  if (failed != 0) {
+    *error = ErrnoMessage("Cannot read " + path, failed);
     return false;
   }
-  std::string data;
-  data.resize(static_cast<size_t>(st.st_size));
-  size_t got = 0;
-  while (got < data.size()) {
-    const ssize_t n = read(fd, data.data() + got, data.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = ErrnoText("Cannot read", path);
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;  // shrank while being read
-    got += static_cast<size_t>(n);
+  if (cut) {
+    std::error_code ec;
+    *error = path + " holds " + std::to_string(std::filesystem::file_size(path, ec)) +
+             " bytes; at most " + std::to_string(kMaxOdxFileBytes) + " are read";
+    return false;
   }
-  close(fd);
-  data.resize(got);
 
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed =

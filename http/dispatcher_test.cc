@@ -20,6 +20,7 @@
 #include "http/xml_replies.h"
 #include "platform/event_log.h"
 #include "platform/fake_clock.h"
+#include "platform/fixed_drive.h"
 #include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/reg_file.h"
@@ -120,20 +121,6 @@ TEST(DiskUsedPercentTest, TruncatesAndSurvivesOddTotals) {
     EXPECT_EQ(DiskUsedPercent(c.total, c.free), c.used) << c.total << " " << c.free;
   }
 }
-
-// The system drive with figures a test sets.
-class FixedDrive final : public DiskSpaceSource {
- public:
-  bool Query(int64_t* total, int64_t* free) override {
-    if (!answers) return false;
-    *total = total_bytes;
-    *free = free_bytes;
-    return true;
-  }
-  bool answers = true;
-  int64_t total_bytes = 3000;
-  int64_t free_bytes = 990;
-};
 
 class DispatcherTest : public ::testing::Test {
  protected:

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/file_io.h"
+
 namespace quarrin {
 
 namespace {
@@ -148,7 +150,7 @@ class HttpServer::Impl {
 
 bool HttpServer::Impl::Start(std::string* error) {
   auto fail = [&](const std::string& what, int fd) {
-    std::string reason = what + ": " + std::strerror(errno);
+    std::string reason = ErrnoMessage(what, errno);
     if (fd >= 0) close(fd);
     if (error) *error = reason;
     return false;

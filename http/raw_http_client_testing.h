@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ascii.h"
+
 namespace quarrin::testing {
 
 // A connected socket, closed on destruction.
@@ -87,13 +89,7 @@ struct RawResponse {
   // The first header of that name, ASCII case ignored; empty when absent.
   std::string Header(std::string_view name) const {
     for (const auto& [key, value] : headers) {
-      if (key.size() != name.size()) continue;
-      bool same = true;
-      for (size_t i = 0; i < key.size() && same; ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        same = lower(key[i]) == lower(name[i]);
-      }
-      if (same) return value;
+      if (EqualsIgnoringAsciiCase(key, name)) return value;
     }
     return "";
   }

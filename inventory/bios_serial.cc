@@ -1,11 +1,9 @@
 #include "inventory/bios_serial.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+
+#include "platform/file_io.h"
 
 namespace quarrin {
 
@@ -15,7 +13,7 @@ namespace {
 constexpr size_t kMaxSerialBytes = 4096;
 
 [[noreturn]] void Fail(const std::string& path, int error) {
-  throw BiosSerialError("BIOS serial number: " + path + ": " + std::strerror(error));
+  throw BiosSerialError(ErrnoMessage("BIOS serial number: " + path, error));
 }
 
 }  // namespace
@@ -27,26 +25,11 @@ void GetBIOSSerialNumber(const std::string& computer, std::string* serial,
     throw std::invalid_argument("BIOS serial number of '" + computer +
                                 "': only this computer's can be read");
   }
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    // No DMI table, or one without a serial: the firmware reports none.
-    if (errno == ENOENT) return;
-    Fail(path, errno);
-  }
   std::string text;
-  char buffer[512];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int error = errno;
-      close(fd);
-      Fail(path, error);
-    }
-    if (n == 0 || text.size() >= kMaxSerialBytes) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
+  const int failed = ReadFileCapped(path, kMaxSerialBytes, &text);
+  // No DMI table, or one without a serial: the firmware reports none.
+  if (failed == ENOENT) return;
+  if (failed != 0) Fail(path, failed);
   size_t begin = 0;
   size_t end = std::min(text.size(), kMaxSerialBytes);
   auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };

@@ -18,12 +18,6 @@ void Store(const std::string& path, tAppAttributes* app) {
   app->Path = path;
 }
 
-// Leaves only `path` open, or nothing when it does not open.
-bool OpenOnly(Registry& reg, const std::string& path) {
-  reg.CloseKey();
-  return reg.OpenKey(path, false);
-}
-
 // A class registered for "<prog_id>.Application": the command of its server
 // key ("LocalServer32", or "InprocServer32" for an in-process one).
 void ProbeClass(Registry& reg, const std::string& prog_id, const char* server,

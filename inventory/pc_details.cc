@@ -27,14 +27,6 @@ constexpr char kCurrentVersionKey[] = "\\SOFTWARE\\Microsoft\\Windows NT\\Curren
 constexpr char kProcessorsKey[] = "\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor";
 constexpr char kNetBTKey[] = "\\SYSTEM\\CurrentControlSet\\Services\\NetBT\\Parameters";
 
-// Leaves only `path` open, or nothing when it does not open: a failed open
-// must not leave the previous key in place, since every value of a key that
-// cannot be opened reads as missing.
-bool OpenOnly(Registry& reg, std::string_view path) {
-  reg.CloseKey();
-  return reg.OpenKeyReadOnly(path);
-}
-
 // Without leading and trailing characters of code 32 or less.
 std::string TrimControls(const std::string& text) {
   auto kept = [](char c) { return static_cast<unsigned char>(c) > ' '; };

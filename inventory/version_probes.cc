@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/registry.h"
+#include "platform/ascii.h"
 #include "platform/version_resource.h"
 
 namespace quarrin {
@@ -11,17 +12,6 @@ namespace quarrin {
 namespace {
 
 constexpr size_t kMaxTextLength = 254;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -37,7 +27,7 @@ void GetFileVersionText(const std::string& value_name, const std::string& file_n
   // translation names, so the first translation's table is always this one.
   // Names match without regard to case, as version-resource lookups do.
   for (const auto& [key, value] : resource->strings) {
-    if (EqualsIgnoringCase(key, name)) {
+    if (EqualsIgnoringAsciiCase(key, name)) {
       *out = value.substr(0, kMaxTextLength);
       return;
     }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/paths.h"
+#include "platform/file_io.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 
@@ -82,7 +83,7 @@ class BuiltinServiceManager final : public ServiceManager {
     pid_t pid = SpawnDetached(image, {"QUARRIN_SCM=" + name}, log, RecordPath(name),
                               FormatRecord(ServiceState::kStartPending, "{pid}", 0));
     if (pid < 0) {
-      throw ServiceManagerError(std::string("The service did not start: ") + std::strerror(errno));
+      throw ServiceManagerError(ErrnoMessage("The service did not start", errno));
     }
   }
 
@@ -107,7 +108,7 @@ class BuiltinServiceManager final : public ServiceManager {
       value.sival_int = static_cast<int>(code);
       rc = sigqueue(record->pid, SIGRTMIN, value);
     }
-    if (rc != 0) throw ServiceManagerError(std::string("Control failed: ") + std::strerror(errno));
+    if (rc != 0) throw ServiceManagerError(ErrnoMessage("Control failed", errno));
   }
 
   ServiceState Query(const std::string& name) override {
@@ -144,7 +145,7 @@ class RecordStatusReporter final : public StatusReporter {
         !WriteFileAtomically(RecordPath(name_),
                              FormatRecord(status.state, std::to_string(getpid()),
                                           status.controls_accepted))) {
-      if (error) *error = RecordPath(name_) + ": " + std::strerror(errno);
+      if (error) *error = ErrnoMessage(RecordPath(name_), errno);
       return false;
     }
     return true;

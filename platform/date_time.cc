@@ -1,40 +1,32 @@
 #include "platform/date_time.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace quarrin {
 
 namespace {
 
+namespace chrono = std::chrono;
+
 constexpr int64_t kMsPerDayInt = 86400000;
 
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's
-// days_from_civil), and back.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
+// Days since 1970-01-01 of a proleptic Gregorian date, and back. Months and
+// days past their ends carry over, counted from the year's first day.
+int64_t DaysFromCivil(int y, int m, int d) {
+  const chrono::year_month month = chrono::year{y} / chrono::January + chrono::months{m - 1};
+  return (chrono::sys_days{month / 1} + chrono::days{d - 1}).time_since_epoch().count();
 }
 
-void CivilFromDays(int64_t z, int* year, int* month, int* day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  *year = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-  *month = static_cast<int>(m);
-  *day = static_cast<int>(d);
+chrono::year_month_day CivilFromDays(int64_t days_since_1970) {
+  return chrono::year_month_day{chrono::sys_days{chrono::days{days_since_1970}}};
 }
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0); }
+// Whole days in total_ms, rounded towards minus infinity.
+int64_t FloorDays(int64_t total_ms) {
+  return chrono::floor<chrono::days>(chrono::milliseconds{total_ms}).count();
+}
 
 // Day counts of 0001-01-01 00:00 and 10000-01-01 00:00.
 constexpr double kFirstDay = -693593.0;
@@ -48,7 +40,7 @@ int64_t RoundToMs(DateTime t) {
 }
 
 DateTime FromMs(int64_t total_ms) {
-  const int64_t day = FloorDiv(total_ms, kMsPerDayInt);
+  const int64_t day = FloorDays(total_ms);
   const int64_t ms_of_day = total_ms - day * kMsPerDayInt;
   return DateTime{static_cast<double>(day) + static_cast<double>(ms_of_day) / kMsPerDay};
 }
@@ -56,10 +48,10 @@ DateTime FromMs(int64_t total_ms) {
 }  // namespace
 
 bool IsValidDate(int year, int month, int day) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  if (year < 1 || year > 9999 || month < 1 || day < 1) return false;
+  return chrono::year_month_day{chrono::year{year}, chrono::month{static_cast<unsigned>(month)},
+                                chrono::day{static_cast<unsigned>(day)}}
+      .ok();
 }
 
 int ExpandTwoDigitYear(int two_digit_year, int reference_year) {
@@ -79,10 +71,13 @@ DateTime EncodeDateTime(const CivilTime& c) {
 
 CivilTime DecodeDateTime(DateTime t) {
   const int64_t total = RoundToMs(t);
-  const int64_t day = FloorDiv(total, kMsPerDayInt);
+  const int64_t day = FloorDays(total);
   int64_t ms = total - day * kMsPerDayInt;
+  const chrono::year_month_day date = CivilFromDays(day - static_cast<int64_t>(kUnixEpochDays));
   CivilTime c;
-  CivilFromDays(day - static_cast<int64_t>(kUnixEpochDays), &c.year, &c.month, &c.day);
+  c.year = static_cast<int>(date.year());
+  c.month = static_cast<int>(static_cast<unsigned>(date.month()));
+  c.day = static_cast<int>(static_cast<unsigned>(date.day()));
   c.millisecond = static_cast<int>(ms % 1000);
   ms /= 1000;
   c.second = static_cast<int>(ms % 60);
@@ -93,9 +88,8 @@ CivilTime DecodeDateTime(DateTime t) {
 }
 
 int DayOfWeek(DateTime t) {
-  // Day 0, 1899-12-30, was a Saturday.
-  const int64_t day = FloorDiv(RoundToMs(t), kMsPerDayInt);
-  return static_cast<int>(((day + 6) % 7 + 7) % 7);
+  const int64_t day = FloorDays(RoundToMs(t)) - static_cast<int64_t>(kUnixEpochDays);
+  return static_cast<int>(chrono::weekday{chrono::sys_days{chrono::days{day}}}.c_encoding());
 }
 
 double DatePart(DateTime t) { return std::floor(t.days); }
@@ -103,7 +97,7 @@ double DatePart(DateTime t) { return std::floor(t.days); }
 double TimePart(DateTime t) { return t.days - std::floor(t.days); }
 
 DateTime LocalDateTimeFromUnixMs(int64_t unix_ms) {
-  const int64_t secs = FloorDiv(unix_ms, 1000);
+  const int64_t secs = chrono::floor<chrono::seconds>(chrono::milliseconds{unix_ms}).count();
   const time_t tt = static_cast<time_t>(secs);
   // localtime_r, unlike localtime and mktime, need not look at TZ again;
   // tzset makes a changed zone count from the next conversion on.

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_io.h"
+
 namespace quarrin {
 
 namespace {
@@ -14,17 +16,6 @@ namespace {
 std::string DlError() {
   const char* text = dlerror();
   return text ? text : "unknown error";
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -37,11 +28,11 @@ std::unique_ptr<EmbeddedModule> EmbeddedModule::Load(const char* name, const voi
   }
   const int fd = memfd_create(name, MFD_CLOEXEC);
   if (fd < 0) {
-    *error = std::string("memfd_create: ") + std::strerror(errno);
+    *error = ErrnoMessage("memfd_create", errno);
     return nullptr;
   }
-  if (!WriteAll(fd, static_cast<const char*>(image), size)) {
-    *error = std::string("writing the module ") + name + ": " + std::strerror(errno);
+  if (const int failed = WriteAll(fd, image, size); failed != 0) {
+    *error = ErrnoMessage(std::string("writing the module ") + name, failed);
     close(fd);
     return nullptr;
   }

@@ -61,6 +61,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_io.h"
+
 namespace quarrin {
 namespace {
 
@@ -70,24 +72,10 @@ constexpr size_t kMaxSmallFileBytes = 64u << 10;
 // its beginning.
 constexpr size_t kMaxWtmpScanBytes = 16u << 20;
 
-// The file's bytes, at most `limit` of them; nullopt when it cannot be opened
-// or read. Files under /proc report no size, so this reads until end of file.
+// The file's bytes, at most `limit` of them; nullopt when it cannot be read.
 std::optional<std::string> ReadBounded(const std::string& path, size_t limit) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
   std::string text;
-  char buffer[16384];
-  while (text.size() < limit) {
-    const ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit - text.size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
+  if (ReadFileCapped(path, limit, &text) != 0) return std::nullopt;
   return text;
 }
 

@@ -74,10 +74,10 @@ std::string LocalComputerName() {
 }
 
 std::string ProgramFolder() {
-  const std::string exe = ExecutablePath();
-  const size_t slash = exe.rfind('/');
-  if (slash == std::string::npos) return "";
-  std::string folder = exe.substr(0, slash + 1);
+  const std::filesystem::path exe = ExecutablePath();
+  if (!exe.has_parent_path()) return "";
+  std::string folder = exe.parent_path().string();
+  if (!folder.ends_with('/')) folder += '/';
   if (chdir(folder.c_str()) != 0) {
     // Ignored on purpose: callers want the folder whether or not it could
     // become the current directory.

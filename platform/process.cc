@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/file_io.h"
+
 extern char** environ;
 
 namespace quarrin {
@@ -139,7 +141,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::vector
     close(in_pipe[1]);
     close(out_pipe[0]);
     close(err_pipe[0]);
-    result.err = (argv.empty() ? std::string() : argv[0]) + ": " + std::strerror(rc);
+    result.err = ErrnoMessage(argv.empty() ? std::string() : argv[0], rc);
     return result;
   }
   Pump(out_pipe[0], err_pipe[0], in_pipe[1], input, &result);

@@ -1,3 +1,4 @@
+#include "platform/ascii.h"
 #include "platform/registry_store.h"
 
 #include <algorithm>
@@ -16,20 +17,8 @@ std::string_view RootKeyName(RootKey root) {
   return "HKEY_LOCAL_MACHINE";
 }
 
-namespace {
-char FoldChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-}  // namespace
+std::string FoldName(std::string_view name) { return LowerAscii(name); }
 
-std::string FoldName(std::string_view name) {
-  std::string folded(name);
-  std::transform(folded.begin(), folded.end(), folded.begin(), FoldChar);
-  return folded;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return FoldChar(x) == FoldChar(y);
-         });
-}
+bool SameName(std::string_view a, std::string_view b) { return EqualsIgnoringAsciiCase(a, b); }
 
 }  // namespace quarrin

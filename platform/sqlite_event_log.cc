@@ -3,6 +3,7 @@
 #include <syslog.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -151,8 +152,8 @@ class SqliteEventLog final : public EventLog {
  private:
   std::unique_ptr<SqliteDb> OpenDb(bool make_folder) {
     if (make_folder) {
-      const size_t slash = path_.rfind('/');
-      if (slash != std::string::npos && slash > 0) MakeDirs(path_.substr(0, slash));
+      const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
+      if (!folder.empty()) MakeDirs(folder.string());
     }
     auto db = std::make_unique<SqliteDb>(path_);
     db->Exec(kSchema);

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/paths.h"
+#include "platform/file_io.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 
@@ -84,7 +85,7 @@ class SystemdServiceManager final : public ServiceManager {
   void Register(const ServiceRegistration& r) override {
     std::string dir = Rooted("/etc/systemd/system");
     if (!MakeDirs(dir) || !WriteFileAtomically(UnitPath(r.name), UnitText(r))) {
-      throw ServiceManagerError(UnitPath(r.name) + ": " + std::strerror(errno));
+      throw ServiceManagerError(ErrnoMessage(UnitPath(r.name), errno));
     }
     try {
       Systemctl({"daemon-reload"});
@@ -120,7 +121,7 @@ class SystemdServiceManager final : public ServiceManager {
     union sigval value;
     value.sival_int = static_cast<int>(code);
     if (sigqueue(pid, SIGRTMIN, value) != 0) {
-      throw ServiceManagerError(std::string("Control failed: ") + std::strerror(errno));
+      throw ServiceManagerError(ErrnoMessage("Control failed", errno));
     }
   }
 
@@ -164,7 +165,7 @@ class NotifyStatusReporter final : public StatusReporter {
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || sendto(fd, message.data(), message.size(), MSG_NOSIGNAL,
                          reinterpret_cast<sockaddr*>(&addr), len) < 0) {
-      if (error) *error = "NOTIFY_SOCKET " + socket_path_ + ": " + std::strerror(errno);
+      if (error) *error = ErrnoMessage("NOTIFY_SOCKET " + socket_path_, errno);
       if (fd >= 0) close(fd);
       return false;
     }

@@ -7,6 +7,7 @@
 #include "core/attributes.h"
 #include "inventory/bios_serial.h"
 #include "inventory/pc_details.h"
+#include "platform/ascii.h"
 #include "platform/regional_settings.h"
 #include "report/ping_host.h"
 #include "report/xml_text.h"
@@ -16,13 +17,6 @@ namespace quarrin {
 namespace {
 
 constexpr char kLookupPath[] = "/sdw.dll/WorkStations?WorkStationName=";
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
 
 // The first child element of exactly that name.
 pugi::xml_node Element(pugi::xml_node parent, std::string_view name) {

@@ -4,6 +4,7 @@
 
 #include "core/registry.h"
 #include "core/service_identity.h"
+#include "platform/paths.h"
 
 namespace quarrin {
 namespace {
@@ -82,6 +83,24 @@ int UninstallService(RegistryStore& registry, ServiceManager& manager, const Ins
   }
   if (!r.silent) out << "Service uninstalled successfully" << std::endl;
   return 0;
+}
+
+void AddEventLogSource(RegistryStore& registry, const std::string& service) {
+  Registry reg(registry, kAccessReadWrite);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  const std::string source_key = kEventLogSourcesKey + service;
+  reg.CreateKey(source_key);
+  if (reg.OpenKey(source_key, false)) {
+    reg.WriteString("EventMessageFile", ExecutablePath());
+    reg.WriteInteger("TypesSupported", 7);
+    reg.CloseKey();
+  }
+}
+
+void RemoveEventLogSource(RegistryStore& registry, const std::string& service) {
+  Registry reg(registry, kAccessReadWrite);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  reg.DeleteKey(kEventLogSourcesKey + service);
 }
 
 }  // namespace quarrin

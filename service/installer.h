@@ -29,6 +29,12 @@ int InstallService(RegistryStore& registry, ServiceManager& manager, const Insta
 int UninstallService(RegistryStore& registry, ServiceManager& manager,
                      const InstallRequest& request, std::ostream& out, std::ostream& err);
 
+// The service's event-log source: its key below the event-log sources,
+// naming the running executable as the file of its messages, with the three
+// entry types. Neither changes any open key.
+void AddEventLogSource(RegistryStore& registry, const std::string& service);
+void RemoveEventLogSource(RegistryStore& registry, const std::string& service);
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_SERVICE_INSTALLER_H_

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/fake_clock.h"
+#include "platform/memory_event_log.h"
 
 namespace quarrin {
 namespace {
@@ -30,27 +31,6 @@ class RecordingReporter final : public StatusReporter {
   std::mutex mu;
   std::vector<ServiceState> states;
   std::vector<uint32_t> accepted;
-};
-
-class MemoryEventLog final : public EventLog {
- public:
-  void Write(std::string_view source, std::string_view text, EventType type, uint16_t category,
-             uint32_t id) noexcept override {
-    std::lock_guard lock(mu);
-    EventRecord r;
-    r.source = source;
-    r.text = text;
-    r.type = type;
-    r.category = category;
-    r.id = id;
-    entries.push_back(r);
-  }
-  std::vector<EventRecord> Read(std::optional<std::string>) override {
-    std::lock_guard lock(mu);
-    return entries;
-  }
-  std::mutex mu;
-  std::vector<EventRecord> entries;
 };
 
 class NoWait final : public LoopWaiter {

@@ -13,16 +13,11 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/ascii.h"
+
 namespace quarrin::testing {
 
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return lower(x) == lower(y);
-  });
-}
 
 // What a connection thread keeps for one request while it arrives.
 struct Exchange {
@@ -177,7 +172,7 @@ TestReply Reply(int status, std::string body, std::string content_type) {
 
 std::string RecordedRequest::Header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
-    if (EqualsIgnoringCase(key, name)) return value;
+    if (EqualsIgnoringAsciiCase(key, name)) return value;
   }
   return "";
 }

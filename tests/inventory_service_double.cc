@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/ascii.h"
+
 namespace quarrin::testing {
 
 namespace {
@@ -157,15 +159,10 @@ bool IsUtf8(const std::string& text) {
   return pugi::as_utf8(pugi::as_wide(text)) == text;
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 SoapCall Understand(const RecordedRequest& r) {
   Require(r.method == "POST", "method " + r.method + ", not POST");
   Require(r.path == InventoryServiceDouble::kEndpointPath, "posted to " + r.path);
-  std::string content_type = Lower(r.Header("Content-Type"));
+  std::string content_type = LowerAscii(r.Header("Content-Type"));
   Require(content_type.rfind("text/xml", 0) == 0 &&
               content_type.find("charset=utf-8") != std::string::npos,
           "Content-Type '" + r.Header("Content-Type") + "'");
@@ -178,7 +175,7 @@ SoapCall Understand(const RecordedRequest& r) {
   Require(parsed, std::string("the body is not XML: ") + parsed.description());
   pugi::xml_node declaration = doc.first_child();
   if (declaration.type() == pugi::node_declaration) {
-    Require(Lower(declaration.attribute("encoding").value()) == "utf-8",
+    Require(LowerAscii(declaration.attribute("encoding").value()) == "utf-8",
             std::string("declared encoding ") + declaration.attribute("encoding").value());
   }
   pugi::xml_node envelope = Select(doc, "/" + Xpath(kEnv, "Envelope"));

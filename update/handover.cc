@@ -1,6 +1,7 @@
 #include "update/handover.h"
 
 #include <exception>
+#include <filesystem>
 #include <optional>
 
 #include "core/registry.h"
@@ -9,18 +10,16 @@
 
 namespace quarrin {
 
+std::string StarterKey() { return kServicesKey + std::string(kStarterServiceName); }
+
 std::string_view FileNameOf(std::string_view path) {
   size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-std::string_view FolderOf(std::string_view path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
-}
-
 std::string DownloadPathBeside(std::string_view exe_path) {
-  return std::string(FolderOf(exe_path)) + "~" + std::string(FileNameOf(exe_path));
+  const std::filesystem::path exe(exe_path);
+  return (exe.parent_path() / ("~" + exe.filename().string())).string();
 }
 
 std::string HandOverPath(std::string_view exe_path) {
@@ -37,7 +36,7 @@ bool WriteHandOverValues(RegistryStore& registry, const std::string& service_upd
   try {
     Registry reg(registry, kAccessReadWrite);
     reg.SetRootKey(RootKey::kLocalMachine);
-    if (!reg.OpenKey(kStarterKey, false)) return false;
+    if (!reg.OpenKey(StarterKey(), false)) return false;
     reg.WriteString(kServiceUpdateValue, service_update);
     reg.WriteString(kTargetServiceValue, target_service);
     reg.CloseKey();

@@ -14,14 +14,12 @@
 namespace quarrin {
 
 // The starter service's key below HKEY_LOCAL_MACHINE, and its two values.
-inline constexpr char kStarterKey[] = "\\System\\CurrentControlSet\\Services\\TARNStartSrvc";
+std::string StarterKey();
 inline constexpr char kServiceUpdateValue[] = "ServiceUpdate";
 inline constexpr char kTargetServiceValue[] = "TargetService";
 
 // The file name after the last "/" (the whole text when there is none).
 std::string_view FileNameOf(std::string_view path);
-// The folder before the last "/", with that "/"; empty when there is none.
-std::string_view FolderOf(std::string_view path);
 
 // The downloaded file beside an executable: its folder + "~" + its name.
 std::string DownloadPathBeside(std::string_view exe_path);

@@ -14,8 +14,10 @@
 #include "core/file_version.h"
 #include "core/registry.h"
 #include "core/service_identity.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/version_resource.h"
+#include "service/installer.h"
 #include "update/handover.h"
 
 namespace quarrin {
@@ -27,16 +29,6 @@ std::string Seconds(std::chrono::milliseconds d) {
   return std::to_string(ms / 1000) + "." + std::to_string(ms % 1000 / 100) + " s";
 }
 
-std::string ErrnoText(int error) { return std::strerror(error); }
-
-// Flushes a file or folder to disk; a failure only costs durability.
-void SyncPath(const std::string& path, int flags) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
 struct HandOver {
   std::string service_update;
   std::string target;
@@ -45,7 +37,7 @@ struct HandOver {
 std::optional<HandOver> ReadHandOver(RegistryStore& store) {
   Registry reg(store, kAccessRead);
   reg.SetRootKey(RootKey::kLocalMachine);
-  if (!reg.OpenKeyReadOnly(kStarterKey)) return std::nullopt;
+  if (!reg.OpenKeyReadOnly(StarterKey())) return std::nullopt;
   HandOver h{reg.ReadString(kServiceUpdateValue), reg.ReadString(kTargetServiceValue)};
   if (h.service_update.empty() || h.target.empty()) return std::nullopt;
   return h;
@@ -79,22 +71,10 @@ StarterService::StarterService(RegistryStore& registry, EventLog& event_log,
 
 void StarterService::ServiceExecute() { InstallHandedOver(); }
 
-void StarterService::ServiceAfterInstall() {
-  Registry reg(registry_, kAccessReadWrite);
-  reg.SetRootKey(RootKey::kLocalMachine);
-  std::string source_key = std::string(kEventLogSourcesKey) + kStarterServiceName;
-  reg.CreateKey(source_key);
-  if (reg.OpenKey(source_key, false)) {
-    reg.WriteString("EventMessageFile", ExecutablePath());
-    reg.WriteInteger("TypesSupported", 7);
-    reg.CloseKey();
-  }
-}
+void StarterService::ServiceAfterInstall() { AddEventLogSource(registry_, kStarterServiceName); }
 
 void StarterService::ServiceAfterUninstall() {
-  Registry reg(registry_, kAccessReadWrite);
-  reg.SetRootKey(RootKey::kLocalMachine);
-  reg.DeleteKey(std::string(kEventLogSourcesKey) + kStarterServiceName);
+  RemoveEventLogSource(registry_, kStarterServiceName);
 }
 
 void StarterService::Step(const std::string& text) {
@@ -121,7 +101,7 @@ StarterOutcome StarterService::InstallHandedOver() {
 StarterOutcome StarterService::Install() {
   std::optional<HandOver> h = ReadHandOver(registry_);
   if (!h) {
-    Failure(std::string("No hand-over values in HKEY_LOCAL_MACHINE") + kStarterKey +
+    Failure(std::string("No hand-over values in HKEY_LOCAL_MACHINE") + StarterKey() +
             "; nothing to install");
     return StarterOutcome::kNothingHandedOver;
   }
@@ -143,7 +123,7 @@ StarterOutcome StarterService::Install() {
   struct stat st;
   if (lstat(download.c_str(), &st) != 0) {
     // Also what a start at boot finds.
-    return StartUnchanged(target, "No downloaded file " + download + " (" + ErrnoText(errno) + ")",
+    return StartUnchanged(target, "No downloaded file " + download + " (" + std::strerror(errno) + ")",
                           false);
   }
   if (!S_ISREG(st.st_mode)) {
@@ -176,7 +156,7 @@ StarterOutcome StarterService::Install() {
       if (ec || chmod(backup.c_str(), old_st.st_mode & 07777) != 0) {
         unlink(backup.c_str());
         return StartUnchanged(target, "Cannot keep the previous executable as " + backup + ": " +
-                                          (ec ? ec.message() : ErrnoText(errno)));
+                                          (ec ? ec.message() : std::strerror(errno)));
       }
     }
   }
@@ -185,18 +165,18 @@ StarterOutcome StarterService::Install() {
   bool owner_ok = !have_old || (st.st_uid == old_st.st_uid && st.st_gid == old_st.st_gid) ||
                   chown(download.c_str(), old_st.st_uid, old_st.st_gid) == 0;
   if (!owner_ok || chmod(download.c_str(), mode) != 0) {
-    std::string why = ErrnoText(errno);
+    const std::string why =
+        ErrnoMessage("Cannot give " + download + " the permissions of " + image, errno);
     if (have_old) unlink(backup.c_str());
-    return StartUnchanged(target,
-                          "Cannot give " + download + " the permissions of " + image + ": " + why);
+    return StartUnchanged(target, why);
   }
-  SyncPath(download, 0);
+  SyncToDisk(download);
   if (rename(download.c_str(), image.c_str()) != 0) {
-    std::string why = ErrnoText(errno);
+    const std::string why = ErrnoMessage("Cannot rename " + download + " to " + image, errno);
     if (have_old) unlink(backup.c_str());
-    return StartUnchanged(target, "Cannot rename " + download + " to " + image + ": " + why);
+    return StartUnchanged(target, why);
   }
-  SyncPath(std::string(FolderOf(image)), O_DIRECTORY);
+  SyncToDisk(std::filesystem::path(image).parent_path());
   Step("Installed " + image + " version " + new_version + " (previous version " + old_version +
        (have_old ? " kept as " + backup : "") + ")");
 
@@ -222,10 +202,10 @@ StarterOutcome StarterService::Install() {
     return StarterOutcome::kRolledBack;
   }
   if (rename(backup.c_str(), image.c_str()) != 0) {
-    Failure("Cannot rename " + backup + " to " + image + ": " + ErrnoText(errno));
+    Failure(ErrnoMessage("Cannot rename " + backup + " to " + image, errno));
     return StarterOutcome::kRolledBack;
   }
-  SyncPath(std::string(FolderOf(image)), O_DIRECTORY);
+  SyncToDisk(std::filesystem::path(image).parent_path());
   if (Start(target) && WaitForRunning(target)) {
     Step(target + " is running the previous version " + old_version + " again");
   } else {

@@ -47,7 +47,7 @@ class StarterServiceTest : public ::testing::Test {
     Registry reg(*store_);
     reg.OpenKey("\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", true);
     reg.WriteInteger("InstallDate", 0);
-    store_->CreateKey(RootKey::kLocalMachine, std::string(kStarterKey).substr(1));
+    store_->CreateKey(RootKey::kLocalMachine, StarterKey().substr(1));
     timeouts_.stop_wait = 10s;
     timeouts_.running_wait = 10s;
   }
@@ -257,7 +257,7 @@ TEST_F(StarterServiceTest, WithoutHandOverValuesNothingHappens) {
   EXPECT_EQ(Install(), StarterOutcome::kNothingHandedOver);
   std::vector<std::string> log = StarterLog();
   ASSERT_EQ(log.size(), 3u);
-  EXPECT_EQ(log[0], std::string("1 No hand-over values in HKEY_LOCAL_MACHINE") + kStarterKey +
+  EXPECT_EQ(log[0], std::string("1 No hand-over values in HKEY_LOCAL_MACHINE") + StarterKey() +
                         "; nothing to install");
   EXPECT_EQ(log[2],
             "1 Service NoSuchService is not installed with an executable path; nothing "

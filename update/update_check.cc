@@ -13,6 +13,8 @@
 
 #include "diag/syslog.h"
 #include "diag/syslog_catalogue.h"
+#include "platform/ascii.h"
+#include "platform/file_io.h"
 #include "update/handover.h"
 #include "update/manifest.h"
 
@@ -51,50 +53,21 @@ namespace {
 
 constexpr char kBusyText[] = "Error: An update check is already running";
 
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  std::ranges::transform(out, out.begin(), [](char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-  });
-  return out;
-}
-
 [[noreturn]] void ThrowFileError(const char* what, const std::string& path, int error) {
   throw std::runtime_error(std::string(what) + " \"" + path + "\". " + std::strerror(error));
 }
 
-// Creates the file, or empties the one there, for writing. A symbolic link
-// in its place is not followed.
-int OpenForWriting(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) ThrowFileError("Cannot create file", path, errno);
-  return fd;
-}
-
-void CreateEmptyFile(const std::string& path) { close(OpenForWriting(path)); }
-
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
-  int fd = OpenForWriting(path);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int error = n < 0 ? errno : EIO;
-      close(fd);
-      unlink(path.c_str());  // a part is of no use and may fill a full disk further
-      ThrowFileError("Cannot write file", path, error);
-    }
-    done += static_cast<size_t>(n);
-  }
   // The starter service renames the file into place: it must be whole on
   // disk before anyone is told about it.
-  if (fsync(fd) != 0 || close(fd) != 0) {
-    int error = errno;
-    unlink(path.c_str());
-    ThrowFileError("Cannot write file", path, error);
+  const FileWrite written = WriteFileSynced(path, bytes);
+  if (written.error != 0) {
+    ThrowFileError(written.created ? "Cannot write file" : "Cannot create file", path,
+                   written.error);
   }
 }
+
+void CreateEmptyFile(const std::string& path) { WriteWholeFile(path, ""); }
 
 HttpRequest DownloadRequest(const UpdateContext& c, const std::string& url) {
   HttpRequest r;
