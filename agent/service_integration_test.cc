@@ -188,16 +188,22 @@ TEST_F(ServiceIntegrationTest, StartedByHandWithoutTheManagerLogsUnderItsOwnName
   EXPECT_FALSE(KeyExists("HKLM\\System\\CurrentControlSet\\Services\\TARNQuarrinSrvc"));
 }
 
-TEST_F(ServiceIntegrationTest, UnderSystemdInstallWritesAndEnablesAUnit) {
-  std::filesystem::create_directories(root_.path() + "/run/systemd/system");
-  std::string bin = root_.path() + "/bin";
+// systemd "runs" the root, through a systemctl that notes its arguments in
+// the returned file.
+std::string UnderStandInSystemd(const std::string& root, std::vector<std::string>& env) {
+  std::filesystem::create_directories(root + "/run/systemd/system");
+  std::string bin = root + "/bin";
   std::filesystem::create_directories(bin);
-  std::string calls = root_.path() + "/systemctl.calls";
-  testing::WriteFileText(bin + "/systemctl",
-                         "#!/bin/sh\necho \"$*\" >> '" + calls + "'\n");
+  std::string calls = root + "/systemctl.calls";
+  testing::WriteFileText(bin + "/systemctl", "#!/bin/sh\necho \"$*\" >> '" + calls + "'\n");
   chmod((bin + "/systemctl").c_str(), 0755);
   const char* path = std::getenv("PATH");
-  env_.push_back("PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin"));
+  env.push_back("PATH=" + bin + ":" + (path ? path : "/usr/bin:/bin"));
+  return calls;
+}
+
+TEST_F(ServiceIntegrationTest, UnderSystemdInstallWritesAndEnablesAUnit) {
+  std::string calls = UnderStandInSystemd(root_.path(), env_);
 
   ASSERT_EQ(Agent({"-INSTALL", "-SILENT"}).exit_status, 0);
   std::string unit =
@@ -217,6 +223,25 @@ TEST_F(ServiceIntegrationTest, UnderSystemdInstallWritesAndEnablesAUnit) {
             "enable TARNQuarrinSrvc.service\n"
             "start --no-block TARNQuarrinSrvc.service\n"
             "stop --no-block TARNQuarrinSrvc.service\n"
+            "disable TARNQuarrinSrvc.service\n"
+            "daemon-reload\n");
+  env_.pop_back();
+  std::filesystem::remove_all(root_.path() + "/run/systemd");
+}
+
+TEST_F(ServiceIntegrationTest, UnderSystemdAPackagedUnitIsEnabledAsItIs) {
+  std::string calls = UnderStandInSystemd(root_.path(), env_);
+  const std::string packaged = root_.path() + "/lib/systemd/system/TARNQuarrinSrvc.service";
+  std::filesystem::create_directories(root_.path() + "/lib/systemd/system");
+  testing::WriteFileText(packaged, "[Service]\nExecStart=/usr/lib/quarrin/QuarrinSrvc\n");
+
+  ASSERT_EQ(Agent({"-INSTALL", "-SILENT"}).exit_status, 0);
+  EXPECT_FALSE(std::filesystem::exists(root_.path() + "/etc/systemd/system/TARNQuarrinSrvc.service"));
+  ASSERT_EQ(Agent({"-UNINSTALL", "-SILENT"}).exit_status, 0);
+  EXPECT_EQ(testing::ReadFileText(packaged), "[Service]\nExecStart=/usr/lib/quarrin/QuarrinSrvc\n");
+  EXPECT_EQ(testing::ReadFileText(calls),
+            "daemon-reload\n"
+            "enable TARNQuarrinSrvc.service\n"
             "disable TARNQuarrinSrvc.service\n"
             "daemon-reload\n");
   env_.pop_back();

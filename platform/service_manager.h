@@ -105,6 +105,9 @@ class ServiceManager {
 std::unique_ptr<ServiceManager> MakeServiceManager(RegistryStore& registry);
 std::unique_ptr<ServiceManager> MakeBuiltinServiceManager(RegistryStore& registry);
 std::unique_ptr<ServiceManager> MakeSystemdServiceManager();
+// The unit that the systemd manager writes at install, named after the
+// service. A package ships the same text (its unit is then enabled as it is).
+std::string SystemdUnitText(const ServiceRegistration& registration);
 bool SystemdInCharge();
 
 // Asks the manager in charge to stop or start a service; both return at

@@ -1,6 +1,7 @@
-// The systemd path: units written and enabled at install, requests through
-// systemctl, status through the notify socket.
+// The systemd path: units written (unless a package ships them) and enabled
+// at install, requests through systemctl, status through the notify socket.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -24,6 +25,19 @@ namespace {
 std::string UnitName(const std::string& name) { return name + ".service"; }
 std::string UnitPath(const std::string& name) {
   return Rooted("/etc/systemd/system/") + UnitName(name);
+}
+
+// A unit that a package installed for the service: it is then enabled as it
+// is, and no copy of it is written where it would hide the package's next
+// version.
+bool PackagedUnitExists(const std::string& name) {
+  struct stat st;
+  for (const char* dir : {"/usr/lib/systemd/system/", "/lib/systemd/system/"}) {
+    if (stat(Rooted(std::string(dir) + UnitName(name)).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string Trimmed(std::string s) {
@@ -55,7 +69,9 @@ std::string UnitQuoted(const std::string& s) {
   return out + "\"";
 }
 
-std::string UnitText(const ServiceRegistration& r) {
+}  // namespace
+
+std::string SystemdUnitText(const ServiceRegistration& r) {
   std::ostringstream u;
   u << "[Unit]\n"
     << "Description=" << r.display_name << "\n"
@@ -78,20 +94,24 @@ std::string UnitText(const ServiceRegistration& r) {
   return u.str();
 }
 
+namespace {
+
 class SystemdServiceManager final : public ServiceManager {
  public:
   std::string_view Kind() const override { return "systemd"; }
 
   void Register(const ServiceRegistration& r) override {
+    const bool packaged = PackagedUnitExists(r.name);
     std::string dir = Rooted("/etc/systemd/system");
-    if (!MakeDirs(dir) || !WriteFileAtomically(UnitPath(r.name), UnitText(r))) {
+    if (!packaged &&
+        (!MakeDirs(dir) || !WriteFileAtomically(UnitPath(r.name), SystemdUnitText(r)))) {
       throw ServiceManagerError(ErrnoMessage(UnitPath(r.name), errno));
     }
     try {
       Systemctl({"daemon-reload"});
       Systemctl({"enable", UnitName(r.name)});
     } catch (...) {
-      unlink(UnitPath(r.name).c_str());
+      if (!packaged) unlink(UnitPath(r.name).c_str());
       throw;
     }
   }

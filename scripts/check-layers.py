@@ -15,7 +15,7 @@ LAYERS = [
     ["core"],
     ["service", "diag", "inventory", "disk", "popup"],
     ["http", "report", "update", "ctl"],
-    ["agent"],
+    ["agent", "packaging"],
 ]
 LEVEL = {folder: level for level, folders in enumerate(LAYERS) for folder in folders}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"')

@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(
-  # toolchain
-  build-essential cmake ninja-build pkg-config
+  # toolchain, and the Debian package's checks
+  build-essential cmake ninja-build pkg-config dpkg-dev lintian
   # libraries the agent links
   libsqlite3-dev libmicrohttpd-dev libcurl4-openssl-dev libpugixml-dev
   libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev libfltk1.3-dev

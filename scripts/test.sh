@@ -2,7 +2,9 @@
 # Installs what is missing, checks that no folder includes a higher layer,
 # builds the agent three times (a normal build, one with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and a Release build) and runs the whole test
-# suite on each. Exits non-zero on any failure or sanitizer report.
+# suite on each; then packages the Release build as a .deb and installs,
+# upgrades, removes and purges it on this machine, as root (see
+# scripts/test-deb.sh). Exits non-zero on any failure or sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,3 +29,11 @@ ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARRIN_BENCH=OFF
 cmake --build build-release -j "$jobs"
 ctest --test-dir build-release -j "$jobs" --output-on-failure --timeout 600
+
+# The Debian package of the Release build, installed as an administrator
+# would: install, upgrade, remove, purge.
+if [ "$(id -u)" -eq 0 ]; then
+  ./scripts/test-deb.sh build-release
+else
+  sudo ./scripts/test-deb.sh build-release
+fi

@@ -15,6 +15,7 @@
 #include "diag/syslog_catalogue.h"
 #include "platform/ascii.h"
 #include "platform/file_io.h"
+#include "platform/managing_package.h"
 #include "update/handover.h"
 #include "update/manifest.h"
 
@@ -113,6 +114,17 @@ class Check {
               (available ? "Update required." : "No update required."),
           EventType::kSuccess, 100);
     if (!available) return UpdateOutcome::kNoUpdate;
+
+    // Files a package manager installed are its to replace: a download
+    // renamed over them would be undone, or downgraded, by the package's
+    // next upgrade.
+    if (std::optional<std::string> package = ManagingPackage(c_.exe_path)) {
+      Event(ver_ + " " + upper_exe_ + " Self-update is off: " + c_.exe_path +
+                " is managed by the package " + *package + ". Upgrade the package to get version " +
+                update->Text + ".",
+            EventType::kWarning, 104);
+      return UpdateOutcome::kManagedByPackage;
+    }
 
     const std::string url = c_.download_url + "/" + exe_;
     Event(ver_ + " " + url + " download initiated.", EventType::kSuccess, 102);

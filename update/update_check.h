@@ -19,6 +19,9 @@
 //   event  103    EXE + " Download completed.", " Stopping - " + service,
 //                 " Starting - TARNStartSrvc"
 //   event  104    EXE + " Download failed." + CR LF (warning)
+//   event  104    EXE + " Self-update is off: " ... (warning), instead of
+//                 event 102 and what follows it, when a package manager
+//                 manages the executable (see ManagingPackage)
 #ifndef QUARRIN_UPDATE_UPDATE_CHECK_H_
 #define QUARRIN_UPDATE_UPDATE_CHECK_H_
 
@@ -101,10 +104,11 @@ struct UpdateContext {
 };
 
 enum class UpdateOutcome {
-  kNoUpdate,        // nothing newer published, or the manifest unreadable
-  kDownloadFailed,  // newer published, the download failed; still running
-  kHandedOver,      // downloaded; this service asked to stop, the starter to start
-  kBusy,            // another check was running; nothing done
+  kNoUpdate,          // nothing newer published, or the manifest unreadable
+  kDownloadFailed,    // newer published, the download failed; still running
+  kHandedOver,        // downloaded; this service asked to stop, the starter to start
+  kBusy,              // another check was running; nothing done
+  kManagedByPackage,  // newer published; a package manager owns the executable
 };
 
 // The manifest's file name: the executable's name with its extension

@@ -440,6 +440,21 @@ TEST_F(UpdateCheckTest, DownloadOfAnotherVersionIsRefused) {
   EXPECT_FALSE(std::filesystem::exists(DownloadFile()));
 }
 
+TEST_F(UpdateCheckTest, PackageManagedAgentSaysSoAndDownloadsNothing) {
+  testing::WriteFileText(folder_ + "/package-manager", "quarrin-agent (dpkg)\n");
+  tFileUpdate update;
+  EXPECT_EQ(Check(&update), UpdateOutcome::kManagedByPackage);
+  EXPECT_TRUE(update.UpdateAvailable);
+  EXPECT_EQ(update.Text, "1.2.3.4");
+  std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1], "104 2 1.2.3.3 QUARRINSRVC Self-update is off: " + folder_ +
+                           "/QuarrinSrvc is managed by the package quarrin-agent (dpkg). Upgrade "
+                           "the package to get version 1.2.3.4.");
+  EXPECT_TRUE(DownloadRequests().empty());
+  EXPECT_FALSE(std::filesystem::exists(DownloadFile()));
+}
+
 TEST_F(UpdateCheckTest, DownloadFileThatCannotBeCreatedStopsBeforeAnyRequest) {
   struct {
     const char* name;
