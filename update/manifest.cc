@@ -84,7 +84,10 @@ std::string ElementText(pugi::xml_node element) {
 
 pugi::xml_document ParseManifest(const std::string& body) {
   pugi::xml_document doc;
-  pugi::xml_parse_result parsed = doc.load_buffer(body.data(), body.size());
+  // Comments and processing instructions are kept: beside an element's text
+  // they make it unreadable, as any other node does.
+  pugi::xml_parse_result parsed = doc.load_buffer(
+      body.data(), body.size(), pugi::parse_default | pugi::parse_comments | pugi::parse_pi);
   if (!parsed) {
     throw ManifestFailure(kXmlParseErrorType, std::string(parsed.description()) +
                                                   " at offset " +

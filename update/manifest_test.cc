@@ -127,6 +127,9 @@ TEST_F(ManifestTest, FailuresGiveAnErrorTextAndKeepTheNumbers) {
   Publish("/empty.xml", "");
   Publish("/mixed.xml", "<data><VersionInfo><major>9<b/>1</major></VersionInfo></data>");
   Publish("/nested.xml", "<data><VersionInfo><build><n>1</n></build></VersionInfo></data>");
+  // A comment or processing instruction beside the text is another node too.
+  Publish("/comment.xml", "<data>" + VersionBlock("2<!--x-->", "0", "0", "0") + "</data>");
+  Publish("/pi.xml", "<data>" + VersionBlock("2", "0", "0", "<?tag x?>1") + "</data>");
   Publish("/huge.xml", "<data>" + VersionBlock("9", "0", "0", "0") + "<Pad>" +
                            std::string(kManifestMaxBytes, 'p') + "</Pad></data>");
   struct {
@@ -137,6 +140,8 @@ TEST_F(ManifestTest, FailuresGiveAnErrorTextAndKeepTheNumbers) {
        "Error: The manifest's root element is \"manifest\", not \"data\" (EManifestError)"},
       {Url("/mixed.xml"), "Error: Element does not contain a single text node (EManifestError)"},
       {Url("/nested.xml"), "Error: Element does not contain a single text node (EManifestError)"},
+      {Url("/comment.xml"), "Error: Element does not contain a single text node (EManifestError)"},
+      {Url("/pi.xml"), "Error: Element does not contain a single text node (EManifestError)"},
       {Url("/not-xml.xml"), " (EXmlParseError)"},
       {Url("/empty.xml"), " (EXmlParseError)"},
       {Url("/huge.xml"), " (EHttpError)"},
@@ -163,7 +168,8 @@ TEST_F(ManifestTest, ValueIsTheElementTextOrEmpty) {
   RefusingPort refusing;
   Publish("/m.xml",
           "<data><debug>on</debug><Debug>ON</Debug><Debug>second</Debug><Syslog>127.0.0.1"
-          "</Syslog><Empty/><Mixed>a<b/></Mixed></data>");
+          "</Syslog><Empty/><Mixed>a<b/></Mixed><Commented>on<!--x--></Commented>"
+          "<!-- between elements --><Later>ok</Later></data>");
   Publish("/other-root.xml", "<date><Debug>ON</Debug></date>");
   Publish("/not-xml.xml", "<data><Debug>ON</Debug>");
   struct {
@@ -179,6 +185,8 @@ TEST_F(ManifestTest, ValueIsTheElementTextOrEmpty) {
       {"Missing", Url("/m.xml"), ""},
       {"DEBUG", Url("/m.xml"), ""},
       {"Mixed", Url("/m.xml"), ""},
+      {"Commented", Url("/m.xml"), ""},
+      {"Later", Url("/m.xml"), "ok"},
       {"Debug", Url("/other-root.xml"), ""},
       {"Debug", Url("/not-xml.xml"), ""},
       {"Debug", Url("/missing.xml"), ""},

@@ -182,6 +182,12 @@ TEST_F(UpdateCheckTest, NothingNewerPublishedDownloadsNothing) {
       {"equal version", Reply(200, Manifest("1.2.3.3"), "text/xml"), "1.2.3.3"},
       {"older version", Reply(200, Manifest("1.2.2.9"), "text/xml"), "1.2.2.9"},
       {"manifest missing", Reply(404, "not here"), nullptr},
+      // 2.0.0.1 would be newer, but a comment beside the text makes the
+      // element unreadable.
+      {"comment in major",
+       Reply(200, "<data><VersionInfo><major>2<!--x--></major><minor>0</minor><release>0"
+                  "</release><build>1</build></VersionInfo></data>", "text/xml"),
+       nullptr},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
