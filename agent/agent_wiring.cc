@@ -37,7 +37,6 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
   context->events = &events_;
   context->system_drive = &system_drive_;
   context->popup = popup_.get();
-  context->regional = ReadRegionalSettings(f_.registry);
   if (service_ != nullptr) {
     const AgentState& state = service_->state();
     context->syslog = service_->syslog();

@@ -25,7 +25,6 @@ TTARNQuarrinSrvc::TTARNQuarrinSrvc(AgentFacilities facilities, AgentTasks& tasks
       tasks_(tasks),
       host_(host),
       events_(facilities.event_log, kServiceName),
-      regional_(ReadRegionalSettings(facilities.registry)),
       random_(static_cast<uint32_t>(
           std::chrono::high_resolution_clock::now().time_since_epoch().count())) {
   state_.exe_name = ExecutableName();
@@ -84,13 +83,15 @@ void TTARNQuarrinSrvc::ServiceExecute() {
 
 void TTARNQuarrinSrvc::StartUp() {
   // 1. Nothing to initialise for the thread's component runtime here.
+  // Start-up writes its texts with the regional settings of this moment.
+  const RegionalSettings regional = ReadRegionalSettings(f_.registry);
   // 2. The startup record.
-  WriteStartupRecord(f_.registry, kAppName, f_.clock, regional_);
+  WriteStartupRecord(f_.registry, kAppName, f_.clock, regional);
   // 3, 4. Identity.
   state_.version_text = VersionText();
   state_.local_machine_name = LocalComputerName();
   state_.deployment = ReadDeploymentSettings(f_.registry);
-  syslog_ = std::make_unique<Syslog>("", state_.deployment.syslog_port, f_.clock, regional_,
+  syslog_ = std::make_unique<Syslog>("", state_.deployment.syslog_port, f_.clock, regional,
                                      events_);
   // 5, 6. The popup and the download buffer.
   tasks_.CreatePopup();

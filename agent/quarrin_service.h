@@ -70,7 +70,6 @@ class TTARNQuarrinSrvc final : public ServiceHandlers {
   AgentTasks& tasks_;
   ServiceHost& host_;
   EventWriter events_;
-  RegionalSettings regional_;
   AgentState state_;
   std::unique_ptr<Syslog> syslog_;
   Schedule schedule_;

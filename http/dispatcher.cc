@@ -345,8 +345,12 @@ std::string BuildAppsXml(const DispatcherContext& c) {
   return document;
 }
 
-void HTTPServerCommandGet(const DispatcherContext& c, const HttpServerRequest& request,
+void HTTPServerCommandGet(const DispatcherContext& service, const HttpServerRequest& request,
                           HttpServerReply& reply) {
+  // One reading of the regional settings serves the whole request, so its
+  // texts never mix two formats and a change shows from the next request.
+  DispatcherContext c = service;
+  c.regional = ReadRegionalSettings(*c.registry);
   const std::string line = LowerAscii(request.RawHTTPCommand);
   switch (ClassifyLine(line)) {
     case HttpCommand::kApps:

@@ -90,6 +90,7 @@ struct DispatcherContext {
   DiskSpaceSource* system_drive = nullptr;
   Syslog* syslog = nullptr;       // null: nothing is sent
   PopupFacade* popup = nullptr;   // null: a message is logged but not shown
+  // Read from the registry by HTTPServerCommandGet for each request.
   RegionalSettings regional;
   std::string version_text;
   std::string local_machine_name;

@@ -407,6 +407,21 @@ TEST_F(DispatcherTest, UsageChartsReadTheSeriesAndTitleTheChart) {
   EXPECT_EQ(drawn.size(), 2u);
 }
 
+TEST_F(DispatcherTest, EachRequestReadsTheRegionalSettingsOnce) {
+  std::vector<std::string> titles;
+  c_.map_disk = [&](const std::string& title) {
+    titles.push_back(title);
+    return std::string("\xFF\xD8map");
+  };
+  Run("GET /mapdisk HTTP/1.1");
+  Import("REGEDIT4\n[HKEY_USERS\\.DEFAULT\\Control Panel\\International]\n"
+         "\"sThousand\"=\".\"\n\"sTime\"=\"-\"\n");
+  Run("GET /mapdisk HTTP/1.1");
+  EXPECT_EQ(titles, (std::vector<std::string>{
+                        "PC-OFFICE C Drive map (Size: 3,000) at 05/01/06 13:45:07.123",
+                        "PC-OFFICE C Drive map (Size: 3.000) at 05/01/06 13-45-07.123"}));
+}
+
 TEST_F(DispatcherTest, ADrawingThatFailsGivesTheErrorReply) {
   {
     Registry reg(*store_);
