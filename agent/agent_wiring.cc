@@ -114,11 +114,17 @@ void AgentWiring::ReportApplications() {
 }
 
 void AgentWiring::SampleDisk() {
-  quarrin::SampleDisk(f_.registry, f_.clock, ReadRegionalSettings(f_.registry), system_drive_);
+  const size_t unreadable = quarrin::SampleDisk(f_.registry, f_.clock,
+                                                ReadRegionalSettings(f_.registry), system_drive_);
+  if (unreadable == 0) return;
+  events_.WriteEventLog(GetFileVersion("").Text + " Deleted " + std::to_string(unreadable) +
+                            " disk samples whose names are not times under the current or the "
+                            "remembered regional settings.",
+                        EventType::kWarning, 0, kUnreadableSamplesEventId);
 }
 
 void AgentWiring::RollUp() {
-  quarrin::RollUp(f_.registry, f_.clock, ReadRegionalSettings(f_.registry));
+  quarrin::RollUp(f_.registry, f_.clock.Now(), ReadRegionalSettings(f_.registry));
 }
 
 }  // namespace quarrin

@@ -20,6 +20,10 @@
 
 namespace quarrin {
 
+// The warning that a sample deleted day-series values whose names are not
+// times under any regional formats the agent knows.
+inline constexpr uint32_t kUnreadableSamplesEventId = 105;
+
 class AgentWiring final : public AgentTasks {
  public:
   // `server_options` gives the HTTP server's limits; its port is replaced by
@@ -52,6 +56,7 @@ class AgentWiring final : public AgentTasks {
   void LookupWorkstation() override;
   void ReportPCDetails() override;
   void ReportApplications() override;
+  // Writes a warning when the sample deleted values whose names are not times.
   void SampleDisk() override;
   void RollUp() override;
 

@@ -7,6 +7,7 @@
 #include "core/registry.h"
 #include "core/service_identity.h"
 #include "core/time_texts.h"
+#include "disk/series_names.h"
 #include "platform/date_pattern.h"
 
 namespace quarrin {
@@ -17,15 +18,9 @@ constexpr int64_t kMsPerMinute = 60 * 1000;
 constexpr int64_t kMsPerHour = 60 * kMsPerMinute;
 constexpr int64_t kPruneAgeMs = 25 * kMsPerHour;
 
-[[noreturn]] void NotADateTime(std::string_view name) {
-  throw ConversionError("'" + std::string(name) + "' is not a valid date and time");
-}
-
-DateTime DayNameTime(std::string_view name, const RegionalSettings& settings,
-                     DateTime reference) {
-  DateTime t;
-  if (!ParseTimestampText(name, settings, reference, &t)) NotADateTime(name);
-  return t;
+// The reader of this operation's series names.
+SeriesNameReader NameReader(RegistryStore& store, const RegionalSettings& settings) {
+  return SeriesNameReader(settings, ReadNameFormats(store));
 }
 
 // The float of a value taken from a snapshot, failing as Registry::ReadFloat
@@ -104,13 +99,13 @@ int CompareSeriesNames(std::string_view a, std::string_view b) {
   return order > 0 ? -1 : order < 0 ? 1 : 0;
 }
 
-void SampleDisk(RegistryStore& store, Clock& clock, const RegionalSettings& settings,
-                DiskSpaceSource& drive) {
+size_t SampleDisk(RegistryStore& store, Clock& clock, const RegionalSettings& settings,
+                  DiskSpaceSource& drive) {
   Registry reg(store, kAccessFull);
   reg.SetRootKey(RootKey::kLocalMachine);
   const std::string path = SeriesKeyPath(SeriesPeriod::kDay);
   if (!reg.KeyExists(path)) reg.CreateKey(path);
-  if (!reg.OpenKey(path, false)) return;
+  if (!reg.OpenKey(path, false)) return 0;
 
   int64_t total = -1;
   int64_t free = -1;
@@ -121,19 +116,29 @@ void SampleDisk(RegistryStore& store, Clock& clock, const RegionalSettings& sett
   // A failed query gives (-1 - -1) / -1: a negative zero, kept as it is.
   const double used =
       (static_cast<double>(total) - static_cast<double>(free)) / static_cast<double>(total);
-  reg.WriteFloat(TimestampText(clock.Now(), clock, settings), used);
+  const DateTime sampled = clock.Now();
+  NoteNameFormats(store, settings, sampled);
+  reg.WriteFloat(TimestampText(sampled, clock, settings), used);
 
-  const std::vector<std::string> names = reg.GetValueNames();
+  const SeriesNameReader names = NameReader(store, settings);
   const DateTime now = clock.Now();
-  for (const std::string& name : names) {
-    const DateTime stamp = DayNameTime(name, settings, now);
-    // Older than now - 25 h; exactly 25 hours old stays.
-    if (MillisecondsBetween(stamp, now) > kPruneAgeMs) reg.DeleteValue(name);
+  size_t unreadable = 0;
+  for (const std::string& name : reg.GetValueNames()) {
+    DateTime stamp;
+    if (!names.DayName(name, now, &stamp)) {
+      // Not a time under any formats known: no chart can ever show it.
+      reg.DeleteValue(name);
+      ++unreadable;
+    } else if (MillisecondsBetween(stamp, now) > kPruneAgeMs) {
+      // Older than now - 25 h; exactly 25 hours old stays.
+      reg.DeleteValue(name);
+    }
   }
+  return unreadable;
 }
 
-void RollUp(RegistryStore& store, Clock& clock, const RegionalSettings& settings) {
-  const DateTime t = clock.Now();
+void RollUp(RegistryStore& store, DateTime slot, const RegionalSettings& settings) {
+  const DateTime t = slot;
   const CivilTime c = DecodeDateTime(t);
   if (c.minute != 0 && c.minute != 30) return;
 
@@ -145,13 +150,16 @@ void RollUp(RegistryStore& store, Clock& clock, const RegionalSettings& settings
   std::sort(values.begin(), values.end(), [](const NamedValue& a, const NamedValue& b) {
     return CompareSeriesNames(a.name, b.name) < 0;
   });
+  const SeriesNameReader names = NameReader(store, settings);
   std::vector<TimedValue> day;
   day.reserve(values.size());
   for (const NamedValue& v : values) {
-    const DateTime stamp = DayNameTime(v.name, settings, t);
-    day.push_back(TimedValue{stamp, FloatOf(v)});
+    const double value = FloatOf(v);
+    DateTime stamp;
+    if (names.DayName(v.name, t, &stamp)) day.push_back(TimedValue{stamp, value});
   }
 
+  NoteNameFormats(store, settings, t);
   const std::string name = DefaultDateTimeText(t, settings);
   WriteAverage(store, SeriesPeriod::kWeek, day, t, 30 * kMsPerMinute, name);
   const int minute_of_day = c.hour * 60 + c.minute;
@@ -184,16 +192,16 @@ ChartSeries ReadChartSeries(RegistryStore& store, SeriesPeriod period,
     DateTime time;
     const NamedValue* value;
   };
+  const SeriesNameReader names = NameReader(store, settings);
   std::vector<Point> points;
   points.reserve(values.size());
   for (const NamedValue& v : values) {
-    DateTime t;
-    const bool parsed = period == SeriesPeriod::kDay
-                            ? ParseTimestampText(v.name, settings, now, &t)
-                            : ParseRollUpName(v.name, settings, now, &t);
-    if (!parsed) NotADateTime(v.name);
     FloatOf(v);  // every value must be a float, shown or not
-    points.push_back(Point{t, &v});
+    DateTime t;
+    const bool parsed = period == SeriesPeriod::kDay ? names.DayName(v.name, now, &t)
+                                                     : names.RollUpName(v.name, now, &t);
+    // A name no known formats read has no place on the time axis.
+    if (parsed) points.push_back(Point{t, &v});
   }
   const size_t shown = std::min(points.size(), kMaxChartPoints);
   std::partial_sort(points.begin(), points.begin() + static_cast<std::ptrdiff_t>(shown),

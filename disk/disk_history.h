@@ -16,7 +16,6 @@
 #define QUARRIN_DISK_DISK_HISTORY_H_
 
 #include <cstddef>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,13 +34,6 @@ enum class SeriesPeriod { kDay, kWeek, kMonth, kYear };
 // "\System\CurrentControlSet\Services\TARNQuarrinSrvc\C_Drive(Day)" and so on.
 std::string SeriesKeyPath(SeriesPeriod period);
 
-// A value name that does not read back as the time it should denote. The
-// message is "'<name>' is not a valid date and time".
-class ConversionError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 // The series name order: descending under a case-sensitive collation that
 // orders digits by value. Returns a negative number when a comes first
 // (collates after b), zero when they collate equal, positive otherwise.
@@ -57,24 +49,28 @@ int CompareSeriesNames(std::string_view a, std::string_view b);
 // reading of the clock (a value exactly 25 hours old stays). A failed drive
 // query stores a zero sample: both figures count as -1, so the sample is
 // (-1 - -1) / -1, a negative zero.
-// Throws ConversionError for a day-series name that is not a time stamp
-// (after the new sample has been written; values deleted before it stay
-// deleted), RegistryError when the key cannot be created or the value not
+// Names are read with `settings` and the formats remembered for the series
+// (series_names.h), where the formats of this sample are noted first. A
+// name that none of them reads as a time can never be charted: it is
+// deleted too, and the number of such values is returned.
+// Throws RegistryError when a key cannot be created or a value not
 // written. REQUIRES: runs on one thread at a time with RollUp.
-void SampleDisk(RegistryStore& store, Clock& clock, const RegionalSettings& settings,
-                DiskSpaceSource& drive);
+size_t SampleDisk(RegistryStore& store, Clock& clock, const RegionalSettings& settings,
+                  DiskSpaceSource& drive);
 
-// Writes the averages due at the current minute, all windows and names
-// taken from one reading t of the clock: at minutes 0 and 30 the mean of the
-// day-series values stamped strictly later than t - 30 minutes into the week
-// series; when the minute of the day is a multiple of 120 also the mean over
-// t - 2 hours into the month series; at minute 0 of the day also the mean
-// over t - 1 day into the year series. A window without values writes
-// nothing. Does nothing at other minutes or when the day series is missing.
-// Throws ConversionError for a day-series name that is not a time stamp and
-// RegistryError for a value that is not an 8-byte float, in both cases
+// Writes the averages due at `slot`, the five-minute boundary the run
+// belongs to, however late it runs; all windows and names are taken from
+// slot: at minutes 0 and 30 the mean of the day-series values stamped
+// strictly later than slot - 30 minutes into the week series; when the
+// minute of the day is a multiple of 120 also the mean over slot - 2 hours
+// into the month series; at minute 0 of the day also the mean over
+// slot - 1 day into the year series. The averages are named by the default
+// date-time text of slot. A window without values writes nothing. Does
+// nothing at other minutes or when the day series is missing. A day-series
+// name that is not a time (read as SampleDisk reads them) counts in no
+// window. Throws RegistryError for a value that is not an 8-byte float,
 // before anything is written.
-void RollUp(RegistryStore& store, Clock& clock, const RegionalSettings& settings);
+void RollUp(RegistryStore& store, DateTime slot, const RegionalSettings& settings);
 
 // Reads back the time a roll-up name denotes: the short date format, then
 // optionally a blank and the long time format, as DefaultDateTimeText
@@ -95,10 +91,12 @@ inline constexpr size_t kMaxChartPoints = 300;
 // The latest kMaxChartPoints points of a series, read as one consistent
 // snapshot and ordered by the time each name denotes, newest first (equal
 // times in series name order). Day-series names are read as time stamps,
-// the others as roll-up names, two-digit years relative to `now`. A missing
-// key gives an empty series. Throws ConversionError for a name that denotes
-// no time and RegistryError ("Invalid data type for '%s'", "Failed to get
-// data for '%s'") for a value that is not an 8-byte float.
+// the others as roll-up names, each with `settings` and the remembered
+// formats (series_names.h), two-digit years relative to `now`. A name that
+// none of them reads is left out. A missing key, or one whose names are all
+// unreadable, gives an empty series. Throws RegistryError ("Invalid data
+// type for '%s'", "Failed to get data for '%s'") for a value that is not an
+// 8-byte float.
 // Safe to call from any thread while the sampler runs.
 ChartSeries ReadChartSeries(RegistryStore& store, SeriesPeriod period,
                             const RegionalSettings& settings, DateTime now);

@@ -427,13 +427,13 @@ TEST_F(DispatcherTest, ADrawingThatFailsGivesTheErrorReply) {
     Registry reg(*store_);
     reg.SetRootKey(RootKey::kLocalMachine);
     ASSERT_TRUE(reg.OpenKey(SeriesKeyPath(SeriesPeriod::kMonth), true));
-    reg.WriteFloat("not a date", 0.5);
+    reg.WriteInteger("05/01/2006 12:00:00", 5);
   }
   HttpServerReply chart = Run("GET /disk_m HTTP/1.1");
   EXPECT_EQ(chart.content_type, "text/xml");
   EXPECT_EQ(chart.body, Doc(std::string("<DateTime>") + kNow +
-                            "</DateTime><Error>'not a date' is not a valid date and time</Error>"
-                            "<ClassName>quarrin::ConversionError</ClassName>"));
+                            "</DateTime><Error>Invalid data type for '05/01/2006 12:00:00'</Error>"
+                            "<ClassName>quarrin::RegistryError</ClassName>"));
 
   std::string title;
   c_.map_disk = [&](const std::string& t) -> std::string {
