@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/file_version.h"
+#include "platform/date_time.h"
 
 namespace quarrin {
 
@@ -34,9 +35,10 @@ class AgentTasks {
   virtual void ReportPCDetails() {}
   virtual void ReportApplications() {}
 
-  // The five-minute run, in this order.
+  // The five-minute run, in this order. `slot` is the five-minute boundary
+  // the run was due at, however late it runs.
   virtual void SampleDisk() {}
-  virtual void RollUp() {}
+  virtual void RollUp(DateTime /*slot*/) {}
 };
 
 }  // namespace quarrin

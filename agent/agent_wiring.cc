@@ -123,8 +123,8 @@ void AgentWiring::SampleDisk() {
                         EventType::kWarning, 0, kUnreadableSamplesEventId);
 }
 
-void AgentWiring::RollUp() {
-  quarrin::RollUp(f_.registry, f_.clock.Now(), ReadRegionalSettings(f_.registry));
+void AgentWiring::RollUp(DateTime slot) {
+  quarrin::RollUp(f_.registry, slot, ReadRegionalSettings(f_.registry));
 }
 
 }  // namespace quarrin

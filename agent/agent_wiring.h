@@ -58,7 +58,7 @@ class AgentWiring final : public AgentTasks {
   void ReportApplications() override;
   // Writes a warning when the sample deleted values whose names are not times.
   void SampleDisk() override;
-  void RollUp() override;
+  void RollUp(DateTime slot) override;
 
   // Null before CreatePopup and after ReleasePopup.
   PopupFacade* popup() { return popup_.get(); }

@@ -1,6 +1,6 @@
 // The disk history of the running service on a fake clock: the real
 // sampler, roll-up and chart commands, with the regional settings changed
-// while it runs.
+// and the daily run slowed down while it runs.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -70,7 +70,7 @@ class QuietDailyRun final : public AgentTasks {
   void CollectPCDetails() override { w_.CollectPCDetails(); }
   void CheckForUpdate(tFileUpdate&) override { clock_.Advance(daily_run_length); }
   void SampleDisk() override { w_.SampleDisk(); }
-  void RollUp() override { w_.RollUp(); }
+  void RollUp(DateTime slot) override { w_.RollUp(slot); }
 
   std::chrono::milliseconds daily_run_length{0};
 
@@ -243,6 +243,18 @@ TEST_F(DiskHistoryServiceTest, UnreadableDaySamplesAreDeletedWithOneWarning) {
                                      " Deleted 2 disk samples whose names are not times under "
                                      "the current or the remembered regional settings."});
   EXPECT_EQ(day, (std::vector<std::string>{"11:05:00.001", "11:00:00.001"}));
+}
+
+TEST_F(DiskHistoryServiceTest, ASlowDailyRunStillWritesTheRollUpsOfItsSlot) {
+  // The first daily run starts at 11:59:30 and takes two minutes, so the
+  // sample of 12:00 is taken at 12:01:30.
+  waiter_.At(At(12, 3), [] {});
+  Run(At(11, 57, 30), std::chrono::minutes(2));
+
+  EXPECT_TRUE(Events(EventType::kError).empty()) << Events(EventType::kError).front();
+  EXPECT_EQ(Names(SeriesPeriod::kDay), std::vector<std::string>{"10/12/26 12:01:30.001"});
+  EXPECT_EQ(Names(SeriesPeriod::kWeek), std::vector<std::string>{"10/12/2026 12:00:00"});
+  EXPECT_EQ(Names(SeriesPeriod::kMonth), std::vector<std::string>{"10/12/2026 12:00:00"});
 }
 
 }  // namespace

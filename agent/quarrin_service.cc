@@ -163,8 +163,11 @@ void TTARNQuarrinSrvc::DailyRun() {
 }
 
 void TTARNQuarrinSrvc::FiveMinuteRun() {
+  // The roll-ups due at this slot are written even when a long daily run
+  // has made the sample late.
+  const DateTime slot = schedule_.next_sample_time();
   tasks_.SampleDisk();
-  tasks_.RollUp();
+  tasks_.RollUp(slot);
   schedule_.SampleDone(f_.clock.Now());
 }
 

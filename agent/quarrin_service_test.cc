@@ -73,7 +73,7 @@ class RecordingTasks final : public AgentTasks {
     if (sample_throws) throw std::runtime_error("Invalid data type for 'x'");
     if (sample_duration_ms) clock_.Advance(std::chrono::milliseconds(sample_duration_ms));
   }
-  void RollUp() override { Note("RollUp"); }
+  void RollUp(DateTime) override { Note("RollUp"); }
 
   struct Call {
     std::string what;

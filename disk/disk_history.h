@@ -8,8 +8,8 @@
 //                   multiple of 120
 //   C_Drive(Year)   daily averages, written at midnight
 //
-// The averaged series are named by the default date-time text of the time
-// they were made (the date alone at exactly 00:00:00) and are never pruned.
+// The averaged series are named by the default date-time text of the slot
+// boundary they belong to (the date alone at 00:00) and are never pruned.
 // Each value is the used fraction of the drive (normally 0 to 1) as an
 // 8-byte REG_BINARY double.
 #ifndef QUARRIN_DISK_DISK_HISTORY_H_
