@@ -149,12 +149,14 @@ std::string Syslog::host() const {
   return host_;
 }
 
-void Syslog::Send(const SyslogMessage& message) noexcept {
+void Syslog::Send(const SyslogMessage& message) noexcept { Send(message, settings_); }
+
+void Syslog::Send(const SyslogMessage& message, const RegionalSettings& settings) noexcept {
   std::string to;
   try {
     to = host();
     if (to.empty()) return;
-    SendSyslog(message.text, to, message.severity, kSyslogFacility, port_, clock_, settings_);
+    SendSyslog(message.text, to, message.severity, kSyslogFacility, port_, clock_, settings);
     failure_reported_.store(false);
   } catch (const std::exception& e) {
     ReportFailure(to, e.what());

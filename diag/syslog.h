@@ -74,8 +74,10 @@ class Syslog {
   std::string host() const;
   uint16_t port() const { return port_; }
 
-  // Sends the message with kSyslogFacility.
+  // Sends the message with kSyslogFacility, stamped with the settings given
+  // at construction, or with `settings`: those of the operation it is part of.
   void Send(const SyslogMessage& message) noexcept;
+  void Send(const SyslogMessage& message, const RegionalSettings& settings) noexcept;
 
  private:
   void ReportFailure(const std::string& host, std::string_view error) noexcept;

@@ -97,7 +97,7 @@ void Message(const DispatcherContext& c, const HttpServerRequest& request, HttpS
 }
 
 void Menu(const DispatcherContext& c, const HttpServerRequest& request, HttpServerReply& reply) {
-  if (c.syslog != nullptr) c.syslog->Send(MainMenuMessage(request.RemoteIP));
+  if (c.syslog != nullptr) c.syslog->Send(MainMenuMessage(request.RemoteIP), c.regional);
   MenuPageValues values;
   ReadAttributes(*c.registry, c.default_download_url, &values.attributes);
   values.date_time = Now(c);
@@ -108,7 +108,7 @@ void Menu(const DispatcherContext& c, const HttpServerRequest& request, HttpServ
 }
 
 void SyslogTest(const DispatcherContext& c, HttpServerReply& reply) {
-  if (c.syslog != nullptr) c.syslog->Send(SyslogTestMessage(c.local_machine_name));
+  if (c.syslog != nullptr) c.syslog->Send(SyslogTestMessage(c.local_machine_name), c.regional);
   reply.body = SyslogReply(Now(c), c.syslog_host, c.version_text);
   reply.content_type = kTextXml;
 }

@@ -329,14 +329,16 @@ TEST_F(DispatcherTest, MenuAndSyslogTestSendTheirDatagrams) {
   ASSERT_TRUE(datagram);
   EXPECT_TRUE(datagram->ends_with(": %QUARN-6-60000: 10.0.0.9 requested Main menue")) << *datagram;
 
+  // The datagram is stamped with the same settings as the reply.
+  Import("REGEDIT4\n[HKEY_USERS\\.DEFAULT\\Control Panel\\International]\n\"sTime\"=\"-\"\n");
   HttpServerReply test = Run("GET /syslog HTTP/1.1");
-  EXPECT_EQ(test.body, Doc(std::string("<DateTime>") + kNow +
-                           "</DateTime><Result>OK</Result><Syslog>127.0.0.1</Syslog>"
+  EXPECT_EQ(test.body, Doc("<DateTime>05/01/06 13-45-07.123</DateTime><Result>OK</Result>"
+                           "<Syslog>127.0.0.1</Syslog>"
                            "<Msg>A test NOTIFY level Syslog message was sent to 127.0.0.1</Msg>"
                            "<Version>10.11.31.0</Version>"));
   datagram = collector.Receive(5s);
   ASSERT_TRUE(datagram);
-  EXPECT_TRUE(datagram->ends_with(": %QUARN-5-00002: SYSLOG Test from pc-office")) << *datagram;
+  EXPECT_EQ(*datagram, "<21>Jan 05 2006 13-45-07: %QUARN-5-00002: SYSLOG Test from pc-office");
 }
 
 TEST_F(DispatcherTest, AttributeSettersStoreTheRawValue) {
