@@ -2,7 +2,8 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
+
+#include "platform/ascii.h"
 
 namespace quarrin {
 
@@ -20,13 +21,18 @@ constexpr std::array<std::string_view, 7> kShortDays = {"Sun", "Mon", "Tue", "We
 constexpr std::array<std::string_view, 7> kLongDays = {
     "Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
-// The stored text of a value when it is one, up to its first zero byte.
-void ReadText(RegistryStore& store, std::string_view name, std::string* setting) {
-  std::optional<RegValue> value = store.GetValue(RootKey::kUsers, kInternationalKey, name);
-  if (!value) return;
-  if (value->type != ValueType::kString && value->type != ValueType::kExpandString) return;
-  std::string text = value->data.substr(0, value->data.find('\0'));
-  if (!text.empty()) *setting = std::move(text);
+// The stored text of the value called `name` when it is one, up to its
+// first zero byte.
+void ReadText(const std::vector<NamedValue>& values, std::string_view name,
+              std::string* setting) {
+  for (const NamedValue& value : values) {
+    if (!EqualsIgnoringAsciiCase(value.name, name)) continue;
+    const RegValue& v = value.value;
+    if (v.type != ValueType::kString && v.type != ValueType::kExpandString) return;
+    std::string text = v.data.substr(0, v.data.find('\0'));
+    if (!text.empty()) *setting = std::move(text);
+    return;
+  }
 }
 
 void AppendNumber(std::string* out, int value, int min_digits) {
@@ -40,13 +46,16 @@ void AppendNumber(std::string* out, int value, int min_digits) {
 }  // namespace
 
 RegionalSettings ReadRegionalSettings(RegistryStore& store) {
+  // One snapshot of the key: every setting from the same moment, and one
+  // read of the store instead of six.
+  const std::vector<NamedValue> values = store.Values(RootKey::kUsers, kInternationalKey);
   RegionalSettings s;
-  ReadText(store, "sShortDate", &s.short_date_format);
-  ReadText(store, "sTimeFormat", &s.long_time_format);
-  ReadText(store, "sDate", &s.date_separator);
-  ReadText(store, "sTime", &s.time_separator);
-  ReadText(store, "sThousand", &s.thousand_separator);
-  ReadText(store, "sDecimal", &s.decimal_separator);
+  ReadText(values, "sShortDate", &s.short_date_format);
+  ReadText(values, "sTimeFormat", &s.long_time_format);
+  ReadText(values, "sDate", &s.date_separator);
+  ReadText(values, "sTime", &s.time_separator);
+  ReadText(values, "sThousand", &s.thousand_separator);
+  ReadText(values, "sDecimal", &s.decimal_separator);
   return s;
 }
 
