@@ -354,6 +354,16 @@ TEST_F(AgentHttpTest, EveryCommandOfTheTable) {
                                "<UnparsedParams>a=1&amp;b=2</UnparsedParams><FormParams></FormParams>"
                                "<QueryParams>a=1&amp;b=2</QueryParams><Accept>*/*</Accept>",
                                "1,234,567", total, used));
+  // The line exactly as sent is echoed, and chooses the command: with two
+  // blanks, "GET  /help" holds no command word.
+  for (const char* line : {"GET  /info  HTTP/1.1", "GET  /help HTTP/1.1"}) {
+    SCOPED_TRACE(line);
+    RawResponse exact = Get(line);
+    EXPECT_EQ(exact.Header("Content-Type"), "text/xml");
+    EXPECT_NE(exact.body.find(std::string("<RawHTTPCommand>") + line + "</RawHTTPCommand>"),
+              std::string::npos)
+        << exact.body;
+  }
 
   // The start-up entry, and a clean stop.
   bool started = false;
@@ -377,18 +387,18 @@ TEST_F(AgentHttpTest, BadInputGetsAClearAnswerAndTheAgentGoesOn) {
       port_, "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 2097152\r\n\r\n" + std::string(65536, 'b'));
   EXPECT_EQ(big.status, 413);
   EXPECT_EQ(Get("PUT / HTTP/1.1").status, 405);
-  // What is not HTTP at all (a TLS greeting here) only gets the connection
-  // closed: libmicrohttpd has no reply for a request line it cannot split.
+  // What is not HTTP at all (a TLS greeting here).
   RawResponse binary =
       RawExchange(port_, std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xFC\x03\x03\r\n\r\n", 15), 5s);
-  EXPECT_EQ(binary.status, 0);
+  EXPECT_EQ(binary.status, 400);
   EXPECT_TRUE(binary.closed);
 
-  // Clients that connect and send nothing, up to one below the limit of 64:
-  // another client is still answered.
+  // Clients that connect and send nothing, 7 from each of 9 addresses, up
+  // to one below the limit of 64: another client is still answered.
   std::vector<std::unique_ptr<RawConnection>> idle;
   for (int i = 0; i < 63; ++i) {
-    idle.push_back(std::make_unique<RawConnection>(port_));
+    const std::string from = "127.0.1." + std::to_string(1 + i / 7);
+    idle.push_back(std::make_unique<RawConnection>(port_, from.c_str()));
     ASSERT_TRUE(idle.back()->valid());
   }
   std::this_thread::sleep_for(200ms);

@@ -15,6 +15,12 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "http/connection_gate.h"
+#include "http/raw_reply.h"
+#include "platform/ascii.h"
 
 #include "platform/file_io.h"
 
@@ -31,14 +37,29 @@ struct ConnectionWatch {
   bool answering = false;  // the handler has started; set until closed
   SteadyClock::time_point deadline;
   std::list<ConnectionWatch>::iterator self;
+  std::string request_line;  // as the client sent it
+  std::string client;        // what the gate counts it under
 };
+
+// What a connection's start left for it; null for none.
+ConnectionWatch* WatchOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info == nullptr ? nullptr : static_cast<ConnectionWatch*>(info->socket_context);
+}
+
+// The request line as the client sent it. It is written before the
+// connection's thread starts and never changes.
+std::string RequestLine(MHD_Connection* connection) {
+  const ConnectionWatch* watch = WatchOf(connection);
+  return watch == nullptr ? std::string() : watch->request_line;
+}
 
 // One request while it arrives.
 struct RequestState {
   std::string target;  // as sent, undecoded
   std::string body;
   bool headers_seen = false;
-  bool too_large = false;
 };
 
 std::string EscapeForHtml(std::string_view text) {
@@ -87,6 +108,46 @@ bool DeclaredLength(MHD_Connection* connection, uint64_t* length) {
   return true;
 }
 
+// Every value of a request header, in the order sent.
+std::vector<std::string> HeaderValues(MHD_Connection* connection, const char* name) {
+  struct Wanted {
+    const char* name;
+    std::vector<std::string> values;
+  } wanted{name, {}};
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+        auto* w = static_cast<Wanted*>(cls);
+        if (key != nullptr && EqualsIgnoringAsciiCase(key, w->name)) {
+          w->values.emplace_back(value ? value : "");
+        }
+        return MHD_YES;
+      },
+      &wanted);
+  return wanted.values;
+}
+
+// Why the head cannot be served as it stands, as a status and its text; 0
+// when it can. The library reads a body by the first Content-Length alone
+// and one of an unknown coding to the end of the connection.
+unsigned HeadProblem(MHD_Connection* connection, std::string* text) {
+  for (const std::string& coding : HeaderValues(connection, MHD_HTTP_HEADER_TRANSFER_ENCODING)) {
+    if (!EqualsIgnoringAsciiCase(coding, "chunked")) {
+      *text = "Not Implemented: transfer coding \"" + coding + "\"";
+      return MHD_HTTP_NOT_IMPLEMENTED;
+    }
+  }
+  const std::vector<std::string> lengths =
+      HeaderValues(connection, MHD_HTTP_HEADER_CONTENT_LENGTH);
+  for (const std::string& length : lengths) {
+    if (length != lengths.front()) {
+      *text = "Bad Request: different Content-Length headers";
+      return MHD_HTTP_BAD_REQUEST;
+    }
+  }
+  return 0;
+}
+
 MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& content_type,
                  const std::string& body, const char* allow = nullptr) {
   MHD_Response* response =
@@ -133,6 +194,10 @@ class HttpServer::Impl {
   // Disarms (while the handler runs) or re-arms a connection's deadline.
   void SetDeadline(MHD_Connection* connection, bool armed);
   void Watchdog();
+  // Gives the library a connection whose head has arrived.
+  void HandOver(AdmittedConnection admitted);
+  // A body that has grown past max_body_bytes: told so, and cut off.
+  MHD_Result CutOff(MHD_Connection* connection);
 
   const HttpHandler& handler_;
   const HttpServerOptions options_;
@@ -146,6 +211,11 @@ class HttpServer::Impl {
   int answering_ = 0;  // connections whose handler has started
   std::condition_variable drained_;
   std::thread watchdog_;
+  // Connections handed to the library whose start it has not yet told, by
+  // descriptor.
+  std::unordered_map<int, AdmittedConnection> handed_;
+  int listener_ = -1;
+  std::unique_ptr<ConnectionGate> gate_;
 };
 
 bool HttpServer::Impl::Start(std::string* error) {
@@ -176,13 +246,15 @@ bool HttpServer::Impl::Start(std::string* error) {
 
   stopping_ = false;
   daemon_ = MHD_start_daemon(
-      // ITC lets Stop quiesce the listener while connections finish.
+      // The gate accepts; ITC lets the library take the connections it adds.
       MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
-          MHD_USE_ITC,
+          MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET,
       0, nullptr,
       nullptr, &Impl::OnRequest, this,
-      MHD_OPTION_LISTEN_SOCKET, fd,
-      MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(options_.connection_limit),
+      // The gate keeps the limit; the library counts a closed connection a
+      // little longer, until its thread is cleaned up, and must not refuse
+      // one the gate has let in.
+      MHD_OPTION_CONNECTION_LIMIT, 2 * options_.connection_limit + 16,
       MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(options_.idle_timeout.count()),
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, options_.header_memory_bytes,
       MHD_OPTION_URI_LOG_CALLBACK, &Impl::OnUri, this,
@@ -190,10 +262,25 @@ bool HttpServer::Impl::Start(std::string* error) {
       MHD_OPTION_NOTIFY_CONNECTION, &Impl::OnConnection, this,
       MHD_OPTION_END);
   if (daemon_ == nullptr) {
-    // The daemon closes a listener it was given when it fails to start.
+    close(fd);
     if (error) *error = "starting the HTTP daemon on " + port_text + " failed";
     return false;
   }
+  GateOptions gate;
+  gate.connection_limit = options_.connection_limit;
+  gate.per_client_limit = options_.per_client_limit;
+  gate.head_timeout = options_.head_timeout;
+  gate.head_limit = options_.header_memory_bytes;
+  gate.retry_after = options_.retry_after;
+  gate_ = std::make_unique<ConnectionGate>(
+      gate, [this](AdmittedConnection admitted) { HandOver(std::move(admitted)); });
+  if (!gate_->Start(fd, error)) {
+    MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
+    close(fd);
+    return false;
+  }
+  listener_ = fd;
   port_ = ntohs(address.sin_port);
   watchdog_ = std::thread(&Impl::Watchdog, this);
   return true;
@@ -201,16 +288,18 @@ bool HttpServer::Impl::Start(std::string* error) {
 
 void HttpServer::Impl::Stop() {
   if (daemon_ == nullptr) return;
-  // No new connections; the listener is ours to close once the daemon is.
-  const MHD_socket listener = MHD_quiesce_daemon(daemon_);
+  // No new connections.
+  gate_->Stop();
+  close(listener_);
+  listener_ = -1;
   {
     std::unique_lock lock(mu_);
     drained_.wait_for(lock, options_.stop_grace, [this] { return answering_ == 0; });
   }
   // Closes every connection left and joins their threads.
   MHD_stop_daemon(daemon_);
-  if (listener != MHD_INVALID_SOCKET) close(listener);
   daemon_ = nullptr;
+  gate_.reset();
   port_ = 0;
   {
     std::lock_guard lock(mu_);
@@ -249,10 +338,8 @@ void HttpServer::Impl::Watchdog() {
 }
 
 void HttpServer::Impl::SetDeadline(MHD_Connection* connection, bool armed) {
-  const MHD_ConnectionInfo* info =
-      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-  if (info == nullptr || info->socket_context == nullptr) return;
-  auto* watch = static_cast<ConnectionWatch*>(info->socket_context);
+  ConnectionWatch* watch = WatchOf(connection);
+  if (watch == nullptr) return;
   std::lock_guard lock(mu_);
   if (!armed && !watch->answering) {
     watch->answering = true;
@@ -275,13 +362,56 @@ void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void*
     watch.fd = info->connect_fd;
     watch.deadline = SteadyClock::now() + self->options_.request_deadline;
     watch.self = std::prev(self->watches_.end());
+    auto handed = self->handed_.find(watch.fd);
+    if (handed != self->handed_.end()) {
+      watch.request_line = std::move(handed->second.request_line);
+      watch.client = std::move(handed->second.client);
+      self->handed_.erase(handed);
+    }
     *socket_context = &watch;
   } else if (code == MHD_CONNECTION_NOTIFY_CLOSED && *socket_context != nullptr) {
     auto* watch = static_cast<ConnectionWatch*>(*socket_context);
     if (watch->answering && --self->answering_ == 0) self->drained_.notify_all();
+    self->gate_->Release(watch->client);
     self->watches_.erase(watch->self);
     *socket_context = nullptr;
   }
+}
+
+void HttpServer::Impl::HandOver(AdmittedConnection admitted) {
+  const int fd = admitted.fd;
+  const sockaddr_storage peer = admitted.peer;
+  const socklen_t peer_length = admitted.peer_length;
+  const std::string client = admitted.client;
+  {
+    std::lock_guard lock(mu_);
+    // A descriptor left here by a connection the library dropped before it
+    // started is simply replaced.
+    handed_.insert_or_assign(fd, std::move(admitted));
+  }
+  if (MHD_add_connection(daemon_, fd, reinterpret_cast<const sockaddr*>(&peer), peer_length) !=
+      MHD_YES) {
+    // The library has closed it.
+    {
+      std::lock_guard lock(mu_);
+      handed_.erase(fd);
+    }
+    gate_->Release(client);
+  }
+}
+
+MHD_Result HttpServer::Impl::CutOff(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+  // The library has sent nothing yet but perhaps "100 Continue", and a
+  // final reply may follow that; it closes the connection when told MHD_NO.
+  if (info != nullptr) {
+    WriteFinalReply(info->connect_fd,
+                    PlainReply(MHD_HTTP_CONTENT_TOO_LARGE, "Payload Too Large",
+                               "Payload Too Large: the body may have at most " +
+                                   std::to_string(options_.max_body_bytes) + " bytes"));
+  }
+  return MHD_NO;
 }
 
 void* HttpServer::Impl::OnUri(void* /*cls*/, const char* uri, MHD_Connection* /*connection*/) {
@@ -315,6 +445,10 @@ MHD_Result HttpServer::Impl::OnRequest(void* cls, MHD_Connection* connection, co
                         "Method Not Allowed: only GET, POST and HEAD are served",
                         "GET, POST, HEAD");
     }
+    std::string problem;
+    if (const unsigned status = HeadProblem(connection, &problem); status != 0) {
+      return QueuePlain(connection, status, problem);
+    }
     uint64_t declared = 0;
     if (DeclaredLength(connection, &declared) && declared > self->options_.max_body_bytes) {
       return QueuePlain(connection, MHD_HTTP_CONTENT_TOO_LARGE,
@@ -324,24 +458,14 @@ MHD_Result HttpServer::Impl::OnRequest(void* cls, MHD_Connection* connection, co
     return MHD_YES;
   }
   if (*upload_size != 0) {
-    if (state->too_large ||
-        state->body.size() + *upload_size > self->options_.max_body_bytes) {
-      // A body without a declared length (chunked) that outgrows the limit:
-      // the rest is read and dropped, and the deadline ends a client that
-      // would send forever.
-      state->too_large = true;
-      state->body.clear();
-      state->body.shrink_to_fit();
-    } else {
-      state->body.append(upload_data, *upload_size);
+    // A body without a declared length (chunked) that outgrows the limit
+    // is not read on.
+    if (state->body.size() + *upload_size > self->options_.max_body_bytes) {
+      return self->CutOff(connection);
     }
+    state->body.append(upload_data, *upload_size);
     *upload_size = 0;
     return MHD_YES;
-  }
-  if (state->too_large) {
-    return QueuePlain(connection, MHD_HTTP_CONTENT_TOO_LARGE,
-                      "Payload Too Large: the body may have at most " +
-                          std::to_string(self->options_.max_body_bytes) + " bytes");
   }
   return self->Answer(connection, method, version, state);
 }
@@ -350,7 +474,12 @@ MHD_Result HttpServer::Impl::Answer(MHD_Connection* connection, const char* meth
                                     const char* version, RequestState* state) {
   HttpServerRequest request;
   request.Command = method;
-  request.RawHTTPCommand = request.Command + " " + state->target + " " + version;
+  request.RawHTTPCommand = RequestLine(connection);
+  if (request.RawHTTPCommand.empty()) {
+    // Only a head too long for the gate to wait for, which the library
+    // refuses before this, comes without its line.
+    request.RawHTTPCommand = request.Command + " " + state->target + " " + version;
+  }
   request.RemoteIP = ClientAddress(connection);
   const size_t q = state->target.find('?');
   if (q != std::string::npos) request.QueryParams = state->target.substr(q + 1);

@@ -8,19 +8,26 @@
 //   413  a body larger than max_body_bytes
 //   414, 431 (from libmicrohttpd) a request line or headers that do not fit
 //        in header_memory_bytes
+//   400  a request line that is not HTTP, a request that ends before its
+//        head does, or two different Content-Length headers
+//   501  a transfer coding other than chunked
 //
-// Hostile clients. A connection holds one thread and at most
-// header_memory_bytes + max_body_bytes of memory, and there are never more
-// than connection_limit of them: a connection beyond the limit is accepted
-// and closed at once. A connection on which nothing arrives (or nothing can
-// be sent) for idle_timeout is closed; one that is still sending its request
-// request_deadline after it was opened is cut off however slowly it trickles
-// in, and so is one whose client has not taken the reply request_deadline
-// after it was ready. So a client that opens connections and sends nothing,
-// or sends a byte now and then, ties up at most connection_limit threads for
-// at most request_deadline each; every other client is answered as soon as a
-// slot is free. The handler itself has no deadline: what it waits for (the
-// inventory web service, an update download) has its own time-outs.
+// Hostile clients. Connections are taken by a gate (connection_gate.h) that
+// holds each one without a thread until its request head has arrived, and
+// answers 503 with Retry-After when connection_limit connections are open
+// or the client's address holds per_client_limit of them; a head that has
+// not arrived head_timeout after the connection was opened gets 408. Then a
+// connection holds one thread and at most header_memory_bytes +
+// max_body_bytes of memory. A connection on which nothing arrives (or
+// nothing can be sent) for idle_timeout is closed; one that is still sending
+// its body request_deadline after its head arrived is cut off however slowly
+// it trickles in, and so is one whose client has not taken the reply
+// request_deadline after it was ready. A body that passes max_body_bytes is
+// cut off there (413). So a client that opens connections and sends
+// nothing, or a byte now and then, holds at most per_client_limit places for
+// at most head_timeout each, and every other client is answered. The
+// handler itself has no deadline: what it waits for (the inventory web
+// service, an update download) has its own time-outs.
 #ifndef QUARRIN_HTTP_HTTP_SERVER_H_
 #define QUARRIN_HTTP_HTTP_SERVER_H_
 
@@ -35,9 +42,9 @@ namespace quarrin {
 
 // What the handler reads from a request.
 struct HttpServerRequest {
-  // The request line as received, without its line end: the method, the
-  // target exactly as sent (not percent-decoded) and the protocol version,
-  // joined by single blanks.
+  // The request line exactly as received, without its line end: the
+  // method, the target (not percent-decoded) and the protocol version with
+  // the blanks between them as sent.
   std::string RawHTTPCommand;
   std::string RemoteIP;     // the peer's IPv4 address, dotted decimal
   std::string Command;      // the method, upper case
@@ -66,6 +73,9 @@ struct HttpServerOptions {
   // Listen on 127.0.0.1 only instead of every local IPv4 address.
   bool loopback_only = false;
   unsigned connection_limit = 64;
+  unsigned per_client_limit = 8;  // connections from one address
+  std::chrono::milliseconds head_timeout{5000};
+  std::chrono::seconds retry_after{5};  // told to clients refused with 503
   std::chrono::seconds idle_timeout{10};
   std::chrono::seconds request_deadline{30};
   size_t max_body_bytes = 1u << 20;            // 1 MiB

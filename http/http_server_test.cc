@@ -18,6 +18,7 @@ using namespace std::chrono_literals;
 using testing::RawConnection;
 using testing::RawExchange;
 using testing::RawResponse;
+using testing::ReadResponse;
 using testing::SimpleRequest;
 
 // A server on loopback whose handler records each request and answers with
@@ -83,6 +84,11 @@ TEST(HttpServerTest, FillsTheRequestFieldsFromWhatWasSent) {
        {"POST /x HTTP/1.1", "", "POST", "", "abcde", "abcde", "", ""}},
       {"GET /help HTTP/1.1\r\nHost: h\r\nFrom: admin@example.org\r\nAccept: text/xml, */*\r\n\r\n",
        {"GET /help HTTP/1.1", "", "GET", "", "", "", "admin@example.org", "text/xml, */*"}},
+      // The line exactly as sent, whatever the library makes of it.
+      {SimpleRequest("GET  /info  HTTP/1.1"), {"GET  /info  HTTP/1.1", "", "GET", "", "", "", "", ""}},
+      {SimpleRequest("GET  /help?x HTTP/1.0"),
+       {"GET  /help?x HTTP/1.0", "", "GET", "x", "", "x", "", ""}},
+      {"\r\nGET / HTTP/1.1\nHost: h\n\n", {"GET / HTTP/1.1", "", "GET", "", "", "", "", ""}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sent);
@@ -225,55 +231,138 @@ int StatusWithin(uint16_t port, std::chrono::milliseconds patience) {
   return status;
 }
 
-TEST(HttpServerTest, IdleConnectionsHoldNoMoreThanTheLimitAndTheTimeOut) {
-  HttpServerOptions options;
-  options.connection_limit = 4;
-  options.idle_timeout = 1s;
-  RecordingServer server(options);
-
-  // Up to the limit minus one, idle clients leave room for a real one.
+// The connections of `count` clients that send nothing, from `from`.
+std::vector<std::unique_ptr<RawConnection>> Idle(uint16_t port, int count, const char* from) {
   std::vector<std::unique_ptr<RawConnection>> idle;
-  for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<RawConnection>(server.port()));
-  EXPECT_EQ(RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s).status, 200);
-
-  // Beyond the limit connections are closed at once, holding nothing.
-  for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<RawConnection>(server.port()));
-  int closed_at_once = 0;
-  for (auto& c : idle) {
-    bool closed = false;
-    EXPECT_EQ(c->ReadToEnd(300ms, &closed), "");
-    closed_at_once += closed;
-  }
-  EXPECT_GE(closed_at_once, 2);
-
-  // The idle ones are dropped after the time-out, and others are answered again.
-  for (auto& c : idle) {
-    bool gone = false;
-    c->ReadToEnd(5s, &gone);
-    EXPECT_TRUE(gone);
-  }
-  EXPECT_EQ(StatusWithin(server.port(), 2s), 200);
+  for (int i = 0; i < count; ++i) idle.push_back(std::make_unique<RawConnection>(port, from));
+  return idle;
 }
 
-TEST(HttpServerTest, AClientThatTricklesItsRequestIsCutOffAtTheDeadline) {
-  HttpServerOptions options;
-  options.idle_timeout = 10s;
-  options.request_deadline = 1s;
-  RecordingServer server(options);
-  RawConnection slow(server.port());
-  const std::string request = SimpleRequest("GET / HTTP/1.1");
-  // One byte every 100 ms never goes idle, but the whole request would take
-  // longer than the deadline.
-  bool cut = false;
-  for (size_t i = 0; i < request.size() - 1 && !cut; ++i) {
-    if (!slow.Send(request.substr(i, 1))) cut = true;
-    bool closed = false;
-    slow.ReadToEnd(100ms, &closed);
-    cut = cut || closed;
+TEST(HttpServerTest, AClientOverItsLimitIsRefusedWhileOthersAreServed) {
+  RecordingServer server;  // 8 a client, 64 in all
+  auto held = Idle(server.port(), 8, "127.0.0.2");
+  RawResponse ninth = RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s, "127.0.0.2");
+  EXPECT_EQ(ninth.status, 503);
+  EXPECT_EQ(ninth.Header("Retry-After"), "5");
+  EXPECT_TRUE(ninth.closed);
+  EXPECT_EQ(RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s, "127.0.0.1").status, 200);
+  EXPECT_EQ(RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s, "127.0.0.3").status, 200);
+  // A place given up is free again.
+  held.pop_back();
+  int status = 0;
+  for (int i = 0; i < 40 && status != 200; ++i) {
+    if (i > 0) std::this_thread::sleep_for(50ms);
+    status = RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s, "127.0.0.2").status;
   }
-  EXPECT_TRUE(cut);
+  EXPECT_EQ(status, 200);
+  EXPECT_EQ(server.requests().size(), 3u);
+}
+
+TEST(HttpServerTest, AFullServerAnswers503WithRetryAfterUntilAPlaceIsFree) {
+  HttpServerOptions options;
+  options.connection_limit = 4;
+  options.head_timeout = 1s;
+  options.retry_after = 7s;
+  RecordingServer server(options);
+  auto held = Idle(server.port(), 2, "127.0.0.2");
+  auto more = Idle(server.port(), 2, "127.0.0.3");
+  for (const char* from : {"127.0.0.1", "127.0.0.4"}) {
+    RawResponse r = RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s, from);
+    EXPECT_EQ(r.status, 503) << from;
+    EXPECT_EQ(r.Header("Retry-After"), "7") << from;
+  }
+  // The idle ones are dropped when their head is late, and others are
+  // answered again.
+  for (auto* group : {&held, &more}) {
+    for (auto& c : *group) {
+      RawResponse dropped = ReadResponse(*c, 5s);
+      EXPECT_EQ(dropped.status, 408);
+      EXPECT_TRUE(dropped.closed);
+    }
+  }
+  EXPECT_EQ(StatusWithin(server.port(), 2s), 200);
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(HttpServerTest, ATricklingClientIsCutOffAtTheHeadTimeOutOrTheDeadline) {
+  // One byte every 100 ms never goes idle, but the head would take longer
+  // than the head time-out, the body longer than the deadline.
+  struct Case {
+    std::string head;  // sent at once
+    std::string trickled;
+  } cases[] = {
+      {"", SimpleRequest("GET / HTTP/1.1")},
+      {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 40\r\n\r\n", std::string(40, 'b')},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.head);
+    HttpServerOptions options;
+    options.idle_timeout = 10s;
+    options.head_timeout = 1s;
+    options.request_deadline = 1s;
+    RecordingServer server(options);
+    RawConnection slow(server.port());
+    slow.Send(c.head);
+    bool cut = false;
+    for (size_t i = 0; i + 1 < c.trickled.size() && !cut; ++i) {
+      if (!slow.Send(c.trickled.substr(i, 1))) cut = true;
+      bool closed = false;
+      slow.ReadToEnd(100ms, &closed);
+      cut = cut || closed;
+    }
+    EXPECT_TRUE(cut);
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s).status, 200);
+  }
+}
+
+TEST(HttpServerTest, RequestsThatCannotBeServedGetAStatusNotASilentClose) {
+  HttpServerOptions options;
+  options.max_body_bytes = 1000;
+  RecordingServer server(options);
+  struct Case {
+    std::string sent;
+    bool end_sending;  // the client closes its side after it
+    int status;
+  } cases[] = {
+      {"HELLO\r\n\r\n", false, 400},
+      {"GET /\r\n\r\n", false, 400},
+      {"\x16\x03\x01\x00\xa5\x01\x00\x00\xa1\x03\x03", false, 400},  // a TLS hello
+      {"", true, 400},
+      {"\r\n\r\n", true, 400},
+      {"GET / HTTP/1.1\r\nHost:", true, 400},
+      {"POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: gzip\r\n\r\nxyz", false, 501},
+      {"POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: gzip, chunked\r\n\r\n1\r\na\r\n0\r\n\r\n",
+       false, 501},
+      {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde", false,
+       400},
+      {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 3\r\nContent-Length: 3\r\n\r\nabc", false,
+       200},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sent);
+    RawConnection connection(server.port());
+    connection.Send(c.sent);
+    if (c.end_sending) connection.EndSending();
+    RawResponse r = ReadResponse(connection, 5s);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_TRUE(r.closed);
+  }
+  EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(HttpServerTest, ABodyThatGrowsPastTheLimitIsCutOffWhenItPassesIt) {
+  HttpServerOptions options;
+  options.max_body_bytes = 1000;
+  RecordingServer server(options);
+  RawConnection connection(server.port());
+  // 1,200 bytes of a body whose end never comes.
+  connection.Send("POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n");
+  for (int i = 0; i < 3; ++i) connection.Send("190\r\n" + std::string(400, 'b') + "\r\n");
+  RawResponse r = ReadResponse(connection, 5s);
+  EXPECT_EQ(r.status, 413);
+  EXPECT_TRUE(r.closed);
   EXPECT_TRUE(server.requests().empty());
-  EXPECT_EQ(RawExchange(server.port(), request, 5s).status, 200);
 }
 
 TEST(HttpServerTest, StopsWithIdleConnectionsOpenAndCanStartAgain) {

@@ -24,9 +24,18 @@ namespace quarrin::testing {
 // A connected socket, closed on destruction.
 class RawConnection {
  public:
-  // Connects to 127.0.0.1:port; valid() tells whether it worked.
-  explicit RawConnection(uint16_t port) {
+  // Connects to 127.0.0.1:port from the loopback address `from` (any of
+  // 127.0.0.0/8 serves, so that a test can be several clients);
+  // valid() tells whether it worked.
+  explicit RawConnection(uint16_t port, const char* from = "127.0.0.1") {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    if (fd_ >= 0 && (inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
+                     bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)) {
+      close(fd_);
+      fd_ = -1;
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -54,6 +63,9 @@ class RawConnection {
     }
     return true;
   }
+
+  // Tells the server that nothing more will be sent.
+  void EndSending() { shutdown(fd_, SHUT_WR); }
 
   // Everything the server sends until it closes the connection or nothing
   // arrives for `timeout`. *closed tells which.
@@ -118,16 +130,22 @@ inline RawResponse ParseRawResponse(const std::string& raw) {
   return r;
 }
 
-// One request on a fresh connection, the reply read until the server closes.
-inline RawResponse RawExchange(uint16_t port, std::string_view request,
-                               std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
-  RawConnection connection(port);
-  if (!connection.valid()) return {};
-  connection.Send(request);
+// The reply to what was sent on `connection`, read until the server closes.
+inline RawResponse ReadResponse(RawConnection& connection, std::chrono::milliseconds timeout) {
   bool closed = false;
   RawResponse r = ParseRawResponse(connection.ReadToEnd(timeout, &closed));
   r.closed = closed;
   return r;
+}
+
+// One request on a fresh connection, the reply read until the server closes.
+inline RawResponse RawExchange(uint16_t port, std::string_view request,
+                               std::chrono::milliseconds timeout = std::chrono::seconds(30),
+                               const char* from = "127.0.0.1") {
+  RawConnection connection(port, from);
+  if (!connection.valid()) return {};
+  connection.Send(request);
+  return ReadResponse(connection, timeout);
 }
 
 // "GET /x HTTP/1.1" with a Host header and an empty line after it.

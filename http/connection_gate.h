@@ -1,0 +1,106 @@
+// The door of the HTTP server: accepts connections, refuses those over the
+// limits, and holds each one, without a thread of its own, until its
+// request head has arrived; only then does the HTTP library get it.
+//
+// So a client that opens connections and sends nothing, or trickles its
+// head a byte at a time, costs a descriptor and a few bytes per connection
+// for at most head_timeout, never a thread, and it never holds more than
+// per_client_limit of the connection_limit places. A refused connection is
+// answered at once and closed:
+//   503 + Retry-After  the server is full, or the client holds per_client_limit
+//   400                a request line that is not HTTP, or a request that
+//                      ends (the client closes its side) before its head does
+//   408                a head that has not arrived within head_timeout
+// The request line is read as the client sent it (MSG_PEEK: the bytes stay
+// for the HTTP library), since the library keeps only its parts.
+#ifndef QUARRIN_HTTP_CONNECTION_GATE_H_
+#define QUARRIN_HTTP_CONNECTION_GATE_H_
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace quarrin {
+
+struct GateOptions {
+  unsigned connection_limit = 64;  // waiting and handed over, all clients
+  unsigned per_client_limit = 8;   // the same, from one address
+  std::chrono::milliseconds head_timeout{5000};
+  size_t head_limit = 32u << 10;  // a head this long is handed over unfinished
+  std::chrono::seconds retry_after{5};
+};
+
+// A connection the gate hands over, with the request line as sent and the
+// key it is counted under until Release.
+struct AdmittedConnection {
+  int fd = -1;
+  sockaddr_storage peer{};
+  socklen_t peer_length = 0;
+  std::string request_line;
+  std::string client;
+};
+
+// The key a peer's connections are counted under: its address without the
+// port (an IPv4-mapped IPv6 address counts as the IPv4 one).
+std::string ClientKey(const sockaddr* peer);
+
+class ConnectionGate {
+ public:
+  // Takes over the descriptor; called on the gate's thread.
+  using Handover = std::function<void(AdmittedConnection)>;
+
+  ConnectionGate(const GateOptions& options, Handover handover);
+  ~ConnectionGate();  // Stop
+  ConnectionGate(const ConnectionGate&) = delete;
+  ConnectionGate& operator=(const ConnectionGate&) = delete;
+
+  // Starts accepting on `listener` (non-blocking, listening; it stays the
+  // caller's to close). False with the reason when the thread's wake-up
+  // channel cannot be made.
+  bool Start(int listener, std::string* error);
+  // Stops accepting and closes the connections still waiting. Connections
+  // handed over stay counted until they are released.
+  void Stop();
+  // A handed-over connection of `client` has closed. Safe from any thread.
+  void Release(const std::string& client);
+
+ private:
+  struct Waiting {
+    int fd;
+    sockaddr_storage peer;
+    socklen_t peer_length;
+    std::string client;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  enum class Verdict { kWait, kHandOver, kClosed };
+
+  void Run();
+  void AcceptSome(std::chrono::steady_clock::time_point now);
+  Verdict Examine(Waiting& w, bool peer_closed);
+  // Answers `reply`, closes the connection and forgets it.
+  void Refuse(Waiting& w, const std::string& reply);
+
+  const GateOptions options_;
+  const Handover handover_;
+  int listener_ = -1;
+  int wake_[2] = {-1, -1};
+  std::thread thread_;
+  std::vector<Waiting> waiting_;  // the gate thread's own
+  std::string peeked_;            // the gate thread's own
+  std::chrono::steady_clock::time_point accept_paused_until_;
+
+  std::mutex mu_;
+  unsigned total_ = 0;
+  std::unordered_map<std::string, unsigned> per_client_;
+};
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_HTTP_CONNECTION_GATE_H_
