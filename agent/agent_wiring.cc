@@ -49,7 +49,7 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
     context->default_download_url = state.deployment.default_download_url;
   }
   context->check_for_update = [this](tFileUpdate& update) { CheckForUpdate(update); };
-  context->report_pc_details = [this] { ReportPCDetails(); };
+  context->report_pc_details = [this] { info_report_.TryStart(); };
   context->report_applications = [this] { ReportApplications(); };
   context->draw_chart = [this](const std::string& title, const std::vector<std::string>& labels,
                                const std::vector<double>& values) {

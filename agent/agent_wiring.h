@@ -11,6 +11,7 @@
 #include "agent/agent_tasks.h"
 #include "agent/drawing.h"
 #include "agent/quarrin_service.h"
+#include "core/one_at_a_time.h"
 #include "http/dispatcher.h"
 #include "http/http_server.h"
 #include "platform/disk_space.h"
@@ -77,6 +78,10 @@ class AgentWiring final : public AgentTasks {
   DownloadBuffer download_buffer_;
   PopupScreen* popup_screen_ = nullptr;
   std::unique_ptr<PopupFacade> popup_;
+  // The report that an info request starts once its document is built: in
+  // the background, so that no reply waits for the web service, and one at
+  // a time, so that requests never pile reports up.
+  OneAtATime info_report_{[this] { ReportPCDetails(); }};
   // Built when the server starts; read by the connection threads only.
   std::unique_ptr<const DispatcherContext> context_;
   HttpServer server_;

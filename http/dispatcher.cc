@@ -226,7 +226,7 @@ void Info(const DispatcherContext& c, const HttpServerRequest& request, HttpServ
   }
   reply.body = InfoDocument(details, v);
   reply.content_type = kTextXml;
-  // The reply waits for the report.
+  // The document first, then the report.
   if (c.report_pc_details) c.report_pc_details();
 }
 

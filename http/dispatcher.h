@@ -14,8 +14,9 @@
 //    9     "get /update"                                    update check
 //   10     none of these (POST and HEAD always)             info document
 //
-// Nothing is kept between requests: every request reads the registry, the
-// machine's details and the disk afresh.
+// The dispatcher keeps nothing between requests: every request reads the
+// registry and the machine's details afresh. (What the agent plugs in may
+// share work between requests; see DispatcherContext.)
 #ifndef QUARRIN_HTTP_DISPATCHER_H_
 #define QUARRIN_HTTP_DISPATCHER_H_
 
@@ -100,6 +101,8 @@ struct DispatcherContext {
   // The work of other subsystems. An empty one does nothing (an empty image
   // for the two drawings).
   std::function<void(tFileUpdate&)> check_for_update;
+  // Called once the info document is built; the agent starts the report in
+  // the background and returns at once.
   std::function<void()> report_pc_details;
   std::function<void()> report_applications;
   std::function<std::string(const std::string& title, const std::vector<std::string>& labels,
