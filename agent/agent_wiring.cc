@@ -19,6 +19,8 @@ AgentWiring::AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_dri
       system_drive_(system_drive),
       drawing_(drawing),
       server_options_(server_options),
+      drive_walk_(facilities.clock, [] { return MeasureDrive(SystemDriveRoot()); },
+                  std::chrono::minutes(1)),
       server_([this](const HttpServerRequest& request, HttpServerReply& reply) {
         HTTPServerCommandGet(*context_, request, reply);
       }) {}
@@ -56,7 +58,7 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
     return drawing_.DrawChart(title, labels, values);
   };
   context->map_disk = [this](const std::string& title) {
-    return drawing_.DrawDiskMap(title, MeasureDrive(SystemDriveRoot()));
+    return drawing_.DrawDiskMap(title, *drive_walk_.Get());
   };
   context_ = std::move(context);
 

@@ -12,6 +12,8 @@
 #include "agent/drawing.h"
 #include "agent/quarrin_service.h"
 #include "core/one_at_a_time.h"
+#include "core/shared_result.h"
+#include "disk/disk_map.h"
 #include "http/dispatcher.h"
 #include "http/http_server.h"
 #include "platform/disk_space.h"
@@ -82,6 +84,9 @@ class AgentWiring final : public AgentTasks {
   // the background, so that no reply waits for the web service, and one at
   // a time, so that requests never pile reports up.
   OneAtATime info_report_{[this] { ReportPCDetails(); }};
+  // The disk map's walk of the drive: one at a time, shared by the requests
+  // that come during it, and served again for a minute.
+  SharedResult<std::vector<FolderBar>> drive_walk_;
   // Built when the server starts; read by the connection threads only.
   std::unique_ptr<const DispatcherContext> context_;
   HttpServer server_;
