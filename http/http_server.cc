@@ -238,7 +238,9 @@ bool HttpServer::Impl::Start(std::string* error) {
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     return fail("bind to " + port_text, fd);
   }
-  if (listen(fd, 128) != 0) return fail("listen on " + port_text, fd);
+  // Deep enough that a burst of connections (the gate refuses them at once)
+  // does not make the kernel drop the handshakes of others.
+  if (listen(fd, 1024) != 0) return fail("listen on " + port_text, fd);
   socklen_t length = sizeof address;
   if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return fail("getsockname of " + port_text, fd);
