@@ -25,7 +25,7 @@ AgentWiring::AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_dri
         HTTPServerCommandGet(*context_, request, reply);
       }) {}
 
-AgentWiring::~AgentWiring() { server_.Stop(); }
+AgentWiring::~AgentWiring() { StopHttpServer(); }
 
 void AgentWiring::CreatePopup() { popup_ = std::make_unique<PopupFacade>(popup_screen_); }
 
@@ -67,7 +67,11 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
   return server_.Start(options, error);
 }
 
-void AgentWiring::StopHttpServer() { server_.Stop(); }
+void AgentWiring::StopHttpServer() {
+  server_.Stop();
+  // The report reads the service's state, which does not outlive the stop.
+  info_report_.Wait();
+}
 
 void AgentWiring::CollectPCDetails() {
   tPCDetails details;

@@ -48,6 +48,8 @@ class AgentWiring final : public AgentTasks {
   // Reads the service's state as start-up left it: everything the
   // dispatcher needs is written before this step and only read afterwards.
   bool StartHttpServer(uint16_t port, std::string* error) override;
+  // Also waits for the report an info request started (its calls have
+  // their own time-outs).
   void StopHttpServer() override;
   // One collection of the machine's details; the record is dropped, only a
   // failure (an exception) counts.

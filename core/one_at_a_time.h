@@ -14,8 +14,12 @@ class OneAtATime {
  public:
   // `work` handles its own errors; an exception that leaves it ends it.
   explicit OneAtATime(std::function<void()> work) : work_(std::move(work)) {}
+  ~OneAtATime() { Wait(); }
+  OneAtATime(const OneAtATime&) = delete;
+  OneAtATime& operator=(const OneAtATime&) = delete;
+
   // Waits for a running work to end.
-  ~OneAtATime() {
+  void Wait() {
     std::thread last;
     {
       std::lock_guard lock(mu_);
@@ -23,8 +27,6 @@ class OneAtATime {
     }
     if (last.joinable()) last.join();
   }
-  OneAtATime(const OneAtATime&) = delete;
-  OneAtATime& operator=(const OneAtATime&) = delete;
 
   // Starts the work on a thread of its own and returns at once; false when
   // it is running already.
