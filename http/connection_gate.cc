@@ -99,7 +99,11 @@ void ConnectionGate::Run() {
       const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
       timeout = static_cast<int>(std::clamp<int64_t>(wait, 0, 60000));
     }
-    if (poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR) return;
+    if (poll(polled.data(), polled.size(), timeout) < 0) {
+      // Out of memory for a moment, say: the gate must not end for it.
+      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
     if (polled[0].revents != 0) return;
 
     const SteadyClock::time_point then = SteadyClock::now();

@@ -388,7 +388,8 @@ void HttpServer::Impl::HandOver(AdmittedConnection admitted) {
   {
     std::lock_guard lock(mu_);
     // A descriptor left here by a connection the library dropped before it
-    // started is simply replaced.
+    // started (out of memory) is simply replaced; that connection's place
+    // at the gate stays taken, which only such a failure can cause.
     handed_.insert_or_assign(fd, std::move(admitted));
   }
   if (MHD_add_connection(daemon_, fd, reinterpret_cast<const sockaddr*>(&peer), peer_length) !=
