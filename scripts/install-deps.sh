@@ -14,8 +14,8 @@ packages=(
   # run time: chart fonts, a display for the popup tests, and tools the tests drive
   fonts-liberation fontconfig xvfb xdotool x11-utils imagemagick
   curl sqlite3 procps iproute2 python3
-  # signing test updates as the maker signs releases
-  minisign
+  # signing test updates as the maker signs releases; test certificates
+  minisign openssl
   # benchmarks: peers to compare with
   prometheus-node-exporter rrdtool
 )
