@@ -23,7 +23,7 @@
 
 #include "http/dispatcher.h"
 #include "platform/ip_address.h"
-#include "service/event_writer.h"
+#include "core/event_writer.h"
 
 namespace quarrin {
 

@@ -114,7 +114,9 @@ std::string KeyIdText(const std::array<uint8_t, 8>& id) {
     std::snprintf(hex, sizeof hex, "%02X", id[i]);
     text += hex;
   }
-  return text;
+  // Without leading zeros, as minisign prints it.
+  const size_t first = text.find_first_not_of('0');
+  return first == std::string::npos ? "0" : text.substr(first);
 }
 
 [[noreturn]] void Malformed(const std::string& what) {

@@ -37,7 +37,7 @@ struct UpdatePublicKey {
   std::array<uint8_t, 8> key_id{};
   std::array<uint8_t, 32> key{};
 
-  // The id as minisign prints it: 16 upper-case hex digits.
+  // The id as minisign prints it: a 64-bit number in upper-case hex.
   std::string IdText() const;
 };
 

@@ -94,6 +94,10 @@ TEST_F(UpdateSignatureTest, KeyIdIsPrintedAsMinisignDoes) {
   std::string pub = ReadFileText(Path("trusted.pub"));
   EXPECT_NE(pub.find("minisign public key " + TrustedKey().IdText() + "\n"), std::string::npos)
       << pub;
+  // A little-endian number: the last byte first, leading zeros left out.
+  UpdatePublicKey key;
+  key.key_id = {0x08, 0xD6, 0x2D, 0xD0, 0x69, 0x3B, 0xFA, 0x04};
+  EXPECT_EQ(key.IdText(), "4FA3B69D02DD608");
 }
 
 TEST_F(UpdateSignatureTest, EverythingButTheSignedFileWithItsSignatureIsRefused) {
