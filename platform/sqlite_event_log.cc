@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/paths.h"
+#include "platform/private_files.h"
 #include "platform/sqlite_db.h"
 
 namespace quarrin {
@@ -152,7 +153,8 @@ class SqliteEventLog final : public EventLog {
   std::unique_ptr<SqliteDb> OpenDb(bool make_folder) {
     if (make_folder) {
       const size_t slash = path_.rfind('/');
-      if (slash != std::string::npos && slash > 0) MakeDirs(path_.substr(0, slash));
+      if (slash != std::string::npos && slash > 0) MakePrivateFolder(path_.substr(0, slash));
+      MakePrivateFile(path_);
     }
     auto db = std::make_unique<SqliteDb>(path_);
     db->Exec(kSchema);
