@@ -15,6 +15,7 @@
 #include "diag/syslog_catalogue.h"
 #include "platform/paths.h"
 #include "update/manifest.h"
+#include "update/update_check.h"
 
 namespace quarrin {
 namespace {
@@ -135,6 +136,7 @@ void TTARNQuarrinSrvc::StartUp() {
   std::string exe_path = ExecutablePath();
   std::string folder = exe_path.substr(0, exe_path.rfind('/') + 1);
   unlink((folder + "~" + state_.exe_name).c_str());
+  unlink((folder + "~" + state_.exe_name + kSignatureSuffix).c_str());
   // 12. The attributes, written back with the current version.
   tRegAttributes attributes;
   ReadAttributes(f_.registry, state_.deployment.default_download_url, &attributes);
@@ -154,7 +156,11 @@ void TTARNQuarrinSrvc::StartUp() {
     events_.WriteEventLog(
         state_.version_text + " Failed to start HTTP service on port " + port + ".",
         EventType::kError, 0, 3);
-    if (!error.empty()) std::fprintf(stderr, "HTTP server on port %s: %s\n", port.c_str(), error.c_str());
+    if (!error.empty()) {
+      events_.WriteEventLog(state_.version_text + " HTTP service on port " + port + ": " + error,
+                            EventType::kError, 0, 3);
+      std::fprintf(stderr, "HTTP server on port %s: %s\n", port.c_str(), error.c_str());
+    }
   }
   // 16. The schedule.
   schedule_.Start(f_.clock.Now());
