@@ -13,6 +13,7 @@
 #include "agent/agent_tasks.h"
 #include "agent/drawing.h"
 #include "agent/quarrin_service.h"
+#include "http/client_access.h"
 #include "http/dispatcher.h"
 #include "http/http_server.h"
 #include "platform/disk_space.h"
@@ -56,6 +57,9 @@ class AgentWiring final : public AgentTasks {
   void ReleasePopup() override;
   // Reads the service's state as start-up left it: everything the
   // dispatcher needs is written before this step and only read afterwards.
+  // The Deployment settings HTTPAddress, AllowedClients, AllowedReaders,
+  // HTTPCertificateFile and HTTPKeyFile apply; one that cannot be used
+  // keeps the server from starting (never open when it was meant closed).
   bool StartHttpServer(uint16_t port, std::string* error) override;
   void StopHttpServer() override;
   // One collection of the machine's details; the record is dropped, only a
@@ -92,6 +96,8 @@ class AgentWiring final : public AgentTasks {
   std::unique_ptr<PopupFacade> popup_;
   // Built when the server starts; read by the connection threads only.
   std::unique_ptr<const DispatcherContext> context_;
+  std::unique_ptr<const ClientAccess> access_;
+  RefusalLog refusals_;
   HttpServer server_;
 };
 
