@@ -157,8 +157,9 @@ void TTARNQuarrinSrvc::StartUp() {
         state_.version_text + " Failed to start HTTP service on port " + port + ".",
         EventType::kError, 0, 3);
     if (!error.empty()) {
+      // Why, in an entry of its own after the fixed one.
       events_.WriteEventLog(state_.version_text + " HTTP service on port " + port + ": " + error,
-                            EventType::kError, 0, 3);
+                            EventType::kError, 0, kHttpStartFailureEvent);
       std::fprintf(stderr, "HTTP server on port %s: %s\n", port.c_str(), error.c_str());
     }
   }

@@ -525,7 +525,8 @@ TEST_F(AgentHttpTest, UnusableAccessSettingsKeepTheServerClosed) {
   bool logged = false;
   for (int i = 0; i < 1000 && !logged; ++i) {
     for (const EventRecord& e : Events()) {
-      logged |= e.id == 3 && e.text == version_ + " HTTP service on port " +
+      // Event 7: why the HTTP service did not start.
+      logged |= e.id == 7 && e.text == version_ + " HTTP service on port " +
                                             std::to_string(port_) +
                                             ": Deployment value 'AllowedClients': 'admin-pc' is "
                                             "not an IPv4 or IPv6 address or network";

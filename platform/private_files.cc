@@ -44,7 +44,7 @@ void MakePrivateFolder(const std::string& path) {
   for (size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     const std::string parent = path.substr(0, slash);
-    if (!MakeFolder(parent, 0755)) Fail("cannot create the folder", parent);
+    if (!MakeFolder(parent, 0755)) Fail("cannot create the folder", path);
   }
   if (!MakeFolder(path, 0700)) Fail("cannot create the folder", path);
   struct stat st;
