@@ -487,6 +487,13 @@ TEST_F(AgentHttpTest, OnlyAllowedClientsMayActAndRefusalsAreLogged) {
   EXPECT_EQ(set.status, "200");
   EXPECT_NE(set.body.find("<Data>kept</Data><Result>OK</Result>"), std::string::npos) << set.body;
   EXPECT_NE(Get("GET / HTTP/1.1").body.find("kept"), std::string::npos);
+  // By default the agent listens on IPv6 as well, where the list applies too.
+  if (testing::ReadFileText("/proc/net/if_inet6").find("00000000000000000000000000000001") !=
+      std::string::npos) {
+    const std::string v6 = "http://[::1]:" + std::to_string(port_);
+    EXPECT_EQ(Curl({"-g"}, v6 + "/setcomment=v6").status, "200");
+    EXPECT_EQ(Curl({"-g"}, v6 + "/").status, "200");
+  }
 
   // One entry for the burst of refusals.
   std::vector<std::string> refusals;
