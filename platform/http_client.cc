@@ -1,6 +1,7 @@
 #include "platform/http_client.h"
 
 #include <curl/curl.h>
+#include <unistd.h>
 
 #include <memory>
 #include <mutex>
@@ -98,20 +99,25 @@ class CurlClient final : public HttpClient {
 
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
     // HTTPS servers are checked against the system's certificate store,
-    // always. Below a QUARRIN_ROOT the store is the one at the same place
-    // under it, so that tests bring their own authority.
+    // always. Below a QUARRIN_ROOT that holds the store's bundle at the same
+    // place under it, that bundle is taken instead, so that tests bring their
+    // own authority.
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    std::string ca_file, ca_path;
     if (!QuarrinRoot().empty()) {
       char* system_file = nullptr;
       char* system_path = nullptr;
       curl_easy_getinfo(h, CURLINFO_CAINFO, &system_file);
       curl_easy_getinfo(h, CURLINFO_CAPATH, &system_path);
-      if (system_file != nullptr) ca_file = Rooted(system_file);
-      if (system_path != nullptr) ca_path = Rooted(system_path);
-      curl_easy_setopt(h, CURLOPT_CAINFO, ca_file.empty() ? nullptr : ca_file.c_str());
-      curl_easy_setopt(h, CURLOPT_CAPATH, ca_path.empty() ? nullptr : ca_path.c_str());
+      // Debian's libcurl names only the folder; the bundle lies in it.
+      const std::string bundle =
+          system_file != nullptr   ? Rooted(system_file)
+          : system_path != nullptr ? Rooted(std::string(system_path) + "/ca-certificates.crt")
+                                   : std::string();
+      if (!bundle.empty() && access(bundle.c_str(), R_OK) == 0) {
+        curl_easy_setopt(h, CURLOPT_CAINFO, bundle.c_str());
+        curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+      }
     }
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
