@@ -1,5 +1,11 @@
 #include "agent/agent_wiring.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
 #include "core/file_version.h"
 #include "core/service_identity.h"
 #include "disk/disk_history.h"
@@ -12,6 +18,39 @@
 
 namespace quarrin {
 
+namespace {
+
+// The text of a PEM file named by a Deployment value.
+std::string ReadPemFile(const char* setting, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    throw std::runtime_error(std::string("Deployment value '") + setting + "': cannot read '" +
+                             path + "': " + std::strerror(errno));
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The server's address, access lists and TLS as the Deployment key sets them.
+void ApplyDeployment(const DeploymentSettings& d, HttpServerOptions* options,
+                     std::unique_ptr<const ClientAccess>* access) {
+  *access = std::make_unique<const ClientAccess>(
+      ClientAccess{AddressList::Parse("AllowedClients", d.allowed_clients),
+                   AddressList::Parse("AllowedReaders", d.allowed_readers)});
+  if (!d.http_address.empty()) options->address = d.http_address;
+  if (d.http_certificate_file.empty() != d.http_key_file.empty()) {
+    throw std::runtime_error(
+        "Deployment values 'HTTPCertificateFile' and 'HTTPKeyFile' must be set together");
+  }
+  if (!d.http_certificate_file.empty()) {
+    options->tls_certificate_pem = ReadPemFile("HTTPCertificateFile", d.http_certificate_file);
+    options->tls_key_pem = ReadPemFile("HTTPKeyFile", d.http_key_file);
+  }
+}
+
+}  // namespace
+
 AgentWiring::AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_drive,
                          Drawing& drawing, HttpServerOptions server_options)
     : f_(facilities),
@@ -21,6 +60,7 @@ AgentWiring::AgentWiring(AgentFacilities facilities, DiskSpaceSource& system_dri
       server_options_(server_options),
       drive_walk_(facilities.clock, [] { return MeasureDrive(SystemDriveRoot()); },
                   std::chrono::minutes(1)),
+      refusals_(events_),
       server_([this](const HttpServerRequest& request, HttpServerReply& reply) {
         HTTPServerCommandGet(*context_, request, reply);
       }) {}
@@ -60,10 +100,20 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
   context->map_disk = [this](const std::string& title) {
     return drawing_.DrawDiskMap(title, *drive_walk_.Get());
   };
-  context_ = std::move(context);
-
   HttpServerOptions options = server_options_;
   options.port = port;
+  access_.reset();
+  if (service_ != nullptr) {
+    try {
+      ApplyDeployment(service_->state().deployment, &options, &access_);
+    } catch (const std::exception& e) {
+      if (error) *error = e.what();
+      return false;
+    }
+  }
+  context->access = access_.get();
+  context->refusals = &refusals_;
+  context_ = std::move(context);
   return server_.Start(options, error);
 }
 
@@ -94,6 +144,7 @@ void AgentWiring::CheckForUpdate(tFileUpdate& update) {
   context.exe_path = ExecutablePath();
   context.current = GetFileVersion("");
   context.download_url = service_->state().attributes().DownloadURL;
+  context.update_public_key = service_->state().deployment.update_public_key;
   quarrin::CheckForUpdate(context, &update);
 }
 

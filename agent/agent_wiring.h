@@ -14,6 +14,7 @@
 #include "core/one_at_a_time.h"
 #include "core/shared_result.h"
 #include "disk/disk_map.h"
+#include "http/client_access.h"
 #include "http/dispatcher.h"
 #include "http/http_server.h"
 #include "platform/disk_space.h"
@@ -47,6 +48,9 @@ class AgentWiring final : public AgentTasks {
   void ReleasePopup() override;
   // Reads the service's state as start-up left it: everything the
   // dispatcher needs is written before this step and only read afterwards.
+  // The Deployment settings HTTPAddress, AllowedClients, AllowedReaders,
+  // HTTPCertificateFile and HTTPKeyFile apply; one that cannot be used
+  // keeps the server from starting (never open when it was meant closed).
   bool StartHttpServer(uint16_t port, std::string* error) override;
   // Also waits for the report an info request started (its calls have
   // their own time-outs).
@@ -91,6 +95,8 @@ class AgentWiring final : public AgentTasks {
   SharedResult<std::vector<FolderBar>> drive_walk_;
   // Built when the server starts; read by the connection threads only.
   std::unique_ptr<const DispatcherContext> context_;
+  std::unique_ptr<const ClientAccess> access_;
+  RefusalLog refusals_;
   HttpServer server_;
 };
 

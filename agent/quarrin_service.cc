@@ -12,11 +12,12 @@
 #include "core/time_texts.h"
 #include "diag/syslog.h"
 #include "diag/syslog_catalogue.h"
-#include "service/installer.h"
 #include "platform/ascii.h"
 #include "platform/paths.h"
+#include "service/installer.h"
 #include "update/handover.h"
 #include "update/manifest.h"
+#include "update/update_check.h"
 
 namespace quarrin {
 TTARNQuarrinSrvc::TTARNQuarrinSrvc(AgentFacilities facilities, AgentTasks& tasks,
@@ -116,6 +117,7 @@ void TTARNQuarrinSrvc::StartUp() {
   // so that is where it is looked for, whatever the current directory.
   std::error_code ignored;
   std::filesystem::remove(DownloadPathBeside(ExecutablePath()), ignored);
+  std::filesystem::remove(DownloadPathBeside(ExecutablePath()) + kSignatureSuffix, ignored);
   // 12. The attributes, written back with the current version.
   tRegAttributes attributes;
   ReadAttributes(f_.registry, state_.deployment.default_download_url, &attributes);
@@ -135,7 +137,12 @@ void TTARNQuarrinSrvc::StartUp() {
     events_.WriteEventLog(
         state_.version_text + " Failed to start HTTP service on port " + port + ".",
         EventType::kError, 0, 3);
-    if (!error.empty()) std::fprintf(stderr, "HTTP server on port %s: %s\n", port.c_str(), error.c_str());
+    if (!error.empty()) {
+      // Why, in an entry of its own after the fixed one.
+      events_.WriteEventLog(state_.version_text + " HTTP service on port " + port + ": " + error,
+                            EventType::kError, 0, kHttpStartFailureEvent);
+      std::fprintf(stderr, "HTTP server on port %s: %s\n", port.c_str(), error.c_str());
+    }
   }
   // 16. The schedule.
   schedule_.Start(f_.clock.Now());

@@ -3,6 +3,7 @@
 #ifndef QUARRIN_AGENT_QUARRIN_SERVICE_H_
 #define QUARRIN_AGENT_QUARRIN_SERVICE_H_
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -23,6 +24,10 @@
 #include "service/service_host.h"
 
 namespace quarrin {
+
+// The reason the HTTP service did not start, written after the fixed entry
+// that says so (error).
+inline constexpr uint32_t kHttpStartFailureEvent = 7;
 
 class Syslog;
 struct SyslogMessage;

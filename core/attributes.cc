@@ -24,21 +24,29 @@ void ReadAttributes(RegistryStore& store, const std::string& default_download_ur
   registry.CloseKey();
 }
 
+void StoreAttributes(RegistryStore& store, const std::string& version_text,
+                     const tRegAttributes& attributes) {
+  Registry registry(store, kAccessReadWrite);
+  registry.SetRootKey(RootKey::kLocalMachine);
+  if (!registry.OpenKey(ServiceKeyPath(), false)) {
+    throw RegistryError("The service key HKEY_LOCAL_MACHINE" + ServiceKeyPath() +
+                        " does not exist");
+  }
+  registry.WriteString("Description", "Version: " + version_text);
+  auto write = [&](const char* name, const std::string& value) {
+    if (!value.empty()) registry.WriteString(name, value);
+  };
+  write("SerialNo", attributes.SerialNo);
+  write("InstallDate", attributes.InstallDate);
+  write("AquisitionDate", attributes.AquisitionDate);
+  write("Comments", attributes.Comment);
+  registry.CloseKey();
+}
+
 void WriteAttributes(RegistryStore& store, const std::string& version_text,
                      const tRegAttributes& attributes) noexcept {
   try {
-    Registry registry(store, kAccessReadWrite);
-    registry.SetRootKey(RootKey::kLocalMachine);
-    if (!registry.OpenKey(ServiceKeyPath(), false)) return;
-    registry.WriteString("Description", "Version: " + version_text);
-    auto write = [&](const char* name, const std::string& value) {
-      if (!value.empty()) registry.WriteString(name, value);
-    };
-    write("SerialNo", attributes.SerialNo);
-    write("InstallDate", attributes.InstallDate);
-    write("AquisitionDate", attributes.AquisitionDate);
-    write("Comments", attributes.Comment);
-    registry.CloseKey();
+    StoreAttributes(store, version_text, attributes);
   } catch (...) {
     // Attributes are best kept; a store that fails here fails its next
     // reader too, which reports it.

@@ -38,6 +38,12 @@ void ReadAttributes(RegistryStore& store, const std::string& default_download_ur
 void WriteAttributes(RegistryStore& store, const std::string& version_text,
                      const tRegAttributes& attributes) noexcept;
 
+// The same for a caller that answers for the write: throws RegistryError
+// when the service key is missing or a value cannot be written (what was
+// written before stays).
+void StoreAttributes(RegistryStore& store, const std::string& version_text,
+                     const tRegAttributes& attributes);
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_CORE_ATTRIBUTES_H_

@@ -27,6 +27,14 @@ uint16_t ParsePortSetting(const std::string& value_name, const std::string& text
   return static_cast<uint16_t>(port);
 }
 
+std::string ReadUpdatePublicKey(RegistryStore& store) {
+  Registry registry(store, kAccessRead);
+  registry.SetRootKey(RootKey::kLocalMachine);
+  std::string key;
+  if (registry.OpenKeyReadOnly(kDeploymentKey)) key = registry.ReadString("UpdatePublicKey");
+  return key.empty() ? DeploymentSettings().update_public_key : key;
+}
+
 DeploymentSettings ReadDeploymentSettings(RegistryStore& store) {
   DeploymentSettings settings;
   Registry registry(store, kAccessRead);
@@ -49,6 +57,12 @@ DeploymentSettings ReadDeploymentSettings(RegistryStore& store) {
   text("LookupDomainSuffix", &settings.lookup_domain_suffix);
   port("HTTPPort", &settings.http_port);
   port("SyslogPort", &settings.syslog_port);
+  text("HTTPAddress", &settings.http_address);
+  text("AllowedClients", &settings.allowed_clients);
+  text("AllowedReaders", &settings.allowed_readers);
+  text("HTTPCertificateFile", &settings.http_certificate_file);
+  text("HTTPKeyFile", &settings.http_key_file);
+  text("UpdatePublicKey", &settings.update_public_key);
   registry.CloseKey();
   return settings;
 }

@@ -23,6 +23,17 @@ struct DeploymentSettings {
   std::string lookup_domain_suffix = QUARRIN_DEFAULT_LOOKUP_DOMAIN_SUFFIX;  // "LookupDomainSuffix"
   uint16_t http_port = 88;     // "HTTPPort"
   uint16_t syslog_port = 514;  // "SyslogPort"
+
+  // Who may reach the agent over HTTP; empty keeps it open to every client.
+  std::string http_address;     // "HTTPAddress": the address to listen on; empty: all
+  std::string allowed_clients;  // "AllowedClients": may use the commands that act
+  std::string allowed_readers;  // "AllowedReaders": may use the read-only ones
+  // "HTTPCertificateFile", "HTTPKeyFile": PEM files; both set: HTTPS on the port.
+  std::string http_certificate_file;
+  std::string http_key_file;
+  // "UpdatePublicKey": the minisign public key line that downloaded updates
+  // must be signed with; empty: updates are not verified.
+  std::string update_public_key = QUARRIN_DEFAULT_UPDATE_PUBLIC_KEY;
 };
 
 // A deployment value that cannot be used; the message names the value and
@@ -38,6 +49,11 @@ class DeploymentError : public std::runtime_error {
 // "Invalid data type for '%s'" for a value that is not text, and
 // DeploymentError for a port that is not a whole number from 1 to 65535.
 DeploymentSettings ReadDeploymentSettings(RegistryStore& store);
+
+// The update public key alone: the Deployment value "UpdatePublicKey" when
+// present and not empty, else the key built in. Unlike
+// ReadDeploymentSettings it does not fail on the other values.
+std::string ReadUpdatePublicKey(RegistryStore& store);
 
 // The port that text names: decimal digits, blanks around them allowed,
 // 1 to 65535. Throws DeploymentError naming value_name and the text.

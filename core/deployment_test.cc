@@ -34,6 +34,9 @@ TEST_F(DeploymentTest, MissingKeyGivesTheBuildDefaultsAndCreatesNothing) {
   EXPECT_EQ(s.lookup_domain_suffix, QUARRIN_DEFAULT_LOOKUP_DOMAIN_SUFFIX);
   EXPECT_EQ(s.http_port, 88);
   EXPECT_EQ(s.syslog_port, 514);
+  EXPECT_EQ(s.http_address, "");
+  EXPECT_EQ(s.allowed_clients, "");
+  EXPECT_EQ(s.update_public_key, QUARRIN_DEFAULT_UPDATE_PUBLIC_KEY);
   EXPECT_FALSE(store_->KeyExists(RootKey::kLocalMachine, "SOFTWARE\\TARN"));
 }
 
@@ -46,6 +49,12 @@ TEST_F(DeploymentTest, ValuesOverrideDefaultsAndEmptyValuesDoNot) {
   Set("LookupDomainSuffix", EncodeString(".example"));
   Set("HTTPPort", EncodeString("8088"));
   Set("SyslogPort", EncodeString(""));
+  Set("HTTPAddress", EncodeString("127.0.0.1"));
+  Set("AllowedClients", EncodeString("10.0.0.0/8, ::1"));
+  Set("AllowedReaders", EncodeString("192.168.0.0/16"));
+  Set("HTTPCertificateFile", EncodeString("/etc/quarrin/agent.crt"));
+  Set("HTTPKeyFile", EncodeString("/etc/quarrin/agent.key"));
+  Set("UpdatePublicKey", EncodeString("RWQ+xuHrHpcTYhh35zS7gRCF9dpYec6oSx+ZDhutLgSHztsOXZmUjKIM"));
 
   DeploymentSettings s = ReadDeploymentSettings(*store_);
   EXPECT_EQ(s.manifest_url, "http://127.0.0.1:8080/downloads/QuarrinSrvc.xml");
@@ -56,6 +65,16 @@ TEST_F(DeploymentTest, ValuesOverrideDefaultsAndEmptyValuesDoNot) {
   EXPECT_EQ(s.lookup_domain_suffix, ".example");
   EXPECT_EQ(s.http_port, 8088);
   EXPECT_EQ(s.syslog_port, 514);
+  EXPECT_EQ(s.http_address, "127.0.0.1");
+  EXPECT_EQ(s.allowed_clients, "10.0.0.0/8, ::1");
+  EXPECT_EQ(s.allowed_readers, "192.168.0.0/16");
+  EXPECT_EQ(s.http_certificate_file, "/etc/quarrin/agent.crt");
+  EXPECT_EQ(s.http_key_file, "/etc/quarrin/agent.key");
+  EXPECT_EQ(s.update_public_key, "RWQ+xuHrHpcTYhh35zS7gRCF9dpYec6oSx+ZDhutLgSHztsOXZmUjKIM");
+  EXPECT_EQ(ReadUpdatePublicKey(*store_), s.update_public_key);
+  // Alone, it is read even when another value is unusable.
+  Set("HTTPPort", EncodeString("not a port"));
+  EXPECT_EQ(ReadUpdatePublicKey(*store_), s.update_public_key);
 }
 
 TEST_F(DeploymentTest, PortsMustBeNumbersFrom1To65535) {

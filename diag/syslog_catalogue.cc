@@ -12,6 +12,7 @@ constexpr SyslogCatalogueEntry kCatalogue[] = {
     {SyslogCode::kSyslogTest, 5, "-00002: "},
     {SyslogCode::kDownloadFileFailed, 1, "-10000: "},
     {SyslogCode::kDownloadStatus, 1, "-10020: iResponseCode="},
+    {SyslogCode::kUpdateRefused, 1, "-10030: Update refused: "},
     {SyslogCode::kExecute, 5, "-50000: "},
     {SyslogCode::kServiceStop, 5, "-50001: "},
     {SyslogCode::kServiceStart, 5, "-50002: "},
@@ -58,6 +59,10 @@ SyslogMessage DownloadFileFailedMessage(std::string_view error_message) {
 
 SyslogMessage DownloadStatusMessage(int status) {
   return MakeSyslogMessage(SyslogCode::kDownloadStatus, std::to_string(status));
+}
+
+SyslogMessage UpdateRefusedMessage(std::string_view reason) {
+  return MakeSyslogMessage(SyslogCode::kUpdateRefused, reason);
 }
 
 SyslogMessage ExecuteMessage(std::string_view exe, std::string_view version) {

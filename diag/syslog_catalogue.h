@@ -16,6 +16,7 @@ enum class SyslogCode {
   kSyslogTest = 2,             // 00002
   kDownloadFileFailed = 10000,
   kDownloadStatus = 10020,
+  kUpdateRefused = 10030,  // a download whose signature does not hold
   kExecute = 50000,
   kServiceStop = 50001,
   kServiceStart = 50002,
@@ -53,6 +54,7 @@ SyslogMessage MakeSyslogMessage(SyslogCode code, std::string_view rest = {});
 SyslogMessage SyslogTestMessage(std::string_view machine_name);            // 00002
 SyslogMessage DownloadFileFailedMessage(std::string_view error_message);   // 10000
 SyslogMessage DownloadStatusMessage(int status);                           // 10020
+SyslogMessage UpdateRefusedMessage(std::string_view reason);               // 10030
 SyslogMessage ExecuteMessage(std::string_view exe, std::string_view version);  // 50000
 SyslogMessage ServiceStopMessage();                                        // 50001
 SyslogMessage ServiceStartMessage();                                       // 50002

@@ -84,6 +84,8 @@ TEST(SyslogCatalogueTest, MessagesHaveTheirExactTexts) {
       {DownloadCompletedMessage("QuarrinSrvc"), 5,
        "%QUARN-5-50101: ~QuarrinSrvc download completed."},
       {RestartingMessage(), 5, "%QUARN-5-50110: Restarting Service"},
+      {UpdateRefusedMessage("The signature does not match the file"), 1,
+       "%QUARN-1-10030: Update refused: The signature does not match the file"},
       {MainMenuMessage("10.0.0.7"), 6, "%QUARN-6-60000: 10.0.0.7 requested Main menue"},
   };
   for (const auto& c : cases) {

@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +35,7 @@
 #include "platform/regional_settings.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
+#include "tests/tls_testing.h"
 
 extern char** environ;
 
@@ -451,6 +454,166 @@ TEST_F(AgentHttpTest, AFailedDetailsCollectionAtStartUpStopsTheService) {
     logged |= e.id == 999 && e.text == "E.Message1=Failed to get data for 'InstallDate'";
   }
   EXPECT_TRUE(logged) << testing::ReadFileText(root_ / "agent.log");
+  EXPECT_FALSE(RawConnection(port_).valid());
+}
+
+// Securing a deployment: the Deployment settings that close the agent, and
+// state that other users cannot change.
+
+// A request made with curl: the status ("000" when there was no answer) and
+// the body. `extra` goes before the URL (--interface, --cacert, ...).
+struct CurlResult {
+  std::string status;
+  std::string body;
+};
+CurlResult Curl(const std::vector<std::string>& extra, const std::string& url) {
+  const std::string marker = "\n--status:";
+  std::vector<std::string> argv = {"curl", "-s", "--max-time", "10", "-w", marker + "%{http_code}"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  argv.push_back(url);
+  testing::CommandResult r = testing::RunCommand(argv);
+  const size_t at = r.out.rfind(marker);
+  if (at == std::string::npos) return {"000", ""};
+  return {r.out.substr(at + marker.size()), r.out.substr(0, at)};
+}
+
+TEST_F(AgentHttpTest, OnlyAllowedClientsMayActAndRefusalsAreLogged) {
+  Import("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment]\n"
+         "\"AllowedClients\"=\"127.0.0.1, ::1\"\n");
+  StartAgent();
+  const std::string base = "http://127.0.0.1:" + std::to_string(port_);
+  const std::vector<std::string> from_other = {"--interface", "127.0.0.2"};
+  for (const char* path : {"/setcomment=taken", "/update", "/syslog", "/mapdisk", "/?msg=hi"}) {
+    CurlResult r = Curl(from_other, base + path);
+    EXPECT_EQ(r.status, "403") << path;
+    EXPECT_EQ(r.body, "Forbidden: this client may not use this command (AllowedClients)\r\n")
+        << path;
+  }
+  // Reading stays open.
+  EXPECT_EQ(Curl(from_other, base + "/").status, "200");
+  EXPECT_EQ(Curl(from_other, base + "/disk_d").status, "200");
+  // The allowed client acts.
+  CurlResult set = Curl({"--interface", "127.0.0.1"}, base + "/setcomment=kept");
+  EXPECT_EQ(set.status, "200");
+  EXPECT_NE(set.body.find("<Data>kept</Data><Result>OK</Result>"), std::string::npos) << set.body;
+  EXPECT_NE(Get("GET / HTTP/1.1").body.find("kept"), std::string::npos);
+  // By default the agent listens on IPv6 as well, where the list applies too.
+  if (testing::ReadFileText("/proc/net/if_inet6").find("00000000000000000000000000000001") !=
+      std::string::npos) {
+    const std::string v6 = "http://[::1]:" + std::to_string(port_);
+    EXPECT_EQ(Curl({"-g"}, v6 + "/setcomment=v6").status, "200");
+    EXPECT_EQ(Curl({"-g"}, v6 + "/").status, "200");
+  }
+
+  // One entry for the burst of refusals.
+  std::vector<std::string> refusals;
+  for (const EventRecord& e : Events()) {
+    if (e.id == 5) refusals.push_back(e.text);
+  }
+  EXPECT_EQ(refusals, std::vector<std::string>{
+                          "Refused HTTP request from 127.0.0.2: GET /setcomment=taken HTTP/1.1 "
+                          "(Forbidden: this client may not use this command (AllowedClients))"});
+  EXPECT_EQ(agent_->Stop(), 0);
+}
+
+TEST_F(AgentHttpTest, HttpAddressAndTlsOfTheDeploymentKey) {
+  testing::TestCertificates certs(root_.path());
+  Import("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment]\n"
+         "\"HTTPAddress\"=\"127.0.0.1\"\n"
+         "\"HTTPCertificateFile\"=\"" + certs.server_certificate() + "\"\n"
+         "\"HTTPKeyFile\"=\"" + certs.server_key() + "\"\n");
+  StartAgent();
+  const std::string port = std::to_string(port_);
+  CurlResult secure = Curl({"--cacert", certs.ca_file()}, "https://127.0.0.1:" + port + "/");
+  EXPECT_EQ(secure.status, "200");
+  EXPECT_NE(secure.body.find("<html>"), std::string::npos) << secure.body;
+  // Plain HTTP gets no answer, nor does a client that does not trust the
+  // certificate, nor one on another address.
+  EXPECT_NE(Curl({}, "http://127.0.0.1:" + port + "/").status, "200");
+  EXPECT_EQ(Curl({}, "https://127.0.0.1:" + port + "/").status, "000");
+  EXPECT_EQ(Curl({"--cacert", certs.ca_file()}, "https://127.0.0.2:" + port + "/").status, "000");
+  EXPECT_EQ(agent_->Stop(), 0);
+}
+
+TEST_F(AgentHttpTest, UnusableAccessSettingsKeepTheServerClosed) {
+  Import("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment]\n"
+         "\"AllowedClients\"=\"10.0.0.0/8, admin-pc\"\n");
+  agent_ = std::make_unique<AgentProcess>(env_, root_ / "agent.log");
+  bool logged = false;
+  for (int i = 0; i < 1000 && !logged; ++i) {
+    for (const EventRecord& e : Events()) {
+      // Event 7: why the HTTP service did not start.
+      logged |= e.id == 7 && e.text == version_ + " HTTP service on port " +
+                                            std::to_string(port_) +
+                                            ": Deployment value 'AllowedClients': 'admin-pc' is "
+                                            "not an IPv4 or IPv6 address or network";
+    }
+    if (!logged) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(logged) << testing::ReadFileText(root_ / "agent.log");
+  EXPECT_FALSE(RawConnection(port_).valid());
+  EXPECT_EQ(agent_->Stop(), 0);
+}
+
+TEST_F(AgentHttpTest, ASetterWhoseWriteFailsAnswersTheError) {
+  StartAgent();
+  // Another process holds the registry's write lock past the store's wait.
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open((root_.path() + "/var/lib/quarrin/registry.db").c_str(), &holder),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::string reply = Masked(Get("GET /setcomment=lost HTTP/1.1").body);
+  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  const std::string why = "Failed to set data for 'Description': " + root_.path() +
+                          "/var/lib/quarrin/registry.db: locked by another process";
+  EXPECT_EQ(reply, Doc("<DateTime>*</DateTime><Error>" + why +
+                       "</Error><ClassName>quarrin::RegistryError</ClassName>"))
+      << reply;
+  bool logged = false;
+  for (const EventRecord& e : Events()) {
+    logged |= e.id == 999 && e.type == EventType::kError &&
+              e.text == version_ + " Attribute not stored: " + why;
+  }
+  EXPECT_TRUE(logged);
+  EXPECT_EQ(Get("GET / HTTP/1.1").body.find("lost"), std::string::npos);
+  EXPECT_EQ(agent_->Stop(), 0);
+}
+
+TEST_F(AgentHttpTest, StateIsPrivateWhateverTheUmaskAndRefusedWhenOthersCanWriteIt) {
+  const std::string state = root_.path() + "/var/lib/quarrin";
+  {
+    // Made afresh by processes that run with an open umask.
+    const mode_t old_mask = umask(0);
+    std::filesystem::remove_all(state);
+    SetUp();
+    StartAgent();
+    umask(old_mask);
+  }
+  EXPECT_EQ(Get("GET / HTTP/1.1").status, 200);
+  EXPECT_EQ(agent_->Stop(), 0);
+  auto mode = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+  };
+  EXPECT_EQ(mode(state), 0700u);
+  for (const auto& entry : std::filesystem::directory_iterator(state)) {
+    if (entry.is_regular_file()) {
+      EXPECT_EQ(mode(entry.path()), 0600u) << entry.path();
+    }
+  }
+
+  // A state folder that its group may write is refused at start.
+  ASSERT_EQ(chmod(state.c_str(), 0770), 0);
+  AgentProcess refused(env_, root_ / "refused.log");
+  for (int i = 0; i < 1000 && refused.alive(); ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_FALSE(refused.alive());
+  EXPECT_NE(refused.Stop(), 0);
+  EXPECT_NE(testing::ReadFileText(root_ / "refused.log")
+                .find("The state folder " + state + " can be written by other users (mode 0770)"),
+            std::string::npos)
+      << testing::ReadFileText(root_ / "refused.log");
   EXPECT_FALSE(RawConnection(port_).valid());
 }
 

@@ -161,6 +161,10 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
       close(w.fd);
       continue;
     }
+    if (!options_.inspect_head) {
+      handover_({w.fd, w.peer, w.peer_length, std::string(), w.client});
+      continue;
+    }
     w.deadline = now + options_.head_timeout;
     waiting_.push_back(std::move(w));
   }

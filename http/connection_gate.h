@@ -35,6 +35,9 @@ struct GateOptions {
   std::chrono::milliseconds head_timeout{5000};
   size_t head_limit = 32u << 10;  // a head this long is handed over unfinished
   std::chrono::seconds retry_after{5};
+  // False: a connection is handed over as soon as it is admitted, without
+  // waiting for its head (which TLS hides), and without its request line.
+  bool inspect_head = true;
 };
 
 // A connection the gate hands over, with the request line as sent and the

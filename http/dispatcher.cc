@@ -2,11 +2,14 @@
 
 #include <cxxabi.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <pugixml.hpp>
 #include <typeinfo>
 
@@ -15,6 +18,7 @@
 #include "diag/syslog.h"
 #include "diag/syslog_catalogue.h"
 #include "disk/disk_history.h"
+#include "http/client_access.h"
 #include "http/html_pages.h"
 #include "http/xml_replies.h"
 #include "inventory/installed_apps.h"
@@ -125,6 +129,19 @@ void DiskMap(const DispatcherContext& c, HttpServerReply& reply) {
   });
 }
 
+// The exception's message followed by those of the exceptions nested in
+// it, each after ": " (the store's own reason below a registry failure).
+std::string MessageWithCauses(const std::exception& e) {
+  std::string message = e.what();
+  try {
+    std::rethrow_if_nested(e);
+  } catch (const std::exception& cause) {
+    message += ": " + MessageWithCauses(cause);
+  } catch (...) {
+  }
+  return message;
+}
+
 void SetAttribute(const DispatcherContext& c, const HttpServerRequest& request, const std::string& line,
                   HttpServerReply& reply) {
   const std::string value = AttributeValue(request.RawHTTPCommand);
@@ -139,9 +156,17 @@ void SetAttribute(const DispatcherContext& c, const HttpServerRequest& request, 
   } else {
     attributes.Comment = value;
   }
-  WriteAttributes(*c.registry, c.version_text, attributes);
-  reply.body = AttributeReply(Now(c), value, c.version_text);
   reply.content_type = kTextXml;
+  try {
+    StoreAttributes(*c.registry, c.version_text, attributes);
+  } catch (const std::exception& e) {
+    const std::string message = MessageWithCauses(e);
+    c.events->WriteEventLog(c.version_text + " Attribute not stored: " + message,
+                            EventType::kError, 0, 999);
+    reply.body = ErrorReply(Now(c), message, ExceptionTypeName(e));
+    return;
+  }
+  reply.body = AttributeReply(Now(c), value, c.version_text);
 }
 
 void UsageChart(const DispatcherContext& c, const std::string& line, HttpServerReply& reply) {
@@ -251,8 +276,12 @@ HttpCommand ClassifyRequest(std::string_view raw_http_command) {
 std::string MessageText(std::string_view query_params) {
   std::string text(query_params.size() > 4 ? query_params.substr(4) : std::string_view());
   std::string out;
-  out.reserve(text.size());
+  out.reserve(std::min(text.size(), 4 * kMaxMessageChars));
+  size_t chars = 0;
   for (size_t i = 0; i < text.size(); ++i) {
+    // A character starts at every byte but a UTF-8 continuation byte.
+    const bool starts = (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+    if (starts && ++chars > kMaxMessageChars) break;
     if (text.compare(i, 3, "%20") == 0) {
       out += ' ';
       i += 2;
@@ -334,7 +363,15 @@ std::string ExceptionTypeName(const std::exception& e) {
   int status = 0;
   std::unique_ptr<char, void (*)(void*)> demangled(
       abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
-  return status == 0 && demangled ? demangled.get() : mangled;
+  if (status != 0 || !demangled) return mangled;
+  // An exception thrown with another nested in it (std::throw_with_nested)
+  // is named after the one thrown.
+  std::string name = demangled.get();
+  constexpr std::string_view kNested = "std::_Nested_exception<";
+  if (name.starts_with(kNested) && name.ends_with(">")) {
+    name = name.substr(kNested.size(), name.size() - kNested.size() - 1);
+  }
+  return name;
 }
 
 std::string BuildAppsXml(const DispatcherContext& c) {
@@ -352,7 +389,21 @@ void HTTPServerCommandGet(const DispatcherContext& service, const HttpServerRequ
   DispatcherContext c = service;
   c.regional = ReadRegionalSettings(*c.registry);
   const std::string line = LowerAscii(request.RawHTTPCommand);
-  switch (ClassifyLine(line)) {
+  const HttpCommand command = ClassifyLine(line);
+  if (c.access != nullptr) {
+    if (std::optional<std::string> refusal =
+            AccessRefusal(*c.access, command, request.RemoteAddress)) {
+      reply.status = 403;
+      reply.content_type = "text/plain";
+      reply.body = *refusal + "\r\n";
+      if (c.refusals != nullptr) {
+        c.refusals->Refused(request.RemoteIP, request.RawHTTPCommand, *refusal,
+                            std::chrono::steady_clock::now());
+      }
+      return;
+    }
+  }
+  switch (command) {
     case HttpCommand::kApps:
       reply.body = BuildAppsXml(c);
       reply.content_type = kTextXml;

@@ -37,7 +37,9 @@
 namespace quarrin {
 
 class PopupFacade;
+class RefusalLog;
 class Syslog;
+struct ClientAccess;
 
 enum class HttpCommand {
   kApps,
@@ -57,7 +59,10 @@ enum class HttpCommand {
 HttpCommand ClassifyRequest(std::string_view raw_http_command);
 
 // The message command's text: the query without its first four characters
-// ("msg="), every "%20" made a blank and nothing else decoded.
+// ("msg="), every "%20" made a blank and nothing else decoded, cut to
+// kMaxMessageChars (more than the popup window can show) so that a client
+// cannot fill the event log with a few requests.
+inline constexpr size_t kMaxMessageChars = 2000;
 std::string MessageText(std::string_view query_params);
 
 // An attribute setter's value: the request line after its first "=" up to
@@ -97,6 +102,9 @@ struct DispatcherContext {
   std::string local_machine_name;
   std::string syslog_host;
   std::string default_download_url;  // for ReadAttributes
+  // Who may use which command; null lets every client use every one.
+  const ClientAccess* access = nullptr;
+  RefusalLog* refusals = nullptr;  // null: refusals are not logged
 
   // The work of other subsystems. An empty one does nothing (an empty image
   // for the two drawings).
@@ -113,8 +121,11 @@ struct DispatcherContext {
   std::function<bool()> vmware_probe;
 };
 
-// Runs the request's command and fills the reply. Failures the commands
-// expect become XML replies; any other failure (a details collection or
+// Runs the request's command and fills the reply; a client that may not use
+// the command gets 403 with a short text instead (see ClientAccess). A
+// setter whose write fails gets the error reply with the store's message,
+// and the event log says so. Failures the commands expect become XML
+// replies; any other failure (a details collection or
 // ReadAttributes that throws) leaves by exception, for the server's 500.
 void HTTPServerCommandGet(const DispatcherContext& context, const HttpServerRequest& request,
                           HttpServerReply& reply);

@@ -89,6 +89,17 @@ TEST(MessageTextTest, OnlyEncodedBlanksAreDecoded) {
   for (const auto& c : cases) EXPECT_EQ(MessageText(c.query), c.text) << c.query;
 }
 
+TEST(MessageTextTest, LongMessagesAreCutToWholeCharacters) {
+  EXPECT_EQ(MessageText("msg=" + std::string(30000, 'x')), std::string(kMaxMessageChars, 'x'));
+  // An encoded blank is one character; so is a two-byte UTF-8 one.
+  std::string blanks;
+  for (size_t i = 0; i < kMaxMessageChars + 5; ++i) blanks += "%20";
+  EXPECT_EQ(MessageText("msg=" + blanks), std::string(kMaxMessageChars, ' '));
+  std::string umlauts;
+  for (size_t i = 0; i < kMaxMessageChars + 5; ++i) umlauts += "\xC3\xA4";
+  EXPECT_EQ(MessageText("msg=" + umlauts), umlauts.substr(0, 2 * kMaxMessageChars));
+}
+
 TEST(AttributeValueTest, FromTheFirstEqualsToTheNextBlank) {
   const struct {
     const char* line;

@@ -76,16 +76,41 @@ std::string EscapeForHtml(std::string_view text) {
   return out;
 }
 
-std::string ClientAddress(MHD_Connection* connection) {
+std::optional<IpAddress> ClientAddress(MHD_Connection* connection) {
   const MHD_ConnectionInfo* info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-  if (info == nullptr || info->client_addr == nullptr) return "";
-  char text[INET_ADDRSTRLEN] = "";
-  if (info->client_addr->sa_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(info->client_addr);
-    inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+  return info == nullptr ? std::nullopt : IpAddressOf(info->client_addr);
+}
+
+// The listener's address: the one named, or every address (IPv6 and IPv4
+// on one socket), or 127.0.0.1. False when `text` names none.
+bool ListenAddress(const HttpServerOptions& options, sockaddr_storage* address, bool* dual_stack) {
+  *address = {};
+  *dual_stack = false;
+  std::optional<IpAddress> ip;
+  if (!options.address.empty()) {
+    ip = ParseIpAddress(options.address);
+    if (!ip) return false;
+  } else if (options.loopback_only) {
+    ip = ParseIpAddress("127.0.0.1");
   }
-  return text;
+  if (ip && ip->IsIPv4()) {
+    auto* in = reinterpret_cast<sockaddr_in*>(address);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(options.port);
+    std::memcpy(&in->sin_addr, ip->bytes.data() + 12, 4);
+    return true;
+  }
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(address);
+  in6->sin6_family = AF_INET6;
+  in6->sin6_port = htons(options.port);
+  if (ip) {
+    std::memcpy(&in6->sin6_addr, ip->bytes.data(), 16);
+  } else {
+    in6->sin6_addr = in6addr_any;
+    *dual_stack = true;
+  }
+  return true;
 }
 
 std::string HeaderValue(MHD_Connection* connection, const char* name) {
@@ -226,16 +251,34 @@ bool HttpServer::Impl::Start(std::string* error) {
     return false;
   };
   const std::string port_text = "port " + std::to_string(options_.port);
+  sockaddr_storage address;
+  bool dual_stack = false;
+  if (!ListenAddress(options_, &address, &dual_stack)) {
+    if (error) *error = "HTTPAddress '" + options_.address + "' is not an IPv4 or IPv6 address";
+    return false;
+  }
   // The listener is made here so that a failure says why.
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0 && dual_stack && errno == EAFNOSUPPORT) {
+    // No IPv6 on this system: every IPv4 address.
+    auto* in = reinterpret_cast<sockaddr_in*>(&address);
+    *in = {};
+    in->sin_family = AF_INET;
+    in->sin_port = htons(options_.port);
+    in->sin_addr.s_addr = htonl(INADDR_ANY);
+    dual_stack = false;
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  }
   if (fd < 0) return fail("socket for " + port_text, -1);
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(options_.port);
-  address.sin_addr.s_addr = htonl(options_.loopback_only ? INADDR_LOOPBACK : INADDR_ANY);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (address.ss_family == AF_INET6) {
+    int v6_only = dual_stack ? 0 : 1;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6_only, sizeof v6_only);
+  }
+  const socklen_t size =
+      address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0) {
     return fail("bind to " + port_text, fd);
   }
   // Deep enough that a burst of connections (the gate refuses them at once)
@@ -245,12 +288,19 @@ bool HttpServer::Impl::Start(std::string* error) {
   if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return fail("getsockname of " + port_text, fd);
   }
+  const bool tls = !options_.tls_certificate_pem.empty() && !options_.tls_key_pem.empty();
+  // Options that only some servers have; the daemon copies the texts.
+  MHD_OptionItem tls_options[] = {
+      {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(options_.tls_key_pem.c_str())},
+      {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(options_.tls_certificate_pem.c_str())},
+      {MHD_OPTION_END, 0, nullptr},
+  };
 
   stopping_ = false;
   daemon_ = MHD_start_daemon(
       // The gate accepts; ITC lets the library take the connections it adds.
       MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
-          MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET,
+          MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET | (tls ? MHD_USE_TLS : 0),
       0, nullptr,
       nullptr, &Impl::OnRequest, this,
       // The gate keeps the limit; the library counts a closed connection a
@@ -262,10 +312,14 @@ bool HttpServer::Impl::Start(std::string* error) {
       MHD_OPTION_URI_LOG_CALLBACK, &Impl::OnUri, this,
       MHD_OPTION_NOTIFY_COMPLETED, &Impl::OnCompleted, this,
       MHD_OPTION_NOTIFY_CONNECTION, &Impl::OnConnection, this,
+      MHD_OPTION_ARRAY, tls ? tls_options : tls_options + 2,
       MHD_OPTION_END);
   if (daemon_ == nullptr) {
     close(fd);
-    if (error) *error = "starting the HTTP daemon on " + port_text + " failed";
+    if (error) {
+      *error = "starting the HTTP daemon on " + port_text + " failed" +
+               (tls ? " (is the certificate or key not PEM, or not a pair?)" : "");
+    }
     return false;
   }
   GateOptions gate;
@@ -274,6 +328,9 @@ bool HttpServer::Impl::Start(std::string* error) {
   gate.head_timeout = options_.head_timeout;
   gate.head_limit = options_.header_memory_bytes;
   gate.retry_after = options_.retry_after;
+  // A TLS head cannot be read before the library decrypts it: such
+  // connections are handed over at once, and the library's time-outs hold.
+  gate.inspect_head = !tls;
   gate_ = std::make_unique<ConnectionGate>(
       gate, [this](AdmittedConnection admitted) { HandOver(std::move(admitted)); });
   if (!gate_->Start(fd, error)) {
@@ -283,7 +340,9 @@ bool HttpServer::Impl::Start(std::string* error) {
     return false;
   }
   listener_ = fd;
-  port_ = ntohs(address.sin_port);
+  port_ = ntohs(address.ss_family == AF_INET6
+                    ? reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port
+                    : reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
   watchdog_ = std::thread(&Impl::Watchdog, this);
   return true;
 }
@@ -479,11 +538,12 @@ MHD_Result HttpServer::Impl::Answer(MHD_Connection* connection, const char* meth
   request.Command = method;
   request.RawHTTPCommand = RequestLine(connection);
   if (request.RawHTTPCommand.empty()) {
-    // Only a head too long for the gate to wait for, which the library
-    // refuses before this, comes without its line.
+    // A head too long for the gate to wait for, which the library refuses
+    // before this, or one that came over TLS, comes without its line.
     request.RawHTTPCommand = request.Command + " " + state->target + " " + version;
   }
-  request.RemoteIP = ClientAddress(connection);
+  request.RemoteAddress = ClientAddress(connection);
+  if (request.RemoteAddress) request.RemoteIP = request.RemoteAddress->Text();
   const size_t q = state->target.find('?');
   if (q != std::string::npos) request.QueryParams = state->target.substr(q + 1);
   request.FormParams = std::move(state->body);
@@ -500,6 +560,7 @@ MHD_Result HttpServer::Impl::Answer(MHD_Connection* connection, const char* meth
   unsigned status = MHD_HTTP_OK;
   try {
     handler_(request, reply);
+    status = reply.status;
   } catch (const std::exception& e) {
     status = MHD_HTTP_INTERNAL_SERVER_ERROR;
     reply.content_type = "text/html";

@@ -36,7 +36,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/ip_address.h"
 
 namespace quarrin {
 
@@ -46,7 +49,7 @@ struct HttpServerRequest {
   // method, the target (not percent-decoded) and the protocol version with
   // the blanks between them as sent.
   std::string RawHTTPCommand;
-  std::string RemoteIP;     // the peer's IPv4 address, dotted decimal
+  std::string RemoteIP;     // the peer's address: dotted decimal for IPv4
   std::string Command;      // the method, upper case
   std::string QueryParams;  // the target after its first "?", undecoded; empty when none
   std::string FormParams;   // the body; empty when none
@@ -54,12 +57,14 @@ struct HttpServerRequest {
   std::string UnparsedParams;
   std::string From;    // the From header; empty when absent
   std::string Accept;  // the Accept header; empty when absent
+  std::optional<IpAddress> RemoteAddress = std::nullopt;  // the peer's; nullopt when unknown
 };
 
-// What the handler sets. The status is always 200 "OK".
+// What the handler sets.
 struct HttpServerReply {
   std::string content_type = "text/html";
   std::string body;
+  unsigned status = 200;
 };
 
 // Runs on the connection's thread, possibly on many threads at once. An
@@ -70,8 +75,14 @@ using HttpHandler = std::function<void(const HttpServerRequest&, HttpServerReply
 struct HttpServerOptions {
   // 0 lets the system pick one; port() tells which.
   uint16_t port = 0;
-  // Listen on 127.0.0.1 only instead of every local IPv4 address.
+  // The local address to listen on (IPv4 or IPv6 text). Empty: every local
+  // address, IPv6 and IPv4 (IPv4 alone where the system has no IPv6), or
+  // 127.0.0.1 only with loopback_only.
+  std::string address;
   bool loopback_only = false;
+  // PEM texts; both set: the port speaks HTTPS only.
+  std::string tls_certificate_pem;
+  std::string tls_key_pem;
   unsigned connection_limit = 64;
   unsigned per_client_limit = 8;  // connections from one address
   std::chrono::milliseconds head_timeout{5000};

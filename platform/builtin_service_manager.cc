@@ -9,8 +9,9 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "platform/paths.h"
 #include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/private_files.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 
@@ -78,7 +79,7 @@ class BuiltinServiceManager final : public ServiceManager {
     if (access(image.c_str(), X_OK) != 0) {
       throw ServiceManagerError("The system cannot find the file specified. (" + image + ")");
     }
-    MakeDirs(ServicesDir());
+    MakePrivateFolder(ServicesDir());
     std::string log = StateDir() + "/" + name + ".log";
     pid_t pid = SpawnDetached(image, {"QUARRIN_SCM=" + name}, log, RecordPath(name),
                               FormatRecord(ServiceState::kStartPending, "{pid}", 0));

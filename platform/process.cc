@@ -185,13 +185,13 @@ pid_t SpawnDetached(const std::string& path, const std::vector<std::string>& env
     }
     int null_fd = open("/dev/null", O_RDONLY);
     if (null_fd >= 0) dup2(null_fd, 0);
-    int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0640);
+    int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (log_fd >= 0) {
       dup2(log_fd, 1);
       dup2(log_fd, 2);
     }
     if (!record_path.empty()) {
-      int fd = open(record_tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int fd = open(record_tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (fd >= 0) {
         char digits[24];
         size_t n = FormatPid(getpid(), digits);

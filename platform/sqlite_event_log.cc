@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/event_log.h"
 #include "platform/paths.h"
+#include "platform/private_files.h"
 #include "platform/sqlite_db.h"
 
 namespace quarrin {
@@ -153,7 +154,8 @@ class SqliteEventLog final : public EventLog {
   std::unique_ptr<SqliteDb> OpenDb(bool make_folder) {
     if (make_folder) {
       const std::filesystem::path folder = std::filesystem::path(path_).parent_path();
-      if (!folder.empty()) MakeDirs(folder.string());
+      if (!folder.empty()) MakePrivateFolder(folder.string());
+      MakePrivateFile(path_);
     }
     auto db = std::make_unique<SqliteDb>(path_);
     db->Exec(kSchema);

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "platform/paths.h"
 #include "platform/file_io.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
 

@@ -41,8 +41,16 @@ void ReportPCDetails(const ReportingContext& c) {
     proxy = Proxy(c);
     const tRegAttributes attributes = c.state->attributes();
     details2.MachineName = details.MachineName;
-    details2.AquisitionDate = AcquisitionDateValue(
-        attributes.AquisitionDate, ReadRegionalSettings(*c.registry), c.clock->Now());
+    try {
+      details2.AquisitionDate = AcquisitionDateValue(
+          attributes.AquisitionDate, ReadRegionalSettings(*c.registry), c.clock->Now());
+    } catch (const std::runtime_error& e) {
+      // Setters store any text; one bad value must not keep the machine
+      // out of the inventory.
+      c.events->WriteEventLog(std::string(e.what()) + "; the details are sent without the "
+                              "acquisition date",
+                              EventType::kWarning, 0, kUnreadableDateEvent);
+    }
     details2.Comments = attributes.Comment;
     details2.SerialNo = attributes.SerialNo;
   } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 #ifndef QUARRIN_REPORT_INVENTORY_REPORT_H_
 #define QUARRIN_REPORT_INVENTORY_REPORT_H_
 
+#include <cstdint>
 #include <string>
 
 #include "inventory/installed_apps.h"
@@ -35,6 +36,10 @@ inline constexpr ReportedApplication kReportedApplications[] = {
     {"QuarrinSrvc", &tInstalledApps::QuarrinSrvc},
 };
 
+// The warning of a report sent without its acquisition date, which did not
+// read as a date.
+inline constexpr uint32_t kUnreadableDateEvent = 6;
+
 // The acquisition date as it is sent: 0.0 for empty text, else the text read
 // in the short date format (today's century for a two-digit year). Throws
 // std::runtime_error "'<text>' is not a valid date" otherwise.
@@ -45,9 +50,10 @@ DateTime AcquisitionDateValue(const std::string& text, const RegionalSettings& s
 // after context.pause_between_detail_calls, its attributes (the in-memory
 // ones) with PutPCDetails2. What the service answers is not looked at and a
 // failed call is dropped without a trace (a failed PutPCDetails means no
-// PutPCDetails2). A failure before the first call (the details collection,
-// an acquisition date that is not a date) sends nothing and is written to the
-// event log: error, category 0, ID 999, "E.Message1=" + its message.
+// PutPCDetails2). A failure before the first call (the details collection)
+// sends nothing and is written to the event log: error, category 0, ID 999,
+// "E.Message1=" + its message. An acquisition date that is not a date is
+// sent as none (0.0), with a warning (kUnreadableDateEvent) naming the text.
 // Never throws. Safe to run on several threads at once.
 void ReportPCDetails(const ReportingContext& context);
 

@@ -83,7 +83,7 @@ TEST_F(InventoryReportTest, TheAcquisitionDateIsReadInTheShortDateFormat) {
   struct Case {
     const char* format;
     const char* attribute;
-    const char* sent;  // empty: nothing is sent and the failure is logged
+    const char* sent;  // empty: sent without a date, and a warning names the text
   } cases[] = {
       {"dd/MM/yyyy", "", "1899-12-30T00:00:00.000Z"},
       {"dd/MM/yyyy", "15/06/2004", "2004-06-15T00:00:00.000Z"},
@@ -93,6 +93,7 @@ TEST_F(InventoryReportTest, TheAcquisitionDateIsReadInTheShortDateFormat) {
       {"dd/MM/yyyy", "31/02/2004", ""},
       {"dd/MM/yyyy", "6/15/2004", ""},
       {"dd/MM/yyyy", "2004-06-15", ""},
+      {"dd/MM/yyyy", "99/99/9999", ""},
   };
   for (const Case& c : cases) {
     Apply("[HKEY_USERS\\.DEFAULT\\Control Panel\\International]\n\"sShortDate\"=\"" +
@@ -108,10 +109,14 @@ TEST_F(InventoryReportTest, TheAcquisitionDateIsReadInTheShortDateFormat) {
       EXPECT_EQ(calls.back().Property("AquisitionDate"), c.sent) << c.attribute;
       EXPECT_EQ(events.size(), events_before) << c.attribute;
     } else {
-      EXPECT_EQ(calls.size(), calls_before) << c.attribute;
+      // The machine stays in the inventory, without the date.
+      ASSERT_EQ(calls.size(), calls_before + 2) << c.attribute;
+      EXPECT_EQ(calls.back().Property("AquisitionDate"), "1899-12-30T00:00:00.000Z");
+      EXPECT_EQ(calls.back().Property("SerialNo"), "S1");
       ASSERT_EQ(events.size(), events_before + 1) << c.attribute;
-      EXPECT_EQ(events.back(),
-                "999 E.Message1='" + std::string(c.attribute) + "' is not a valid date");
+      EXPECT_EQ(events.back(), "6 '" + std::string(c.attribute) +
+                                   "' is not a valid date; the details are sent without the "
+                                   "acquisition date");
     }
   }
 }

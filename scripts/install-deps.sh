@@ -8,12 +8,14 @@ packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev lintian
   # libraries the agent links
   libsqlite3-dev libmicrohttpd-dev libcurl4-openssl-dev libpugixml-dev
-  libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev libfltk1.3-dev
+  libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev libfltk1.3-dev libgcrypt20-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # run time: chart fonts, a display for the popup tests, and tools the tests drive
   fonts-liberation fontconfig xvfb xdotool x11-utils imagemagick
   curl sqlite3 procps iproute2 python3
+  # signing test updates as the maker signs releases; test certificates
+  minisign openssl
   # benchmarks: peers to compare with
   prometheus-node-exporter rrdtool
 )

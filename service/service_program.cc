@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "platform/private_files.h"
 #include "service/installer.h"
 
 namespace quarrin {
@@ -22,7 +24,18 @@ ServiceProgram::~ServiceProgram() = default;
 
 bool ServiceProgram::Open() {
   const bool as_service = !switches_.install && !switches_.uninstall;
-  MakeDirs(StateDir());
+  // The state says what runs as root (ImagePath, the starter's hand-over):
+  // no other user may be able to change it.
+  if (std::optional<std::string> problem = SecureStateFolder(StateDir())) {
+    std::fprintf(stderr, "%s: %s; not started\n", names_.program.c_str(), problem->c_str());
+    return false;
+  }
+  try {
+    MakePrivateFolder(StateDir());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", names_.program.c_str(), e.what());
+    return false;
+  }
   event_log_ = OpenEventLog(EventLogDbPath());
   try {
     registry_ = OpenDefaultRegistry();

@@ -185,15 +185,26 @@ std::string RecordedRequest::Query() const {
 HttpTestServer::HttpTestServer(TestReply reply)
     : HttpTestServer([reply](const RecordedRequest&) { return reply; }) {}
 
-HttpTestServer::HttpTestServer(TestHandler handler) : handler_(std::move(handler)) {
+HttpTestServer::HttpTestServer(TestHandler handler) : HttpTestServer(std::move(handler), {}) {}
+
+HttpTestServer::HttpTestServer(TestHandler handler, const TestTls& tls)
+    : handler_(std::move(handler)), https_(!tls.certificate_pem.empty()) {
+  // The daemon copies the texts.
+  MHD_OptionItem tls_options[] = {
+      {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(tls.key_pem.c_str())},
+      {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls.certificate_pem.c_str())},
+      {MHD_OPTION_END, 0, nullptr},
+  };
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = 0;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   daemon_ = MHD_start_daemon(
-      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL, 0,
-      nullptr, nullptr, &Callbacks::OnRequest, this,
+      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
+          (https_ ? MHD_USE_TLS : 0),
+      0, nullptr, nullptr, &Callbacks::OnRequest, this,
       MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
+      MHD_OPTION_ARRAY, https_ ? tls_options : tls_options + 2,
       MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::OnUri, this,
       MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::OnCompleted, this,
       MHD_OPTION_CONNECTION_TIMEOUT, 60u,
@@ -217,7 +228,8 @@ HttpTestServer::~HttpTestServer() {
 }
 
 std::string HttpTestServer::Url(std::string_view path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+  return (https_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) +
+         std::string(path);
 }
 
 void HttpTestServer::SetHandler(TestHandler handler) {

@@ -69,10 +69,18 @@ using TestHandler = std::function<TestReply(const RecordedRequest&)>;
 
 // Safe for concurrent use by multiple threads. The handler runs on the
 // connection threads, so it must be too.
+// A certificate and its key, PEM texts, for a server that speaks HTTPS.
+struct TestTls {
+  std::string certificate_pem;
+  std::string key_pem;
+};
+
 class HttpTestServer {
  public:
   // Starts listening at once; throws std::runtime_error when it cannot.
   explicit HttpTestServer(TestHandler handler);
+  // The same over HTTPS.
+  HttpTestServer(TestHandler handler, const TestTls& tls);
   // A server that answers every request with the same reply.
   explicit HttpTestServer(TestReply reply);
   ~HttpTestServer();
@@ -80,7 +88,7 @@ class HttpTestServer {
   HttpTestServer& operator=(const HttpTestServer&) = delete;
 
   uint16_t port() const { return port_; }
-  // "http://127.0.0.1:<port>" + path.
+  // "http://127.0.0.1:<port>" + path ("https://..." over HTTPS).
   std::string Url(std::string_view path = "/") const;
 
   // Replaces the handler for the requests that follow.
@@ -106,6 +114,7 @@ class HttpTestServer {
   std::vector<RecordedRequest> requests_;
   MHD_Daemon* daemon_ = nullptr;
   uint16_t port_ = 0;
+  bool https_ = false;
 };
 
 // A TCP port on 127.0.0.1 that is bound but not listening, for as long as

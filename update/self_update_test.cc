@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "core/file_version.h"
 #include "http/raw_http_client_testing.h"
@@ -13,6 +15,8 @@
 #include "platform/paths.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
+#include "update/signing_testing.h"
+#include "update/update_check.h"
 #include "update/update_testing.h"
 
 namespace quarrin {
@@ -43,6 +47,10 @@ class SelfUpdateTest : public ::testing::Test {
           }
           if (r.path == "/Downloads/QuarrinSrvc") {
             return Reply(200, next_bytes_, "application/octet-stream");
+          }
+          if (r.path == "/Downloads/QuarrinSrvc.minisig") {
+            std::lock_guard lock(mu_);
+            return signature_.empty() ? Reply(404, "Not Found") : Reply(200, signature_);
           }
           return Reply(404, "Not Found");
         }) {
@@ -93,10 +101,29 @@ class SelfUpdateTest : public ::testing::Test {
     return page.body.substr(at, page.body.find('<', at) - at);
   }
 
+  // Installs the agent and the starter and starts the agent.
+  void InstallAndStart(const std::string& image) {
+    Install(CurrentAgent(), image);
+    Install(BuiltExecutable("TARNStartSrvc"), folder_ + "/TARNStartSrvc");
+    Ctl({"sc", "start", "TARNQuarrinSrvc"});
+  }
+
+  // The reply to GET /update.
+  testing::RawResponse RequestUpdate() {
+    return testing::RawExchange(port_, testing::SimpleRequest("GET /update HTTP/1.1"), 30s);
+  }
+
+  void Publish(const std::string& signature) {
+    std::lock_guard lock(mu_);
+    signature_ = signature;
+  }
+
   testing::TempDir root_;
   const std::string folder_;
   const uint16_t port_;
   const std::string next_bytes_;
+  std::mutex mu_;
+  std::string signature_;  // of the download; empty: none published
   testing::HttpTestServer site_;
   std::vector<std::string> env_;
 };
@@ -132,10 +159,68 @@ TEST_F(SelfUpdateTest, UpdateFetchesTheNextBuildAndTheAgentComesBackAsIt) {
   testing::ScopedEnv root("QUARRIN_ROOT", root_.path());
   std::vector<uint32_t> ids;
   for (const auto& e : OpenEventLog(EventLogDbPath())->Read("TARNQuarrinSrvc")) {
-    if (e.id >= 100 && e.id < 200) ids.push_back(e.id);
+    if (e.id >= 100 && e.id < 200 && e.id != kUnverifiedUpdateEvent) ids.push_back(e.id);
   }
   ids.resize(std::min<size_t>(ids.size(), 5));
   EXPECT_EQ(ids, (std::vector<uint32_t>{100, 102, 103, 103, 103}));
+}
+
+// With an update public key in the Deployment key, only a download signed
+// by it is installed; anything else leaves the agent running as it was.
+TEST_F(SelfUpdateTest, OnlyAnUpdateSignedWithTheTrustedKeyIsInstalled) {
+  testing::TempDir keys;
+  testing::MinisignKeyPair trusted(keys.path(), "trusted");
+  testing::MinisignKeyPair other(keys.path(), "other");
+  const std::string next_file = keys / "QuarrinSrvc";
+  testing::WriteFileText(next_file, next_bytes_);
+  testing::WriteFileText(keys / "current", ReadFileText(CurrentAgent()));
+  Ctl({"reg", "set", "HKLM\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment", "UpdatePublicKey",
+       "REG_SZ", trusted.public_key_line()});
+  const std::string image = folder_ + "/QuarrinSrvc";
+  InstallAndStart(image);
+  const std::string current = GetFileVersion(CurrentAgent()).Text;
+  const std::string next = GetFileVersion(NextAgent()).Text;
+  ASSERT_TRUE(WaitFor([&] { return AnsweringVersion() == current; }, 15s));
+
+  struct {
+    const char* name;
+    std::string signature;
+  } refused[] = {
+      {"unsigned", ""},
+      {"signed by another key", other.Sign(next_file, keys / "other.minisig")},
+      {"signature of another file", trusted.Sign(keys / "current", keys / "current.minisig")},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.name);
+    Publish(c.signature);
+    testing::RawResponse update = RequestUpdate();
+    EXPECT_EQ(update.status, 200);
+    EXPECT_EQ(update.body.rfind("<?xml version=\"1.0\" ?><Quarrin><RC>1</RC>", 0), 0u)
+        << update.body;
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(AnsweringVersion(), current);
+    EXPECT_EQ(ReadFileText(image), ReadFileText(CurrentAgent()));
+    EXPECT_FALSE(std::filesystem::exists(folder_ + "/~QuarrinSrvc"));
+  }
+
+  Publish(trusted.Sign(next_file, keys / "good.minisig"));
+  EXPECT_EQ(RequestUpdate().status, 200);
+  ASSERT_TRUE(WaitFor([&] { return AnsweringVersion() == next; }, 30s))
+      << State("TARNQuarrinSrvc") << State("TARNStartSrvc");
+  EXPECT_EQ(ReadFileText(image), next_bytes_);
+  EXPECT_FALSE(std::filesystem::exists(folder_ + "/~QuarrinSrvc.minisig"));
+
+  // Each refusal said why, in the event log and to syslog.
+  testing::ScopedEnv root("QUARRIN_ROOT", root_.path());
+  std::vector<std::string> refusals;
+  for (const auto& e : OpenEventLog(EventLogDbPath())->Read("TARNQuarrinSrvc")) {
+    if (e.id == 999) refusals.push_back(e.text);
+  }
+  ASSERT_EQ(refusals.size(), 3u);
+  EXPECT_EQ(refusals[0].rfind("E.Message2=No signature of the download: ", 0), 0u) << refusals[0];
+  EXPECT_EQ(refusals[1].rfind("E.Message2=The file is signed with key ", 0), 0u) << refusals[1];
+  EXPECT_EQ(refusals[2].rfind("E.Message2=The signature does not match the file", 0), 0u)
+      << refusals[2];
 }
 
 }  // namespace

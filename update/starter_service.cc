@@ -8,9 +8,11 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <thread>
 
+#include "core/deployment.h"
 #include "core/file_version.h"
 #include "core/registry.h"
 #include "core/service_identity.h"
@@ -19,6 +21,8 @@
 #include "platform/version_resource.h"
 #include "service/installer.h"
 #include "update/handover.h"
+#include "update/update_check.h"
+#include "update/update_signature.h"
 
 namespace quarrin {
 namespace {
@@ -48,6 +52,27 @@ std::string ImagePathOf(RegistryStore& store, const std::string& service) {
   reg.SetRootKey(RootKey::kLocalMachine);
   if (!reg.OpenKeyReadOnly(std::string(kServicesKey) + service)) return "";
   return reg.ReadString("ImagePath");
+}
+
+// Why the download's signature does not hold, or nullopt when it does or
+// no key is configured.
+std::optional<std::string> SignatureProblem(RegistryStore& store, const std::string& download) {
+  const std::string key_line = ReadUpdatePublicKey(store);
+  if (key_line.empty()) return std::nullopt;
+  const std::string signature_file = download + kSignatureSuffix;
+  try {
+    UpdatePublicKey key = ParseUpdatePublicKey(key_line);
+    std::ifstream in(signature_file, std::ios::binary);
+    if (!in) return "has no signature " + signature_file + " (" + std::strerror(errno) + ")";
+    // A .minisig file is a few short lines; more is not one.
+    std::string signature(16u << 10, '\0');
+    in.read(signature.data(), static_cast<std::streamsize>(signature.size()));
+    signature.resize(static_cast<size_t>(in.gcount()));
+    VerifyFileSignature(key, signature, download);
+    return std::nullopt;
+  } catch (const SignatureError& e) {
+    return std::string("is refused: ") + e.what();
+  }
 }
 
 // A fit download: a regular file (not a link), runnable here, with a
@@ -142,6 +167,14 @@ StarterOutcome StarterService::Install() {
     return StarterOutcome::kAbandoned;
   }
 
+  // Checked now, after the wait: the file may have changed since the
+  // agent checked it.
+  if (std::optional<std::string> problem = SignatureProblem(registry_, download)) {
+    unlink(download.c_str());
+    unlink((download + kSignatureSuffix).c_str());
+    return StartUnchanged(target, download + " " + *problem + "; deleted");
+  }
+
   // Keep the previous executable until the new one has shown it runs.
   struct stat old_st;
   const bool have_old = stat(image.c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode);
@@ -176,6 +209,7 @@ StarterOutcome StarterService::Install() {
     if (have_old) unlink(backup.c_str());
     return StartUnchanged(target, why);
   }
+  unlink((download + kSignatureSuffix).c_str());
   SyncToDisk(std::filesystem::path(image).parent_path());
   Step("Installed " + image + " version " + new_version + " (previous version " + old_version +
        (have_old ? " kept as " + backup : "") + ")");

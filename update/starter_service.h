@@ -16,6 +16,11 @@
 //     started again unchanged once it has stopped.
 //  4. Wait for the target to stop (kStopWait). If it does not, nothing is
 //     installed and the target is left running.
+//  4a. With an update public key configured (as the agent reads it), the
+//     download must hold a good signature by it in the file beside it
+//     (download + ".minisig"), checked now, just before it is installed; one
+//     that does not is deleted with its signature and the target is started
+//     unchanged.
 //  5. Keep the previous executable as <exe>.previous (a hard link, or a
 //     copy), give the download the executable's mode and owner, and rename
 //     it over the executable: the path always names a whole executable.

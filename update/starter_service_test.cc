@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "core/file_version.h"
 #include "core/registry.h"
@@ -16,6 +18,7 @@
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 #include "update/handover.h"
+#include "update/signing_testing.h"
 #include "update/update_testing.h"
 
 namespace quarrin {
@@ -106,6 +109,20 @@ class StarterServiceTest : public ::testing::Test {
   StarterOutcome Install() {
     StarterService starter(*store_, *log_, *manager_, nullptr, timeouts_);
     return starter.InstallHandedOver();
+  }
+
+  // Arranges a hand-over that the starter must refuse, runs it in a fresh
+  // event log named after the case, and checks that the agent runs again
+  // unchanged. The starter's entries.
+  std::vector<std::string> InstallRefused(const std::string& name,
+                                          const std::function<void()>& arrange) {
+    log_ = OpenEventLog(root_ / (name + ".db"));
+    arrange();
+    size_t started = StartUps();
+    EXPECT_EQ(Install(), StarterOutcome::kStartedUnchanged);
+    EXPECT_TRUE(WaitFor([&] { return StartUps() > started; }, 10s));
+    EXPECT_EQ(ReadFileText(image_), ReadFileText(CurrentAgent()));
+    return StarterLog();
   }
 
   // The starter's entries: "type text" without the leading version.
@@ -219,13 +236,7 @@ TEST_F(StarterServiceTest, AnUnfitHandOverStartsTheAgentUnchanged) {
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
-    log_ = OpenEventLog(root_ / (std::string(c.name) + ".db"));
-    c.arrange();
-    size_t started = StartUps();
-    EXPECT_EQ(Install(), StarterOutcome::kStartedUnchanged);
-    EXPECT_TRUE(WaitFor([&] { return StartUps() > started; }, 10s));
-    EXPECT_EQ(ReadFileText(image_), ReadFileText(CurrentAgent()));
-    std::vector<std::string> log = StarterLog();
+    std::vector<std::string> log = InstallRefused(c.name, c.arrange);
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ(log[1].rfind(c.logged, 0), 0u) << log[1];
     EXPECT_EQ(log.back(), "4 Starting TARNQuarrinSrvc");
@@ -233,6 +244,54 @@ TEST_F(StarterServiceTest, AnUnfitHandOverStartsTheAgentUnchanged) {
   }
   // The file named instead was not touched.
   EXPECT_EQ(ReadFileText(elsewhere), ReadFileText(NextAgent()));
+}
+
+// With an update public key, the download is checked again just before it
+// is installed: the agent's check may lie a minute back.
+TEST_F(StarterServiceTest, ASignedUpdateIsInstalledOnlyWithItsGoodSignature) {
+  testing::TempDir keys;
+  testing::MinisignKeyPair trusted(keys.path(), "trusted");
+  testing::MinisignKeyPair other(keys.path(), "other");
+  SetDeployment("UpdatePublicKey", trusted.public_key_line());
+  InstallAndStartAgent(root_.path() + "/opt/TARN/QuarrinSrvc");
+  const std::string download = DownloadPathBeside(image_);
+  const std::string signature = download + ".minisig";
+  struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::string logged;  // the beginning of the entry that says why
+  } cases[] = {
+      {"no signature", [&] { HandOver(NextAgent()); },
+       "1 " + download + " has no signature " + signature + " (No such file or directory)"},
+      {"another key's signature",
+       [&] {
+         HandOver(NextAgent());
+         other.Sign(download, signature);
+       },
+       "1 " + download + " is refused: The file is signed with key "},
+      {"changed after it was signed",
+       [&] {
+         HandOver(NextAgent());
+         trusted.Sign(download, signature);
+         std::ofstream(download, std::ios::app) << "x";
+       },
+       "1 " + download + " is refused: The signature does not match the file"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> log = InstallRefused(c.name, c.arrange);
+    EXPECT_FALSE(std::filesystem::exists(download));
+    EXPECT_FALSE(std::filesystem::exists(signature));
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log[2].rfind(c.logged, 0), 0u) << log[2];
+  }
+
+  log_ = OpenEventLog(root_ / "good.db");
+  HandOver(NextAgent());
+  trusted.Sign(download, signature);
+  EXPECT_EQ(Install(), StarterOutcome::kInstalled);
+  EXPECT_EQ(ReadFileText(image_), ReadFileText(NextAgent()));
+  EXPECT_FALSE(std::filesystem::exists(signature));
 }
 
 TEST_F(StarterServiceTest, AnAgentThatDoesNotStopIsLeftRunningAsItWas) {

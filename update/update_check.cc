@@ -18,6 +18,7 @@
 #include "platform/managing_package.h"
 #include "update/handover.h"
 #include "update/manifest.h"
+#include "update/update_signature.h"
 
 namespace quarrin {
 
@@ -105,6 +106,11 @@ class Check {
       return UpdateOutcome::kBusy;
     }
 
+    if (c_.update_public_key.empty()) {
+      Event(ver_ + " Updates are not verified: no update public key is configured "
+                   "(UpdatePublicKey)",
+            EventType::kWarning, kUnverifiedUpdateEvent);
+    }
     ReadManifestVersion(*c_.http, c_.download_url + "/" + ManifestFileName(exe_),
                         kDefaultVersionSection, c_.current, update);
     const bool available = update->UpdateAvailable;
@@ -166,6 +172,17 @@ class Check {
       session.Free();
       HttpResponse response = c_.http->Send(DownloadRequest(c_, url));
       session.bytes() = std::move(response.body);
+      if (response.status == 200 && !c_.update_public_key.empty()) {
+        // Nothing unverified is written where the starter service takes it.
+        std::string why;
+        if (!FetchAndVerifySignature(url, session.bytes(), &why)) {
+          session.Free();
+          Discard();
+          Send(UpdateRefusedMessage(why));
+          Event("E.Message2=" + why, EventType::kError, 999);
+          return false;
+        }
+      }
       WriteWholeFile(download_file_, session.bytes());
       session.Free();
       if (response.status != 200) {
@@ -178,7 +195,7 @@ class Check {
       // must never reach the starter service: it would replace a working
       // agent with one that cannot run.
       if (std::optional<std::string> problem = DownloadedFileProblem(download_file_, published)) {
-        unlink(download_file_.c_str());
+        Discard();
         Event("E.Message2=" + *problem, EventType::kError, 999);
         return false;
       }
@@ -191,6 +208,40 @@ class Check {
       Event(std::string("E.Message2=") + e.what(), EventType::kError, 999);
       return false;
     }
+  }
+
+  // Fetches url + ".minisig" and checks the download against it; writes
+  // the signature beside the download file when it holds. False with the
+  // reason otherwise.
+  bool FetchAndVerifySignature(const std::string& url, const std::string& bytes,
+                               std::string* why) {
+    const std::string signature_url = url + kSignatureSuffix;
+    HttpRequest request = DownloadRequest(c_, signature_url);
+    request.max_body_bytes = c_.limits.max_signature_bytes;
+    try {
+      UpdatePublicKey key = ParseUpdatePublicKey(c_.update_public_key);
+      HttpResponse response = c_.http->Send(request);
+      if (response.status != 200) {
+        *why = "No signature of the download: " + signature_url + " answered status " +
+               std::to_string(response.status);
+        return false;
+      }
+      VerifySignature(key, response.body, bytes);
+      WriteWholeFile(download_file_ + kSignatureSuffix, response.body);
+      return true;
+    } catch (const HttpError& e) {
+      *why = "No signature of the download: " + signature_url + ": " + e.what();
+    } catch (const std::exception& e) {
+      *why = e.what();
+    }
+    return false;
+  }
+
+  // Removes the download file and its signature: neither may reach the
+  // starter service.
+  void Discard() {
+    unlink(download_file_.c_str());
+    unlink((download_file_ + kSignatureSuffix).c_str());
   }
 
   void Send(const SyslogMessage& message) {

@@ -14,6 +14,8 @@
 //   event  999    "Response Code=" + status + CR LF, + syslog 10020: status not 200
 //   event  999    "E.Message2=": the request or the write failed, or the file
 //                 received is not the executable the manifest announced
+//   syslog 10030  + event 999 "E.Message2=": the download's signature does
+//                 not hold (below)
 //   syslog 50101  the download ends, whatever its result
 //   syslog 50110  "Restarting Service", after a good download
 //   event  103    EXE + " Download completed.", " Stopping - " + service,
@@ -22,6 +24,15 @@
 //   event  104    EXE + " Self-update is off: " ... (warning), instead of
 //                 event 102 and what follows it, when a package manager
 //                 manages the executable (see ManagingPackage)
+//
+// Signed updates. With an update public key configured, the download is
+// accepted only with a good minisign signature by that key, fetched from
+// the download URL + ".minisig": the file is checked in memory, and only a
+// file that holds is written beside the executable, its signature beside it
+// (download file + ".minisig") for the starter service to check again. A
+// missing or bad signature discards the download; nothing is handed over.
+// Without a key every check writes one warning (event 101) that updates are
+// not verified, and the download is taken as the manifest announced it.
 #ifndef QUARRIN_UPDATE_UPDATE_CHECK_H_
 #define QUARRIN_UPDATE_UPDATE_CHECK_H_
 
@@ -58,8 +69,15 @@ struct DownloadLimits {
   // can take more. The body is held once in memory plus, while it arrives,
   // at most one more copy as the buffer grows.
   size_t max_body_bytes = 64u << 20;
+  // A .minisig file is four short lines.
+  size_t max_signature_bytes = 16u << 10;
   int max_redirects = 15;
 };
+
+// The warning of a check without an update public key.
+inline constexpr uint32_t kUnverifiedUpdateEvent = 101;
+// Beside the download file: its signature.
+inline constexpr char kSignatureSuffix[] = ".minisig";
 
 // The memory a download is received into before it goes to disk, shared by
 // every update check of the process. One check uses it at a time: a check
@@ -100,6 +118,10 @@ struct UpdateContext {
   // ends in.
   std::string download_url;
   std::string service_name = kServiceName;
+  // The minisign public key line that downloads must be signed with (the
+  // Deployment setting UpdatePublicKey, or the key built in); empty: not
+  // verified.
+  std::string update_public_key;
   DownloadLimits limits;
 };
 

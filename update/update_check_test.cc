@@ -27,8 +27,11 @@
 #include "platform/registry_store.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
+#include "tests/tls_testing.h"
 #include "tests/udp_collector.h"
 #include "update/handover.h"
+#include "update/signing_testing.h"
+#include "update/update_signature.h"
 #include "update/update_testing.h"
 
 namespace quarrin {
@@ -116,12 +119,14 @@ class UpdateCheckTest : public ::testing::Test {
     while (auto d = collector_.Receive(300ms)) out.push_back(MessageOf(*d));
     return out;
   }
-  // "id type text" of every entry since the previous call.
+  // "id type text" of every entry since the previous call, less the
+  // warning that updates are not verified (UnsignedUpdatesAreAnnounced).
   std::vector<std::string> Events() {
     std::vector<std::string> out;
     for (const auto& e : log_->Read()) {
       if (e.sequence <= last_event_) continue;
       last_event_ = e.sequence;
+      if (e.id == kUnverifiedUpdateEvent) continue;
       out.push_back(std::to_string(e.id) + " " + std::to_string(static_cast<int>(e.type)) + " " +
                     e.text);
     }
@@ -432,6 +437,120 @@ TEST_F(UpdateCheckTest, FailedDownloadsEndWithTheirMessagesAndTheAgentKeepsRunni
     EXPECT_EQ(StarterValue("ServiceUpdate"), "<missing>");
     EXPECT_EQ(buffer_.size(), 0u);
   }
+}
+
+TEST_F(UpdateCheckTest, UnsignedUpdatesAreAnnounced) {
+  for (const char* published : {"1.2.3.3", "1.2.3.4"}) {
+    Serve(kManifestPath, Reply(200, Manifest(published), "text/xml"));
+    tFileUpdate update;
+    Check(&update);
+  }
+  std::vector<std::string> warnings;
+  for (const auto& e : log_->Read()) {
+    if (e.id == kUnverifiedUpdateEvent) {
+      EXPECT_EQ(e.type, EventType::kWarning);
+      warnings.push_back(e.text);
+    }
+  }
+  EXPECT_EQ(warnings,
+            std::vector<std::string>(2, "1.2.3.3 Updates are not verified: no update public key is "
+                                        "configured (UpdatePublicKey)"));
+}
+
+TEST_F(UpdateCheckTest, SignedDownloadIsWrittenOnlyWithItsGoodSignature) {
+  TempDir keys;
+  testing::MinisignKeyPair trusted(keys.path(), "trusted");
+  testing::MinisignKeyPair other(keys.path(), "other");
+  const std::string file = keys / "QuarrinSrvc";
+  testing::WriteFileText(file, FixtureBytes());
+  testing::WriteFileText(keys / "other-file", "another file");
+  const std::string good = trusted.Sign(file, keys / "good.minisig");
+  const std::string by_other = other.Sign(file, keys / "other.minisig");
+  const std::string of_other_file = trusted.Sign(keys / "other-file", keys / "file.minisig");
+  const std::string signature_url = site_.Url(kDownloadPath) + ".minisig";
+  const std::string signature_path = std::string(kDownloadPath) + ".minisig";
+  context_.update_public_key = trusted.public_key_line();
+
+  struct {
+    const char* name;
+    TestReply signature;
+    std::string key;  // empty: the trusted one
+    std::string why;
+  } refusals[] = {
+      {"no signature", Reply(404, "not here"), "",
+       "No signature of the download: " + signature_url + " answered status 404"},
+      {"another key's", Reply(200, by_other), "",
+       "The file is signed with key " + ParseUpdatePublicKey(other.public_key_line()).IdText() +
+           ", not with the trusted key " + ParseUpdatePublicKey(trusted.public_key_line()).IdText()},
+      {"another file's", Reply(200, of_other_file), "",
+       "The signature does not match the file: the file was changed or the signature is for "
+       "another file"},
+      {"garbage", Reply(200, std::string(20000, 'x')), "",
+       "No signature of the download: " + signature_url + ": Response body of " + signature_url +
+           " is larger than 16384 bytes"},
+      {"key configured wrongly", Reply(200, good), "RWQ-not-a-key",
+       "The update public key is not a minisign public key line (base64 of 42 bytes, as on the "
+       "second line of a minisign .pub file)"},
+  };
+  for (const auto& c : refusals) {
+    SCOPED_TRACE(c.name);
+    Serve(signature_path, c.signature);
+    context_.update_public_key = c.key.empty() ? trusted.public_key_line() : c.key;
+    tFileUpdate update;
+    EXPECT_EQ(Check(&update), UpdateOutcome::kDownloadFailed);
+    EXPECT_TRUE(update.UpdateAvailable);
+    EXPECT_EQ(Events(), FailedDownloadEvents(site_.Url(kDownloadPath), "999 1 E.Message2=" + c.why));
+    std::vector<std::string> syslogs = Syslogs();
+    ASSERT_EQ(syslogs.size(), 4u);
+    EXPECT_EQ(syslogs[2], "%QUARN-1-10030: Update refused: " + c.why);
+    EXPECT_FALSE(std::filesystem::exists(DownloadFile()));
+    EXPECT_FALSE(std::filesystem::exists(DownloadFile() + ".minisig"));
+    EXPECT_EQ(StarterValue("ServiceUpdate"), "<missing>");
+  }
+
+  // Signed by the trusted key: written with its signature beside it, and
+  // handed over.
+  InstallService("TARNStartSrvc", "/bin/true");
+  context_.update_public_key = trusted.public_key_line();
+  Serve(signature_path, Reply(200, good));
+  tFileUpdate update;
+  EXPECT_EQ(Check(&update), UpdateOutcome::kHandedOver);
+  EXPECT_EQ(ReadFileText(DownloadFile()), FixtureBytes());
+  EXPECT_EQ(ReadFileText(DownloadFile() + ".minisig"), good);
+  EXPECT_EQ(StarterValue("ServiceUpdate"), DownloadFile());
+  for (const auto& e : log_->Read()) EXPECT_NE(e.id, kUnverifiedUpdateEvent) << e.text;
+}
+
+// The manifest and the download over HTTPS: the site's certificate is
+// checked against the machine's store (here the one below QUARRIN_ROOT).
+TEST_F(UpdateCheckTest, HttpsSitesAreCheckedAgainstTheCertificateStore) {
+  TempDir dir;
+  testing::TestCertificates certs(dir.path());
+  std::filesystem::create_directories(root_ / "etc/ssl/certs");
+  std::filesystem::copy_file(certs.ca_file(), root_ / "etc/ssl/certs/ca-certificates.crt");
+  auto site = [this](const RecordedRequest& r) {
+    std::lock_guard lock(mu_);
+    auto it = replies_.find(r.path);
+    return it == replies_.end() ? Reply(404, "not here") : it->second;
+  };
+  HttpTestServer trusted(site, {ReadFileText(certs.server_certificate()),
+                                ReadFileText(certs.server_key())});
+  HttpTestServer untrusted(site, {ReadFileText(certs.untrusted_certificate()),
+                                  ReadFileText(certs.untrusted_key())});
+
+  context_.download_url = untrusted.Url("/Downloads");
+  tFileUpdate refused;
+  EXPECT_EQ(Check(&refused), UpdateOutcome::kNoUpdate);
+  EXPECT_EQ(refused.Text.rfind("Error: ", 0), 0u) << refused.Text;
+  EXPECT_NE(refused.Text.find("certificate"), std::string::npos) << refused.Text;
+  EXPECT_EQ(untrusted.RequestCount(), 0u);
+
+  context_.download_url = trusted.Url("/Downloads");
+  tFileUpdate update;
+  EXPECT_EQ(Check(&update), UpdateOutcome::kHandedOver);
+  EXPECT_EQ(update.Text, "1.2.3.4");
+  EXPECT_EQ(ReadFileText(DownloadFile()), FixtureBytes());
+  EXPECT_EQ(trusted.RequestCount(), 2u);
 }
 
 TEST_F(UpdateCheckTest, DownloadOfAnotherVersionIsRefused) {
