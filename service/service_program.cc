@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/event_log_size.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "service/installer.h"
@@ -26,6 +27,7 @@ bool ServiceProgram::Open() {
   event_log_ = OpenEventLog(EventLogDbPath());
   try {
     registry_ = OpenDefaultRegistry();
+    event_log_->SetMaxBytes(ReadEventLogMaxBytes(registry_.store(), names_.name));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", names_.program.c_str(), e.what());
     EventWriter(*event_log_, as_service ? names_.name : ExecutableName())
