@@ -151,15 +151,25 @@ void TTARNQuarrinSrvc::Loop() {
     // buffer: no run may start after it.
     if (host_.StopRequested()) break;
     if (schedule_.DailyDue(f_.clock.Now())) DailyRun();
+    // A stop posted meanwhile is handled before anything else starts.
+    if (host_.StopPending()) continue;
     if (schedule_.SampleDue(f_.clock.Now())) FiveMinuteRun();
   }
 }
 
 void TTARNQuarrinSrvc::DailyRun() {
-  tasks_.CheckForUpdate(update_result_);
-  tasks_.LookupWorkstation();
-  tasks_.ReportPCDetails();
-  tasks_.ReportApplications();
+  // A stop abandons the run between its tasks (the transfers inside a task
+  // end by the same flag); the next start runs it again.
+  const std::function<void()> tasks[] = {
+      [this] { tasks_.CheckForUpdate(update_result_); },
+      [this] { tasks_.LookupWorkstation(); },
+      [this] { tasks_.ReportPCDetails(); },
+      [this] { tasks_.ReportApplications(); },
+  };
+  for (const auto& task : tasks) {
+    if (host_.StopPending()) return;
+    task();
+  }
   std::uniform_int_distribution<int> seconds(0, kDailyRandomRangeSeconds - 1);
   schedule_.DailyDone(f_.clock.Now(), seconds(random_));
 }
