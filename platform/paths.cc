@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 namespace quarrin {
@@ -57,6 +59,20 @@ std::string ExecutablePath() {
 std::string ExecutableName() {
   std::string path = ExecutablePath();
   return path.substr(path.rfind('/') + 1);
+}
+
+void EnsureStateFolder() {
+  const std::string dir = StateDir();
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  std::error_code ignored;
+  if (ec && !std::filesystem::is_directory(dir, ignored)) {
+    throw std::runtime_error(dir + ": cannot create the state folder: " + ec.message());
+  }
+  if (access(dir.c_str(), W_OK | X_OK) != 0) {
+    throw std::runtime_error(dir + ": the state folder is not writable: " +
+                             std::strerror(errno));
+  }
 }
 
 bool MakeDirs(const std::string& path) {

@@ -1,20 +1,16 @@
 #include "platform/registry_open.h"
 
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "platform/paths.h"
 
 namespace quarrin {
 
 OpenedRegistry OpenDefaultRegistry() {
-  const std::string dir = StateDir();
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  std::error_code ignored;
-  if (ec && !std::filesystem::is_directory(dir, ignored)) {
-    throw StoreError(dir + ": cannot create the state folder: " + ec.message());
+  try {
+    EnsureStateFolder();
+  } catch (const std::runtime_error& e) {
+    throw StoreError(e.what());
   }
   OpenedRegistry registry;
   registry.stored = OpenSqliteRegistryStore(RegistryDbPath());

@@ -1,15 +1,18 @@
 // The event log kept in SQLite, mirrored to syslog(3).
 #include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "platform/clock.h"
@@ -140,6 +143,9 @@ class SqliteEventLog final : public EventLog {
   std::vector<EventRecord> Read(std::optional<std::string> source) override {
     struct stat st;
     if (stat(path_.c_str(), &st) != 0 && errno == ENOENT) return {};  // nothing written yet
+    if (access(path_.c_str(), R_OK) != 0) {
+      throw std::runtime_error(path_ + ": cannot read: " + std::strerror(errno));
+    }
     std::lock_guard lock(mu_);
     if (!db_) db_ = OpenDb(/*make_folder=*/false);
     SqliteStatement select(*db_, source ? "SELECT seq, time, source, type, category, id, text"

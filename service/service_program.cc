@@ -23,7 +23,14 @@ ServiceProgram::~ServiceProgram() = default;
 
 bool ServiceProgram::Open() {
   const bool as_service = !switches_.install && !switches_.uninstall;
-  MakeDirs(StateDir());
+  try {
+    EnsureStateFolder();
+  } catch (const std::exception& e) {
+    // Nothing can be kept there, the event log included: standard error
+    // is all there is.
+    std::fprintf(stderr, "%s: %s\n", names_.program.c_str(), e.what());
+    return false;
+  }
   event_log_ = OpenEventLog(EventLogDbPath());
   try {
     registry_ = OpenDefaultRegistry();
