@@ -6,10 +6,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/file_io.h"
 
 namespace quarrin {
 
@@ -70,8 +71,7 @@ void EnsureStateFolder() {
     throw std::runtime_error(dir + ": cannot create the state folder: " + ec.message());
   }
   if (access(dir.c_str(), W_OK | X_OK) != 0) {
-    throw std::runtime_error(dir + ": the state folder is not writable: " +
-                             std::strerror(errno));
+    throw std::runtime_error(ErrnoMessage(dir + ": the state folder is not writable", errno));
   }
 }
 

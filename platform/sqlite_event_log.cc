@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <filesystem>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -17,6 +16,7 @@
 
 #include "platform/clock.h"
 #include "platform/event_log.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/sqlite_db.h"
 
@@ -144,7 +144,7 @@ class SqliteEventLog final : public EventLog {
     struct stat st;
     if (stat(path_.c_str(), &st) != 0 && errno == ENOENT) return {};  // nothing written yet
     if (access(path_.c_str(), R_OK) != 0) {
-      throw std::runtime_error(path_ + ": cannot read: " + std::strerror(errno));
+      throw std::runtime_error(ErrnoMessage(path_ + ": cannot read", errno));
     }
     std::lock_guard lock(mu_);
     if (!db_) db_ = OpenDb(/*make_folder=*/false);
