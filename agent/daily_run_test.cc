@@ -2,7 +2,9 @@
 // against the doubles of the service desk and the inventory service.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "report/workstation_lookup.h"
 #include "service/control_queue.h"
 #include "service/service_host.h"
+#include "tests/http_test_server.h"
 #include "tests/reporting_fixture.h"
 
 namespace quarrin {
@@ -74,25 +77,25 @@ class StopAfterDailyRun final : public LoopWaiter {
 
 class DailyRunTest : public testing::ReportingFixture {};
 
+// The deployment settings of a run against the given separate systems.
+std::string DeploymentReg(const std::string& manifest_url, const std::string& inventory_url,
+                          const std::string& lookup_web_host) {
+  return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment]\n"
+         "\"ManifestURL\"=\"" + manifest_url + "\"\n"
+         "\"InventoryURL\"=\"" + inventory_url + "\"\n"
+         "\"LookupPingHost\"=\"127.0.0.1\"\n"
+         "\"LookupWebHost\"=\"" + lookup_web_host + "\"\n"
+         "\"LookupDomainSuffix\"=\".corp.example\"\n";
+}
+
 TEST_F(DailyRunTest, TheLookupFillsTheAttributesThatTheSameDaysReportSends) {
   testing::ScopedEnv root("QUARRIN_ROOT", dir_.path());
   testing::ScopedEnv zone("TZ", "UTC0");
   testing::RefusingPort no_manifest;
-  Apply(
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment]\n"
-      "\"ManifestURL\"=\"" +
-      no_manifest.Url("/downloads/QuarrinSrvc.xml") +
-      "\"\n"
-      "\"InventoryURL\"=\"" +
-      service_.EndpointUrl() +
-      "\"\n"
-      "\"LookupPingHost\"=\"127.0.0.1\"\n"
-      "\"LookupWebHost\"=\"" +
-      desk_.WebHost() +
-      "\"\n"
-      "\"LookupDomainSuffix\"=\".corp.example\"\n"
-      "[HKEY_CLASSES_ROOT\\Word.Application\\CLSID]\n@=\"{W}\"\n"
-      "[HKEY_CLASSES_ROOT\\CLSID\\{W}\\LocalServer32]\n@=\"/opt/office/winword /automation\"\n");
+  Apply(DeploymentReg(no_manifest.Url("/downloads/QuarrinSrvc.xml"), service_.EndpointUrl(),
+                      desk_.WebHost()) +
+        "[HKEY_CLASSES_ROOT\\Word.Application\\CLSID]\n@=\"{W}\"\n"
+        "[HKEY_CLASSES_ROOT\\CLSID\\{W}\\LocalServer32]\n@=\"/opt/office/winword /automation\"\n");
   desk_.AnswerRecord("ABC1234", "1087257600000");  // 2004-06-15 00:00 UTC
 
   std::unique_ptr<ServiceManager> manager = MakeBuiltinServiceManager(*store_);
@@ -121,6 +124,58 @@ TEST_F(DailyRunTest, TheLookupFillsTheAttributesThatTheSameDaysReportSends) {
   EXPECT_EQ(Stored("AquisitionDate"), "15/06/2004");
   EXPECT_EQ(Stored("SerialNo"), "ABC1234");
   for (const std::string& e : Events()) EXPECT_EQ(e.rfind("999", 0), std::string::npos) << e;
+}
+
+// Moves the fake clock to every deadline until a stop is on its way.
+class FollowTheClock final : public LoopWaiter {
+ public:
+  FollowTheClock(FakeClock& clock, ServiceHost*& host) : clock_(clock), host_(host) {}
+  void WaitUntil(DateTime deadline) override {
+    if (!host_->StopPending()) clock_.Set(deadline);
+  }
+
+ private:
+  FakeClock& clock_;
+  ServiceHost*& host_;
+};
+
+TEST_F(DailyRunTest, AStopAbandonsADailyRunWhosePeersHang) {
+  testing::ScopedEnv root("QUARRIN_ROOT", dir_.path());
+  testing::ScopedEnv zone("TZ", "UTC0");
+  testing::RefusingPort no_manifest;
+  testing::TestReply never = testing::Reply(200, "late");
+  never.delay = std::chrono::seconds(60);
+  testing::HttpTestServer hanging(never);
+  Apply(DeploymentReg(no_manifest.Url("/downloads/QuarrinSrvc.xml"), hanging.Url("/inventory"),
+                      "127.0.0.1:" + std::to_string(hanging.port())));
+  context_.ping = [](const std::string&, int, int) { return true; };
+
+  std::unique_ptr<ServiceManager> manager = MakeBuiltinServiceManager(*store_);
+  std::unique_ptr<StatusReporter> status = MakeStatusReporter("TARNQuarrinSrvc");
+  ControlQueue queue;
+  ServiceHost* host_ref = nullptr;
+  ReportingTasks tasks(context_, desk_, service_);
+  FollowTheClock waiter(clock_, host_ref);
+  ServiceHost host(events_, *status, queue, waiter);
+  host_ref = &host;
+  // Every outbound call of the run goes through the stop flag, as in the agent.
+  CancellingHttpClient http(CurlHttpClient(), host.stop_flag());
+  context_.http = &http;
+  TTARNQuarrinSrvc agent({*store_, *log_, clock_, http, *manager}, tasks, host);
+  context_.state = &agent.state();
+  agent.SeedRandom(7);
+  std::thread stopper([&] {
+    while (hanging.RequestCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    host.PostControl(kControlStop);
+  });
+  host.RunService(agent);
+  stopper.join();
+
+  // The lookup's call was abandoned and no task after it started.
+  EXPECT_EQ(tasks.notes, (std::vector<std::string>{"CheckForUpdate: 0/0",
+                                                   "LookupWorkstation: 0/0"}));
+  EXPECT_EQ(hanging.RequestCount(), 1u);
+  EXPECT_EQ(host.state(), ServiceState::kStopped);
 }
 
 }  // namespace

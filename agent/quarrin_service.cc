@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "agent/startup_record.h"
 #include "core/file_version.h"
@@ -99,18 +102,17 @@ void TTARNQuarrinSrvc::StartUp() {
   tasks_.CreateDownloadBuffer();
   // 7. One collection of the machine's details; only a failure matters.
   tasks_.CollectPCDetails();
-  // 8. The debug switch: the manifest wins when it says on.
-  const std::string& manifest_url = state_.deployment.manifest_url;
-  std::string debug;
-  ReadManifestValue(f_.http, "Debug", manifest_url, &debug);
-  // Nothing acts on the switch; the local setting is still read, as that
-  // creates it with its default for administrators to find.
-  if (UpperAscii(debug) != "ON") ReadLocalSetting(f_.registry, kAppName, "Debug", "Off");
-  // 9. The syslog collector, for the life of the process.
-  std::string syslog_host;
-  ReadManifestValue(f_.http, "Syslog", manifest_url, &syslog_host);
-  state_.syslog_host = syslog_host;
-  syslog_->SetHost(syslog_host);
+  // 8, 9. One fetch of the manifest gives the debug switch and the syslog
+  // collector: each fetch may wait its full time-out on a hanging server.
+  const std::vector<std::string> manifest =
+      ReadManifestValues(f_.http, state_.deployment.manifest_url, {"Debug", "Syslog"});
+  // The debug switch: the manifest wins when it says on. Nothing acts on
+  // it; the local setting is still read, as that creates it with its
+  // default for administrators to find.
+  if (UpperAscii(manifest[0]) != "ON") ReadLocalSetting(f_.registry, kAppName, "Debug", "Off");
+  // The syslog collector, for the life of the process.
+  state_.syslog_host = manifest[1];
+  syslog_->SetHost(manifest[1]);
   // 10. The execute datagram.
   SendToCollector(ExecuteMessage(state_.exe_name, state_.version_text));
   // 11. A left-over update download. It is written into the program folder,
@@ -156,15 +158,25 @@ void TTARNQuarrinSrvc::Loop() {
     // buffer: no run may start after it.
     if (host_.StopRequested()) break;
     if (schedule_.DailyDue(f_.clock.Now())) DailyRun();
+    // A stop posted meanwhile is handled before anything else starts.
+    if (host_.StopPending()) continue;
     if (schedule_.SampleDue(f_.clock.Now())) FiveMinuteRun();
   }
 }
 
 void TTARNQuarrinSrvc::DailyRun() {
-  tasks_.CheckForUpdate(update_result_);
-  tasks_.LookupWorkstation();
-  tasks_.ReportPCDetails();
-  tasks_.ReportApplications();
+  // A stop abandons the run between its tasks (the transfers inside a task
+  // end by the same flag); the next start runs it again.
+  const std::function<void()> tasks[] = {
+      [this] { tasks_.CheckForUpdate(update_result_); },
+      [this] { tasks_.LookupWorkstation(); },
+      [this] { tasks_.ReportPCDetails(); },
+      [this] { tasks_.ReportApplications(); },
+  };
+  for (const auto& task : tasks) {
+    if (host_.StopPending()) return;
+    task();
+  }
   std::uniform_int_distribution<int> seconds(0, kDailyRandomRangeSeconds - 1);
   schedule_.DailyDone(f_.clock.Now(), seconds(random_));
 }

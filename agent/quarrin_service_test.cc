@@ -186,6 +186,8 @@ TEST_F(QuarrinServiceTest, StartUpRunsItsStepsInOrderAndStopReleasesEverything) 
   auto second = collector_.Receive(std::chrono::seconds(2));
   ASSERT_TRUE(second);
   EXPECT_NE(second->find("%QUARN-5-50001: QUARRINSRVC stop"), std::string::npos) << *second;
+  // Both start-up settings come from one fetch of the manifest.
+  EXPECT_EQ(manifest_.RequestCount(), 1u);
 }
 
 TEST_F(QuarrinServiceTest, ManifestDebugOnLeavesTheLocalSettingUnread) {

@@ -49,8 +49,10 @@ int main(int argc, char** argv) {
   // The main thread's loop; it owns the popup window and so outlives the
   // tasks that drive it. Set when the process runs as the service.
   std::unique_ptr<PopupLoop> window_loop;
-  AgentFacilities facilities{program.registry(), program.event_log(), SystemClock(),
-                             CurlHttpClient(), program.manager()};
+  // A stop or shutdown abandons every outbound transfer at once.
+  CancellingHttpClient http(CurlHttpClient(), program.host().stop_flag());
+  AgentFacilities facilities{program.registry(), program.event_log(), SystemClock(), http,
+                             program.manager()};
   AgentWiring tasks(facilities, SystemDriveSpace(), drawing);
   TTARNQuarrinSrvc service(facilities, tasks, program.host());
   tasks.Attach(&service);

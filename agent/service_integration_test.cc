@@ -188,6 +188,26 @@ TEST_F(ServiceIntegrationTest, StartedByHandWithoutTheManagerLogsUnderItsOwnName
   EXPECT_FALSE(KeyExists("HKLM\\System\\CurrentControlSet\\Services\\TARNQuarrinSrvc"));
 }
 
+TEST_F(ServiceIntegrationTest, AStateFolderThatCannotBeMadeIsNamedWithTheReason) {
+  // A file where a folder of the state's path should be.
+  testing::WriteFileText(root_.path() + "/blocked", "");
+  const std::string root = "QUARRIN_ROOT=" + root_.path() + "/blocked";
+  const std::string folder = root_.path() + "/blocked/var/lib/quarrin";
+  struct {
+    std::vector<std::string> args;
+    std::string leader;
+  } cases[] = {
+      {{BuiltExecutable("QuarrinSrvc")}, "QuarrinSrvc: "},
+      {{BuiltExecutable("TARNStartSrvc")}, "TARNStartSrvc: "},
+      {{BuiltExecutable("quarrinctl"), "reg", "query", "HKLM"}, "quarrinctl reg query: "},
+  };
+  for (const auto& c : cases) {
+    CommandResult r = RunCommand(c.args, {root, "QUARRIN_SCM=TARNQuarrinSrvc"});
+    EXPECT_NE(r.exit_status, 0) << c.leader;
+    EXPECT_EQ(r.err, c.leader + folder + ": cannot create the state folder: Not a directory\n");
+  }
+}
+
 // systemd "runs" the root, through a systemctl that notes its arguments in
 // the returned file.
 std::string UnderStandInSystemd(const std::string& root, std::vector<std::string>& env) {

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Whole-process comparison of the agent with prometheus-node-exporter on
-# loopback: resident memory after start-up, CPU time over a minute of
-# idling, and the time from launch to the first HTTP answer (the agent with
-# its manifest site on loopback). Prints each figure and the ratio.
+# loopback: resident memory and proportional set size after start-up, CPU
+# time over a minute of idling, and the time from launch to the first HTTP
+# answer (the agent with its manifest site on loopback). Prints each figure
+# and the ratio. The proportional set size of zabbix_agentd (all its
+# processes), when installed, is printed beside them.
 #
 # Beneath the table, the same figures of library_floor: a program that only
 # loads the libraries the idle agent holds, initialises libcurl, fetches the
@@ -14,6 +16,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 idle=${IDLE_SECONDS:-60}
 exporter=$(command -v prometheus-node-exporter || true)
+zabbix=$(command -v zabbix_agentd || true)
 [ -x "$build/QuarrinSrvc" ] && [ -x "$build/launch_probe" ] && [ -x "$build/library_floor" ] || {
   echo "build first: cmake --build $build --target QuarrinSrvc quarrinctl launch_probe library_floor"; exit 1; }
 
@@ -24,6 +27,11 @@ trap cleanup EXIT
 
 free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+# Proportional set size of the process and all its descendants: shared pages
+# count in part, as many times smaller as processes share them.
+tree() { echo "$1"; for c in $(pgrep -P "$1"); do tree "$c"; done; }
+pss_kb() { for p in $(tree "$1"); do cat "/proc/$p/smaps_rollup" 2>/dev/null; done |
+  awk '/^Pss:/ {s += $2} END {print s + 0}'; }
 # CPU time of all threads in nanoseconds (schedstat is exact, unlike ticks).
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }
 
@@ -51,15 +59,37 @@ if [ -n "$exporter" ]; then
   pids+=("$ne_pid")
 fi
 
+if [ -n "$zabbix" ]; then
+  # zabbix_agentd takes ports up to 32767 only.
+  zb_port=$(python3 -c 'import random,socket
+while True:
+    p=random.randint(20000,32767); s=socket.socket()
+    try: s.bind(("127.0.0.1",p)); print(p); break
+    except OSError: pass')
+  cat > "$root/zabbix_agentd.conf" <<EOF
+ListenIP=127.0.0.1
+ListenPort=$zb_port
+Server=127.0.0.1
+ServerActive=
+LogType=console
+PidFile=$root/zabbix_agentd.pid
+AllowRoot=1
+EOF
+  "$zabbix" -f -c "$root/zabbix_agentd.conf" >/dev/null 2>&1 &
+  zb_pid=$!
+  pids+=("$zb_pid")
+fi
+
 floor_port=$(free_port)
 read -r floor_pid floor_first < <("$build/launch_probe" "$floor_port" / -- "$build/library_floor" "$floor_port" \
   "http://127.0.0.1:$site_port/downloads/QuarrinSrvc.xml")
 pids+=("$floor_pid")
 
 sleep 2
-floor_rss=$(rss_kb "$floor_pid")
-agent_rss=$(rss_kb "$agent_pid"); agent_cpu0=$(cpu_ns "$agent_pid")
-[ -n "$exporter" ] && { ne_rss=$(rss_kb "$ne_pid"); ne_cpu0=$(cpu_ns "$ne_pid"); }
+floor_rss=$(rss_kb "$floor_pid"); floor_pss=$(pss_kb "$floor_pid")
+agent_rss=$(rss_kb "$agent_pid"); agent_pss=$(pss_kb "$agent_pid"); agent_cpu0=$(cpu_ns "$agent_pid")
+[ -n "$exporter" ] && { ne_rss=$(rss_kb "$ne_pid"); ne_pss=$(pss_kb "$ne_pid"); ne_cpu0=$(cpu_ns "$ne_pid"); }
+[ -n "$zabbix" ] && zb_pss=$(pss_kb "$zb_pid")
 sleep "$idle"
 ms() { awk -v d="$1" 'BEGIN { printf "%.3f", d / 1e6 }'; }
 agent_cpu_ms=$(ms $(( $(cpu_ns "$agent_pid") - agent_cpu0 )))
@@ -69,13 +99,20 @@ printf '%-34s %12s %16s %8s\n' "figure" "agent" "node_exporter" "ratio"
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 if [ -n "$exporter" ]; then
   printf '%-34s %9s kB %13s kB %8s\n' "resident memory after start-up" "$agent_rss" "$ne_rss" "$(ratio "$agent_rss" "$ne_rss")"
+  printf '%-34s %9s kB %13s kB %8s\n' "proportional set size" "$agent_pss" "$ne_pss" "$(ratio "$agent_pss" "$ne_pss")"
   printf '%-34s %9s ms %13s ms %8s\n' "CPU over ${idle}s idle" "$agent_cpu_ms" "$ne_cpu_ms" "$(ratio "$agent_cpu_ms" "$ne_cpu_ms")"
   printf '%-34s %9s ms %13s ms %8s\n' "launch to first answer" "$agent_first" "$ne_first" "$(ratio "$agent_first" "$ne_first")"
 else
   echo "(prometheus-node-exporter not installed: agent figures only)"
   printf '%-34s %9s kB\n' "resident memory after start-up" "$agent_rss"
+  printf '%-34s %9s kB\n' "proportional set size" "$agent_pss"
   printf '%-34s %9s ms\n' "CPU over ${idle}s idle" "$agent_cpu_ms"
   printf '%-34s %9s ms\n' "launch to first answer" "$agent_first"
 fi
+if [ -n "$zabbix" ]; then
+  printf '%-34s %9s kB   (zabbix_agentd, all processes; agent ratio %s)\n' \
+    "proportional set size" "$zb_pss" "$(ratio "$agent_pss" "$zb_pss")"
+fi
 printf '%-34s %9s kB   (library floor)\n' "resident memory after start-up" "$floor_rss"
+printf '%-34s %9s kB   (library floor)\n' "proportional set size" "$floor_pss"
 printf '%-34s %9s ms   (library floor)\n' "launch to first answer" "$floor_first"

@@ -3,7 +3,10 @@
 #include <bit>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 #include <string>
+
+#include "platform/utf8.h"
 
 namespace quarrin {
 namespace {
@@ -21,6 +24,15 @@ std::string Quoted(std::string_view name) { return "'" + std::string(name) + "'"
 }
 [[noreturn]] void SetFailed(std::string_view name) {
   throw RegistryError("Failed to set data for " + Quoted(name));
+}
+
+// Throws `error` with the reason a name is refused nested inside.
+[[noreturn]] void RefuseName(const std::string& reason, const RegistryError& error) {
+  try {
+    throw std::invalid_argument(reason);
+  } catch (const std::invalid_argument&) {
+    std::throw_with_nested(error);
+  }
 }
 
 uint64_t LittleEndian(std::string_view bytes) {
@@ -73,6 +85,9 @@ bool Registry::OpenKeyReadOnly(std::string_view path) {
 }
 
 bool Registry::CreateKey(std::string_view path) {
+  if (auto problem = KeyPathProblem(Resolve(path))) {
+    RefuseName(*problem, RegistryError("Failed to create key " + std::string(path)));
+  }
   bool created = false;
   try {
     created = store_.CreateKey(root_, Resolve(path));
@@ -126,6 +141,9 @@ std::optional<RegValue> Registry::Fetch(std::string_view name) {
 
 void Registry::Put(std::string_view name, const RegValue& value) {
   if (!open_ || (open_access_ & kKeySetValue) == 0) SetFailed(name);
+  if (auto problem = ValueNameProblem(name)) {
+    RefuseName(*problem, RegistryError("Failed to set data for " + Quoted(name)));
+  }
   bool written = false;
   try {
     written = store_.SetValue(root_, OpenPath(), name, value);
@@ -161,11 +179,11 @@ double Registry::ReadFloat(std::string_view name) {
 }
 
 void Registry::WriteString(std::string_view name, std::string_view text) {
-  Put(name, EncodeString(text));
+  Put(name, EncodeString(TextAsUtf8(text)));
 }
 
 void Registry::WriteExpandString(std::string_view name, std::string_view text) {
-  RegValue value = EncodeString(text);
+  RegValue value = EncodeString(TextAsUtf8(text));
   value.type = ValueType::kExpandString;
   Put(name, value);
 }

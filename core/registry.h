@@ -27,7 +27,9 @@ namespace quarrin {
 // with the key path or value name exactly as the caller passed it. When the
 // store itself failed (locked, disk full), the StoreError with its detail is
 // nested inside (std::rethrow_if_nested); other store failures pass through
-// as StoreError.
+// as StoreError. A key path or value name beyond the limits of names
+// (KeyPathProblem, ValueNameProblem) fails the same way, with a
+// std::invalid_argument saying why nested inside.
 class RegistryError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -61,6 +63,7 @@ class Registry {
   bool OpenKeyReadOnly(std::string_view path);
   // Creates the key and any missing keys above it and closes it again; the
   // open key does not change. Throws "Failed to create key %s".
+  // OpenKey with create returns false for a path beyond the limits of names.
   bool CreateKey(std::string_view path);
   bool KeyExists(std::string_view path);
   void CloseKey();
@@ -93,7 +96,8 @@ class Registry {
   double ReadFloat(std::string_view name);
 
   // Each throws "Failed to set data for '%s'" on any failure (no open key
-  // included).
+  // included). Text is stored as UTF-8: bytes that are not are taken as
+  // Windows-1252 and converted (TextAsUtf8).
   void WriteString(std::string_view name, std::string_view text);
   void WriteExpandString(std::string_view name, std::string_view text);
   void WriteInteger(std::string_view name, int32_t value);

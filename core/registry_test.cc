@@ -250,6 +250,89 @@ TEST_F(RegistryTest, CreateKeyMakesParentsLeavesTheOpenKeyAndNamesAFailure) {
   EXPECT_THAT(store_->SubkeyNames(kLM, ""), ElementsAre("Base", "Top"));  // nothing half made
 }
 
+// "message | nested reason" of the RegistryError that f throws.
+std::string ErrorAndReason(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RegistryError& e) {
+    try {
+      std::rethrow_if_nested(e);
+    } catch (const std::exception& reason) {
+      return std::string(e.what()) + " | " + reason.what();
+    }
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST_F(RegistryTest, NamesBeyondTheLimitsAreRefusedWithTheReason) {
+  std::string deep = "L";
+  for (int i = 1; i < 512; ++i) deep += "\\L";
+  std::string e_acute_255;
+  for (int i = 0; i < 255; ++i) e_acute_255 += "\xC3\xA9";  // 255 characters, 510 bytes
+  struct Case {
+    const char* what;
+    bool key;          // a key path, else a value name
+    std::string name;
+    std::string reason;  // empty: accepted
+  } cases[] = {
+      {"key name of 255", true, std::string(255, 'k'), ""},
+      {"key name of 255 two-byte characters", true, e_acute_255, ""},
+      {"key name of 256", true, std::string(256, 'k'), "is longer than 255 characters"},
+      {"zero byte in a key name", true, "A\\b\0c"s, "key name 'b' holds a zero byte"},
+      {"512 levels", true, deep, ""},
+      {"513 levels", true, deep + "\\L", "is more than 512 levels deep"},
+      {"value name of 16383", false, std::string(16383, 'v'), ""},
+      {"value name of 16384", false, std::string(16384, 'v'), "is longer than 16383 characters"},
+      {"zero byte in a value name", false, "Na\0me"s, "value name 'Na' holds a zero byte"},
+  };
+  ASSERT_TRUE(reg_.OpenKey("\\K", true));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string error = c.key ? ErrorAndReason([&] { reg_.CreateKey("\\" + c.name); })
+                              : ErrorAndReason([&] { reg_.WriteString(c.name, "x"); });
+    if (c.reason.empty()) {
+      EXPECT_EQ(error, "no error");
+      EXPECT_TRUE(c.key ? store_->KeyExists(kLM, c.name)
+                        : store_->GetValue(kLM, "K", c.name).has_value());
+      continue;
+    }
+    EXPECT_THAT(error, HasSubstr(c.reason));
+    EXPECT_THAT(error, HasSubstr(c.key ? "Failed to create key" : "Failed to set data for"));
+    if (c.key) {
+      EXPECT_FALSE(reg_.OpenKey("\\" + c.name, true));
+      EXPECT_EQ(reg_.CurrentPath(), "\\K");
+      EXPECT_FALSE(store_->CreateKey(kLM, c.name));  // the store refuses it too
+    } else {
+      EXPECT_FALSE(store_->SetValue(kLM, "K", c.name, EncodeString("x")));
+    }
+  }
+}
+
+TEST_F(RegistryTest, TextIsStoredAsUtf8AndOtherBytesAsWindows1252) {
+  struct {
+    const char* written;
+    const char* stored;
+  } cases[] = {
+      {"abc", "abc"},
+      {"caf\xE9", "caf\xC3\xA9"},                          // café
+      {"caf\xC3\xA9", "caf\xC3\xA9"},                      // already UTF-8
+      {"\x80 \x9F \xFF", "\xE2\x82\xAC \xC5\xB8 \xC3\xBF"},  // € Ÿ ÿ
+      {"\x81\x8D", "\xC2\x81\xC2\x8D"},                    // unassigned: the C1 controls
+      {"ok \xC3", "ok \xC3\x83"},                          // a cut-off sequence: Ã
+      {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},    // a surrogate is not UTF-8
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},            // beyond the 16-bit plane
+  };
+  ASSERT_TRUE(reg_.OpenKey("\\K", true));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    reg_.WriteString("Text", c.written);
+    EXPECT_EQ(reg_.ReadString("Text"), c.stored);
+    reg_.WriteExpandString("Path", c.written);
+    EXPECT_EQ(reg_.ReadString("Path"), c.stored);
+  }
+}
+
 TEST_F(RegistryTest, DeleteKeyRemovesTheSubtreeAndDeleteValueOneValue) {
   Put("Svc\\Disk\\Day", "08:00", Raw(kBinary, std::string(8, '\0')));
   Put("Svc\\Disk\\Week", "Mon", Raw(kBinary, std::string(8, '\0')));

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "platform/event_log.h"
 #include "platform/paths.h"
@@ -66,6 +67,13 @@ TEST_F(EventLogCommandTest, EmptyLogAndBadUse) {
   EXPECT_EQ(broken.exit_status, 1);
   EXPECT_NE(broken.err.find(root_ / "var/lib/quarrin/eventlog.db"), std::string::npos)
       << broken.err;
+
+  // A folder where the log should be cannot be read either.
+  std::filesystem::remove(root_ / "var/lib/quarrin/eventlog.db");
+  std::filesystem::create_directory(root_ / "var/lib/quarrin/eventlog.db");
+  testing::CommandResult folder = Run({});
+  EXPECT_EQ(folder.exit_status, 1);
+  EXPECT_NE(folder.err.find("eventlog.db"), std::string::npos) << folder.err;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/reg_file.h"
 #include "platform/registry_open.h"
+#include "platform/utf8.h"
 
 namespace quarrin {
 namespace {
@@ -47,23 +48,10 @@ KeyName ParseKeyArg(const std::string& text) {
                        "': expected HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT, HKEY_USERS or"
                        " HKEY_CURRENT_USER (or HKLM, HKCR, HKU, HKCU) and a path");
   }
+  if (auto problem = KeyPathProblem(key.path)) throw CommandError("bad key name: " + *problem);
   key.full = std::string(RootKeyName(key.root));
   if (!key.path.empty()) key.full += "\\" + key.path;
   return key;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw CommandError(ErrnoMessage(path + ": cannot read", errno));
-  std::string text;
-  char buf[65536];
-  size_t got;
-  while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, got);
-  const bool failed = std::ferror(f) != 0;
-  const int err = errno;
-  std::fclose(f);
-  if (failed) throw CommandError(ErrnoMessage(path + ": cannot read", err));
-  return text;
 }
 
 void WriteOut(const std::string& text, const std::string* file) {
@@ -150,8 +138,8 @@ std::string ShowData(const RegValue& value) {
 int Import(const std::string& file) {
   std::vector<RegChange> changes;
   try {
-    changes = ParseRegFile(ReadWholeFile(file));
-  } catch (const RegFileError& e) {
+    changes = ReadRegFile(file);
+  } catch (const std::runtime_error& e) {
     throw CommandError(file + ": " + e.what() + " (nothing was imported)");
   }
   OpenedRegistry registry = OpenDefaultRegistry();
@@ -236,11 +224,12 @@ RegValue ParseBinary(const std::string& text) {
 int Set(const std::string& key_arg, const std::string& name, const std::string& type,
         const std::string& data) {
   KeyName key = ParseKeyArg(key_arg);
+  if (auto problem = ValueNameProblem(name)) throw CommandError("bad value name: " + *problem);
   RegValue value;
   if (SameName(type, "REG_SZ")) {
-    value = EncodeString(data);
+    value = EncodeString(TextAsUtf8(data));
   } else if (SameName(type, "REG_EXPAND_SZ")) {
-    value = EncodeString(data);
+    value = EncodeString(TextAsUtf8(data));
     value.type = ValueType::kExpandString;
   } else if (SameName(type, "REG_DWORD")) {
     value = ParseDword(data);

@@ -1,5 +1,8 @@
 // quarrinctl reg, run as the administrator runs it, on a registry below a
 // fresh QUARRIN_ROOT.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -127,6 +130,69 @@ TEST_F(RegCommandTest, BadInputIsRefusedWithAClearErrorAndChangesNothing) {
   }
   CommandResult q = Reg({"query", "HKLM\\SOFTWARE\\TARN"});
   EXPECT_EQ(q.out, "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\n    Kept    REG_SZ    yes\n");
+}
+
+TEST_F(RegCommandTest, ImportRefusesWhatIsNotAReasonableRegistryFileBeforeReadingIt) {
+  const std::string fifo = root_ / "pipe.reg";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = root_ / "folder.reg";
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string garbage = root_ / "garbage.reg";
+  testing::WriteFileText(garbage, std::string(8u << 20, '\xA5'));
+  // Larger than the cap, sparse: nothing of it is on disk or ever read.
+  const std::string huge = root_ / "huge.reg";
+  testing::WriteFileText(huge, "REGEDIT4\n");
+  ASSERT_EQ(truncate(huge.c_str(), off_t{300} << 20), 0);
+  const std::string empty = root_ / "empty.reg";
+  testing::WriteFileText(empty, "");
+  struct {
+    std::string file;
+    std::string message;
+  } cases[] = {
+      {"/dev/zero", "/dev/zero: not a regular file (a character device)"},
+      {fifo, "pipe.reg: not a regular file (a FIFO)"},
+      {folder, "folder.reg: not a regular file (a folder)"},
+      {garbage, "garbage.reg: line 1: not a registry file"},
+      {huge, "huge.reg: larger than 256 MiB"},
+      {empty, "empty.reg: line 1: empty file"},
+  };
+  for (const auto& c : cases) {
+    CommandResult r = Reg({"import", c.file});
+    EXPECT_EQ(r.exit_status, 1) << c.file;
+    EXPECT_THAT(r.err, HasSubstr(c.message));
+    EXPECT_THAT(r.err, HasSubstr("(nothing was imported)"));
+  }
+}
+
+TEST_F(RegCommandTest, NamesBeyondTheLimitsAreRefusedByImportAndSet) {
+  std::string deep = "HKLM";
+  for (int i = 0; i < 513; ++i) deep += "\\L";
+  struct {
+    std::string text;  // the file after its header
+    std::string message;
+  } imports[] = {
+      {"[HKLM\\" + std::string(256, 'k') + "]\n", "line 2: key name 'kkkk"},
+      {"[" + deep + "]\n", "line 2: key 'L\\L\\L"},
+      {"[HKLM\\A]\n\"" + std::string(16384, 'v') + "\"=\"x\"\n", "line 3: value name 'vvv"},
+      {std::string("[HKLM\\A]\n\"N\0ame\"=\"x\"\n", 21), "line 3: value name 'N' holds a zero byte"},
+  };
+  const std::string file = root_ / "limits.reg";
+  for (const auto& c : imports) {
+    testing::WriteFileText(file, "REGEDIT4\n" + c.text);
+    CommandResult r = Reg({"import", file});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_THAT(r.err, HasSubstr(c.message));
+  }
+  CommandResult r = Reg({"set", "HKLM\\" + std::string(256, 'k'), "v", "REG_SZ", "x"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_THAT(r.err, HasSubstr("is longer than 255 characters"));
+  r = Reg({"set", "HKLM\\A", std::string(16384, 'v'), "REG_SZ", "x"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_THAT(r.err, HasSubstr("is longer than 16383 characters"));
+  EXPECT_EQ(Reg({"query", "HKLM\\A"}).exit_status, 1);  // nothing was made
+
+  ASSERT_EQ(Reg({"set", "HKLM\\A", "Comment", "REG_SZ", "caf\xE9"}).exit_status, 0);
+  EXPECT_THAT(Reg({"query", "HKLM\\A"}).out, HasSubstr("Comment    REG_SZ    caf\xC3\xA9\n"));
 }
 
 TEST_F(RegCommandTest, ARegistryFileThatIsNotADatabaseIsNamedAndLeftAlone) {

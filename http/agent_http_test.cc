@@ -322,6 +322,10 @@ TEST_F(AgentHttpTest, EveryCommandOfTheTable) {
   EXPECT_EQ(Masked(Get("GET /setcomment=a<b>&c HTTP/1.1").body),
             attribute_reply("a&lt;b&gt;&amp;c"));
   EXPECT_EQ(Masked(Get("GET / HTTP/1.1").body), MenuPage("ABC123", "a<b>&c"));
+  // A client's Windows-1252 byte is kept as the character it stands for.
+  EXPECT_EQ(Masked(Get("GET /setcomment=caf\xE9 HTTP/1.1").body),
+            attribute_reply("caf\xC3\xA9"));
+  EXPECT_EQ(Masked(Get("GET / HTTP/1.1").body), MenuPage("ABC123", "caf\xC3\xA9"));
 
   // The last ODX transaction: missing, then present, then broken.
   const std::string odx = root_.path() + "/var/lib/TARN/ODX/LastTX.XML";

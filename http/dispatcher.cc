@@ -27,6 +27,7 @@
 #include "platform/ascii.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "platform/utf8.h"
 #include "popup/popup_facade.h"
 
 namespace quarrin {
@@ -144,7 +145,8 @@ std::string MessageWithCauses(const std::exception& e) {
 
 void SetAttribute(const DispatcherContext& c, const HttpServerRequest& request, const std::string& line,
                   HttpServerReply& reply) {
-  const std::string value = AttributeValue(request.RawHTTPCommand);
+  // Older clients send the attribute in their Windows code page.
+  const std::string value = TextAsUtf8(AttributeValue(request.RawHTTPCommand));
   tRegAttributes attributes;
   ReadAttributes(*c.registry, c.default_download_url, &attributes);
   if (Contains(line, "get /setserialno=")) {

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "platform/utf8.h"
+
 namespace quarrin {
 
 namespace {
@@ -28,32 +30,11 @@ void ReplaceAll(std::string* text, std::string_view from, std::string_view to) {
 // The length of the well-formed UTF-8 sequence at the front of text that
 // XML may carry, or 0 when the first byte does not begin one.
 size_t XmlCharLength(std::string_view text) {
-  const auto b = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char c = b(0);
+  const auto c = static_cast<unsigned char>(text[0]);
   if (c < 0x80) return c >= 0x20 || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
-  size_t length;
-  uint32_t cp;
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-    cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((b(i) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(i) & 0x3F);
-  }
-  const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-  const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
-  if (overlong || surrogate || cp > 0x10FFFF || cp == 0xFFFE || cp == 0xFFFF) return 0;
-  return length;
+  // U+FFFE and U+FFFF are not characters to XML.
+  if (text.starts_with("\xEF\xBF\xBE") || text.starts_with("\xEF\xBF\xBF")) return 0;
+  return Utf8SequenceLength(text);
 }
 
 // Replaces what XML cannot carry with U+FFFD and, with escape_markup,

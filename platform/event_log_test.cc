@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <regex>
 #include <thread>
 
 #include "platform/clock.h"
 #include "platform/paths.h"
+#include "platform/utf8.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -134,6 +136,60 @@ TEST_F(EventLogTest, ManyWritersLoseNothing) {
     for (int i = 0; i < kEach; ++i) {
       EXPECT_EQ(one[static_cast<size_t>(i)].id, static_cast<uint32_t>(i));
     }
+  }
+}
+
+TEST_F(EventLogTest, ACappedLogMakesRoomByDroppingTheOldestEntries) {
+  constexpr uint64_t kCap = 256 << 10;
+  log_->SetMaxBytes(kCap);
+  constexpr int kEntries = 2000;  // about 2 MB of text
+  for (int i = 0; i < kEntries; ++i) {
+    log_->Write("TARNQuarrinSrvc", std::to_string(i) + ":" + std::string(1000, 'x'),
+                EventType::kInformation, 0, static_cast<uint32_t>(i));
+  }
+  EXPECT_LE(std::filesystem::file_size(path_), kCap + 16 * 1024);
+  const std::vector<EventRecord> left = log_->Read();
+  ASSERT_FALSE(left.empty());
+  // The newest are all there, in order; the oldest made room.
+  EXPECT_EQ(left.back().id, static_cast<uint32_t>(kEntries - 1));
+  EXPECT_GT(left.front().id, 0u);
+  for (size_t i = 1; i < left.size(); ++i) EXPECT_EQ(left[i].id, left[i - 1].id + 1);
+  // Not emptied to make room: well over half the cap is still in use.
+  EXPECT_GT(left.size() * 1000, kCap / 2);
+
+  // A cap below the least is raised to it.
+  log_->SetMaxBytes(1000);
+  log_->Write("TARNQuarrinSrvc", "after", EventType::kInformation, 0, 0);
+  EXPECT_GT(log_->Read().size(), 10u);
+}
+
+TEST_F(EventLogTest, ALongTextIsCutAndMarked) {
+  std::string accented;
+  for (int i = 0; i < 20000; ++i) accented += "\xC3\xA9";  // 40,000 bytes
+  struct {
+    std::string text;
+    bool cut;
+  } cases[] = {
+      {std::string(kMaxEventTextBytes, 'a'), false},
+      {std::string(kMaxEventTextBytes + 1, 'b'), true},
+      {accented, true},
+      {std::string(5u << 20, 'c'), true},
+  };
+  for (const auto& c : cases) {
+    log_->Write("TARNQuarrinSrvc", c.text, EventType::kInformation, 0, 0);
+    const std::string kept = log_->Read().back().text;
+    SCOPED_TRACE(c.text.size());
+    EXPECT_LE(kept.size(), kMaxEventTextBytes);
+    if (!c.cut) {
+      EXPECT_EQ(kept, c.text);
+      continue;
+    }
+    const std::string mark = " [cut from " + std::to_string(c.text.size()) + " bytes]";
+    ASSERT_TRUE(kept.ends_with(mark)) << kept.substr(kept.size() - 40);
+    const size_t body = kept.size() - mark.size();
+    EXPECT_EQ(c.text.substr(0, body), kept.substr(0, body));
+    EXPECT_GT(kept.size(), kMaxEventTextBytes - mark.size() - 4);
+    EXPECT_TRUE(IsUtf8(kept));
   }
 }
 

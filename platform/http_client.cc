@@ -48,6 +48,17 @@ size_t WriteBody(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
+// libcurl calls this about once a second while waiting, and more often
+// while data flows; a non-zero return ends the exchange.
+int CheckCancel(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const CancelFlag*>(user)->IsSet() ? 1 : 0;
+}
+
+HttpError CancelledError(const HttpRequest& request) {
+  return HttpError(HttpError::Kind::kCancelled,
+                   "Transfer of " + request.url + " abandoned: the service is stopping");
+}
+
 void Append(HeaderSlist* list, const std::string& line) {
   curl_slist* grown = curl_slist_append(list->get(), line.c_str());
   if (grown == nullptr) throw HttpError(HttpError::Kind::kTransport, "out of memory");
@@ -76,6 +87,7 @@ std::string BodyTooLargeMessage(const HttpRequest& request) {
 class CurlClient final : public HttpClient {
  public:
   HttpResponse Send(const HttpRequest& request) override {
+    if (request.cancel != nullptr && request.cancel->IsSet()) throw CancelledError(request);
     CURLcode init = GlobalInit();
     if (init != CURLE_OK) {
       throw HttpError(HttpError::Kind::kTransport,
@@ -152,6 +164,12 @@ class CurlClient final : public HttpClient {
       curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
       curl_easy_setopt(h, CURLOPT_MAXREDIRS, static_cast<long>(request.max_redirects));
     }
+    if (request.cancel != nullptr) {
+      curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &CheckCancel);
+      // libcurl passes the pointer back as it was given; the callback only reads.
+      curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<CancelFlag*>(request.cancel));
+      curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    }
     if (request.cookies) curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
     if (!request.user_agent.empty()) {
       curl_easy_setopt(h, CURLOPT_USERAGENT, request.user_agent.c_str());
@@ -159,6 +177,7 @@ class CurlClient final : public HttpClient {
 
     CURLcode code = curl_easy_perform(h);
     if (code != CURLE_OK) {
+      if (code == CURLE_ABORTED_BY_CALLBACK) throw CancelledError(request);
       if (sink.over_limit || code == CURLE_FILESIZE_EXCEEDED) {
         throw HttpError(HttpError::Kind::kBodyTooLarge, BodyTooLargeMessage(request));
       }

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/cancel_flag.h"
+
 namespace quarrin {
 
 enum class HttpMethod { kGet, kPost };
@@ -49,6 +51,10 @@ struct HttpRequest {
   // Accept cookies and send them back on the redirects of this exchange.
   bool cookies = false;
   std::string user_agent = kDefaultUserAgent;  // empty: no User-Agent header
+  // Set: the exchange is abandoned within about a second of the flag being
+  // set (HttpError of kind kCancelled), whatever the server does; one set
+  // before the start sends nothing. Must outlive the exchange.
+  const CancelFlag* cancel = nullptr;
 };
 
 struct HttpResponse {
@@ -68,6 +74,7 @@ class HttpError : public std::runtime_error {
     kTimeout,       // connect, total or idle time-out
     kBodyTooLarge,  // more than max_body_bytes
     kTooManyRedirects,
+    kCancelled,     // abandoned because the request's cancel flag was set
   };
   HttpError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
   Kind kind() const { return kind_; }
@@ -84,6 +91,25 @@ class HttpClient {
   // Sends the request and returns the response whatever its status (a 404
   // is a response, not an error). Throws HttpError when there is none.
   virtual HttpResponse Send(const HttpRequest& request) = 0;
+};
+
+// Hands every request to `inner` with `cancel` as its cancel flag, unless it
+// has one of its own: a stop of the process abandons all its exchanges.
+// Both must outlive the client.
+class CancellingHttpClient final : public HttpClient {
+ public:
+  CancellingHttpClient(HttpClient& inner, const CancelFlag& cancel)
+      : inner_(inner), cancel_(cancel) {}
+  HttpResponse Send(const HttpRequest& request) override {
+    if (request.cancel != nullptr) return inner_.Send(request);
+    HttpRequest cancellable = request;
+    cancellable.cancel = &cancel_;
+    return inner_.Send(cancellable);
+  }
+
+ private:
+  HttpClient& inner_;
+  const CancelFlag& cancel_;
 };
 
 // The client on libcurl. Proxies named by the usual environment variables

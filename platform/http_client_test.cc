@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "tests/http_test_server.h"
 
@@ -168,6 +169,56 @@ TEST(HttpClientTest, ExchangesWithoutAResponseThrowHttpError) {
     }
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
   }
+}
+
+TEST(HttpClientTest, ASetCancelFlagAbandonsTheExchange) {
+  HttpTestServer trickling([] {
+    TestReply reply = Reply(200, std::string(10000, 'z'));
+    reply.mode = TestReply::Mode::kTrickle;
+    return reply;
+  }());
+  HttpTestServer silent([] {
+    TestReply reply = Reply(200, "late");
+    reply.delay = std::chrono::seconds(60);
+    return reply;
+  }());
+  for (const HttpTestServer* server : {&trickling, &silent}) {
+    SCOPED_TRACE(server == &trickling ? "trickling body" : "no answer");
+    CancelFlag cancel;
+    HttpRequest request = Get(server->Url());
+    request.total_timeout = std::chrono::seconds(60);
+    request.cancel = &cancel;
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      cancel.Set();
+    });
+    try {
+      CurlHttpClient().Send(request);
+      ADD_FAILURE() << "the exchange ran to its end";
+    } catch (const HttpError& e) {
+      EXPECT_EQ(e.kind(), HttpError::Kind::kCancelled) << e.what();
+    }
+    stopper.join();
+    // Once set, nothing is sent at all.
+    size_t seen = server->RequestCount();
+    EXPECT_THROW(CurlHttpClient().Send(request), HttpError);
+    EXPECT_EQ(server->RequestCount(), seen);
+  }
+}
+
+TEST(HttpClientTest, TheCancellingClientLendsItsFlagToEveryRequest) {
+  HttpTestServer server(Reply(200, "ok"));
+  CancelFlag stop;
+  CancellingHttpClient client(CurlHttpClient(), stop);
+  EXPECT_EQ(client.Send(Get(server.Url())).body, "ok");
+  stop.Set();
+  try {
+    client.Send(Get(server.Url()));
+    ADD_FAILURE() << "sent after the flag was set";
+  } catch (const HttpError& e) {
+    EXPECT_EQ(e.kind(), HttpError::Kind::kCancelled) << e.what();
+  }
+  EXPECT_EQ(server.RequestCount(), 1u);
 }
 
 }  // namespace

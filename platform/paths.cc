@@ -7,7 +7,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
+
+#include "platform/file_io.h"
 
 namespace quarrin {
 
@@ -57,6 +60,27 @@ std::string ExecutablePath() {
 std::string ExecutableName() {
   std::string path = ExecutablePath();
   return path.substr(path.rfind('/') + 1);
+}
+
+void EnsureStateFolder() {
+  const std::string dir = StateDir();
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(dir).parent_path(), ec);
+  // The folder itself is its owner's alone, whatever the umask: mkdir's
+  // mode is cut by the umask, so chmod sets it.
+  if (!ec && mkdir(dir.c_str(), 0700) == 0) {
+    chmod(dir.c_str(), 0700);
+  } else if (!ec && errno != EEXIST) {
+    ec.assign(errno, std::generic_category());
+  }
+  std::error_code ignored;
+  if (!std::filesystem::is_directory(dir, ignored)) {
+    if (!ec) ec = std::make_error_code(std::errc::not_a_directory);
+    throw std::runtime_error(dir + ": cannot create the state folder: " + ec.message());
+  }
+  if (access(dir.c_str(), W_OK | X_OK) != 0) {
+    throw std::runtime_error(ErrnoMessage(dir + ": the state folder is not writable", errno));
+  }
 }
 
 bool MakeDirs(const std::string& path) {

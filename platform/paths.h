@@ -44,6 +44,12 @@ std::string SpecialFolderPath(int csidl);
 // Creates the folder and its parents; true when it exists afterwards.
 bool MakeDirs(const std::string& path);
 
+// Creates the state folder (0700, whatever the umask) when it is missing and
+// checks that this process can write in it. Throws std::runtime_error naming the folder and why:
+// "<folder>: cannot create the state folder: <reason>" or "<folder>: the
+// state folder is not writable: <reason>".
+void EnsureStateFolder();
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_PLATFORM_PATHS_H_

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/utf8.h"
+
 namespace quarrin {
 namespace {
 
@@ -63,24 +65,6 @@ std::optional<uint32_t> ParseHexNumber(std::string_view s, size_t max_digits) {
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && SameName(s.substr(0, prefix.size()), prefix);
-}
-
-void AppendUtf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
 }
 
 // UTF-16LE bytes to UTF-8. On failure returns false and sets *bad_unit to the
@@ -159,6 +143,11 @@ std::string ParseQuoted(std::string_view* s, int line, const char* what) {
   return text;
 }
 
+[[noreturn]] void NotARegistryFile() {
+  throw RegFileError(
+      1, "not a registry file: expected \"REGEDIT4\" or \"" + std::string(kHeader5) + "\"");
+}
+
 // "01,ab, 02" (white space allowed) to bytes.
 std::string ParseHexBytes(std::string_view list, int line) {
   std::string compact;
@@ -194,8 +183,7 @@ class Parser {
     if (header == kHeader5) {
       unicode_ = true;
     } else if (header != kHeader4) {
-      throw RegFileError(
-          1, "not a registry file: expected \"REGEDIT4\" or \"" + std::string(kHeader5) + "\"");
+      NotARegistryFile();
     }
     for (next_ = 1; next_ < lines_.size();) {
       const Line& line = lines_[next_++];
@@ -229,6 +217,7 @@ class Parser {
     if (remove && change.path.empty()) {
       throw RegFileError(number, "a root key cannot be deleted");
     }
+    if (auto problem = KeyPathProblem(change.path)) throw RegFileError(number, *problem);
     key_ = change;
     have_key_ = true;
     changes_.push_back(std::move(change));
@@ -246,6 +235,7 @@ class Parser {
       text.remove_prefix(1);
     } else {
       change.name = ParseQuoted(&text, number, "value name");
+      if (auto problem = ValueNameProblem(change.name)) throw RegFileError(number, *problem);
     }
     text = TrimLeft(text);
     if (text.empty() || text.front() != '=') {
@@ -447,6 +437,20 @@ std::vector<RegChange> ParseRegFile(std::string_view text) {
     text.remove_prefix(3);
   }
   return Parser(text).Parse();
+}
+
+void CheckRegFileHeader(std::string_view head) {
+  std::string converted;
+  if (head.starts_with("\xFF\xFE")) {
+    head.remove_prefix(2);
+    size_t bad = 0;
+    // The characters before a fault, or before a unit cut off by the probe.
+    Utf16LeToUtf8(head.substr(0, head.size() & ~size_t{1}), &converted, &bad);
+    head = converted;
+  } else if (head.starts_with("\xEF\xBB\xBF")) {
+    head.remove_prefix(3);
+  }
+  if (!head.starts_with(kHeader4) && !head.starts_with(kHeader5)) NotARegistryFile();
 }
 
 void ApplyRegChanges(RegistryStore& store, const std::vector<RegChange>& changes) {

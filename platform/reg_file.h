@@ -2,6 +2,7 @@
 #ifndef QUARRIN_PLATFORM_REG_FILE_H_
 #define QUARRIN_PLATFORM_REG_FILE_H_
 
+#include <cstddef>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -39,6 +40,24 @@ class RegFileError : public std::runtime_error {
 // hex(2) and hex(7) data becomes UTF-8. Throws RegFileError; nothing is
 // applied by parsing.
 std::vector<RegChange> ParseRegFile(std::string_view text);
+
+// Throws the RegFileError of line 1 that ParseRegFile throws for a file
+// that does not begin with a header, when `head`, the first bytes of a file
+// (kRegHeaderProbeBytes, or all when fewer), does not begin with one.
+inline constexpr size_t kRegHeaderProbeBytes = 4096;
+void CheckRegFileHeader(std::string_view head);
+
+// The largest .reg file ReadRegFile reads.
+inline constexpr size_t kMaxRegFileBytes = size_t{256} << 20;  // 256 MiB
+
+// Reads and parses the .reg file at `path`. Refuses anything but a regular
+// file (a FIFO, a device, a folder) and a file over max_bytes before reading
+// it, checks the header in the first bytes before reading on, and reads the
+// rest in pieces, stopping as soon as it passes max_bytes. Throws
+// RegFileError for the content, std::runtime_error ("cannot read: ...",
+// "not a regular file (a FIFO)", "larger than 256 MiB") for the file.
+std::vector<RegChange> ReadRegFile(const std::string& path,
+                                   size_t max_bytes = kMaxRegFileBytes);
 
 // Applies parsed changes in order, all in one transaction of the store
 // (RegistryStore::Atomically): on any failure none of them is kept.

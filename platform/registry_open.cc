@@ -9,9 +9,9 @@ namespace quarrin {
 
 OpenedRegistry OpenDefaultRegistry() {
   try {
-    MakePrivateFolder(StateDir());
+    EnsureStateFolder();
     MakePrivateFile(RegistryDbPath());
-  } catch (const std::exception& e) {
+  } catch (const std::runtime_error& e) {
     throw StoreError(e.what());
   }
   OpenedRegistry registry;

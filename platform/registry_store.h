@@ -30,6 +30,19 @@ std::string FoldName(std::string_view name);
 // True iff the names are equal without regard to ASCII case.
 bool SameName(std::string_view a, std::string_view b);
 
+// The limits of names: a key name of 1 to 255 characters, a value name of
+// at most 16,383, a key at most 512 levels below its root; no name holds a
+// zero byte. Characters count as in Utf8CharCount.
+inline constexpr size_t kMaxKeyNameChars = 255;
+inline constexpr size_t kMaxValueNameChars = 16383;
+inline constexpr size_t kMaxKeyDepth = 512;
+
+// Why `path` (names joined by "\") cannot name a key, for example "key name
+// 'x...' is longer than 255 characters"; nullopt when it can.
+std::optional<std::string> KeyPathProblem(std::string_view path);
+// Why `name` cannot name a value; nullopt when it can.
+std::optional<std::string> ValueNameProblem(std::string_view name);
+
 enum class ValueType : uint32_t {
   kNone = 0,
   kString = 1,        // REG_SZ
@@ -65,8 +78,8 @@ class RegistryStore {
   virtual ~RegistryStore() = default;
 
   virtual bool KeyExists(RootKey root, std::string_view path) = 0;
-  // Creates the key and any missing keys above it. Returns false only when a
-  // path component is empty or invalid.
+  // Creates the key and any missing keys above it. Returns false only when
+  // the path is not within the limits of names (KeyPathProblem).
   virtual bool CreateKey(RootKey root, std::string_view path) = 0;
   // Deletes the key and everything below it. False when it did not exist.
   virtual bool DeleteKey(RootKey root, std::string_view path) = 0;
@@ -76,7 +89,8 @@ class RegistryStore {
   virtual std::optional<RegValue> GetValue(RootKey root, std::string_view path,
                                            std::string_view name) = 0;
   // Writes one value of an existing key (a new name goes last in the order,
-  // an existing one keeps its place and its case). False when the key is missing.
+  // an existing one keeps its place and its case). False when the key is
+  // missing or the name is not within the limits (ValueNameProblem).
   virtual bool SetValue(RootKey root, std::string_view path, std::string_view name,
                         const RegValue& value) = 0;
   virtual bool DeleteValue(RootKey root, std::string_view path, std::string_view name) = 0;

@@ -1,17 +1,22 @@
 // The event log kept in SQLite, mirrored to syslog(3).
 #include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/event_log.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/private_files.h"
 #include "platform/sqlite_db.h"
@@ -90,8 +95,19 @@ class SqliteEventLog final : public EventLog {
  public:
   explicit SqliteEventLog(std::string path) : path_(std::move(path)) {}
 
-  void Write(std::string_view source, std::string_view text, EventType type, uint16_t category,
-             uint32_t id) noexcept override {
+  void SetMaxBytes(uint64_t bytes) override {
+    max_bytes_ = std::max(bytes, kMinEventLogMaxBytes);
+  }
+
+  void Write(std::string_view source, std::string_view whole_text, EventType type,
+             uint16_t category, uint32_t id) noexcept override {
+    std::string cut;
+    std::string_view text = whole_text;
+    try {
+      if (text.size() > kMaxEventTextBytes) text = cut = CutEventText(whole_text);
+    } catch (...) {
+      text = whole_text.substr(0, kMaxEventTextBytes);  // out of memory: cut unmarked
+    }
     try {
       ToSyslog(source, SyslogPriority(type), text);
     } catch (...) {
@@ -112,6 +128,7 @@ class SqliteEventLog final : public EventLog {
             .Bind(5, static_cast<int64_t>(id))
             .Bind(6, text);
         insert.Run();
+        Trim();
       } catch (...) {
         // Open afresh next time: the file may have been fixed meanwhile.
         db_.reset();
@@ -127,6 +144,9 @@ class SqliteEventLog final : public EventLog {
   std::vector<EventRecord> Read(std::optional<std::string> source) override {
     struct stat st;
     if (stat(path_.c_str(), &st) != 0 && errno == ENOENT) return {};  // nothing written yet
+    if (access(path_.c_str(), R_OK) != 0) {
+      throw std::runtime_error(ErrnoMessage(path_ + ": cannot read", errno));
+    }
     std::lock_guard lock(mu_);
     if (!db_) db_ = OpenDb(/*make_folder=*/false);
     SqliteStatement select(*db_, source ? "SELECT seq, time, source, type, category, id, text"
@@ -162,6 +182,26 @@ class SqliteEventLog final : public EventLog {
     return db;
   }
 
+  int64_t Pragma(const char* name) {
+    SqliteStatement q(*db_, std::string("PRAGMA ") + name);
+    return q.Step() ? q.ColumnInt(0) : 0;
+  }
+
+  // Keeps the pages in use within the cap. The oldest tenth of the entries
+  // goes at a time; the pages it frees take the next entries, so the file
+  // stays about the size of the cap and a trim runs once in many writes.
+  void Trim() {
+    const int64_t max = static_cast<int64_t>(max_bytes_.load());
+    for (;;) {
+      const int64_t used = (Pragma("page_count") - Pragma("freelist_count")) * Pragma("page_size");
+      if (used <= max) return;
+      db_->Exec(
+          "DELETE FROM events WHERE seq IN (SELECT seq FROM events ORDER BY seq"
+          " LIMIT (SELECT MAX(1, COUNT(*) / 10) FROM events))");
+      if (db_->Changes() == 0) return;
+    }
+  }
+
   // A lost entry is never dropped silently: its text goes to standard error
   // and to syslog(3) with the reason it could not be kept.
   void ReportLost(std::string_view source, std::string_view text, const char* reason) noexcept {
@@ -178,12 +218,22 @@ class SqliteEventLog final : public EventLog {
   const std::string path_;
   std::mutex mu_;
   std::unique_ptr<SqliteDb> db_;
+  std::atomic<uint64_t> max_bytes_{kDefaultEventLogMaxBytes};
 };
 
 }  // namespace
 
 std::unique_ptr<EventLog> OpenEventLog(const std::string& db_path) {
   return std::make_unique<SqliteEventLog>(db_path);
+}
+
+std::string CutEventText(std::string_view text) {
+  if (text.size() <= kMaxEventTextBytes) return std::string(text);
+  const std::string mark = " [cut from " + std::to_string(text.size()) + " bytes]";
+  size_t keep = kMaxEventTextBytes - mark.size();
+  // Not inside a UTF-8 character.
+  while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+  return std::string(text.substr(0, keep)) + mark;
 }
 
 std::string FormatEventLine(const EventRecord& record) {

@@ -88,6 +88,7 @@ bool DoKeyExists(SqliteDb& db, RootKey root, std::string_view path) {
 }
 
 bool DoCreateKey(SqliteDb& db, RootKey root, std::string_view path) {
+  if (KeyPathProblem(path)) return false;
   auto names = SplitPath(path);
   if (!names) return false;
   int64_t parent = RootCode(root) + 1;  // the root's own row
@@ -148,6 +149,7 @@ std::optional<RegValue> DoGetValue(SqliteDb& db, RootKey root, std::string_view 
 
 bool DoSetValue(SqliteDb& db, RootKey root, std::string_view path, std::string_view name,
                 const RegValue& value) {
+  if (ValueNameProblem(name)) return false;
   auto key = FindKey(db, root, FoldName(path));
   if (!key) return false;
   // An existing value keeps its row, hence its place and the case of its name.

@@ -90,7 +90,7 @@ void ReportApplications(const ReportingContext& c) {
     try {
       proxy->PutApplicationDetails(kInventoryCallerGuid, message);
     } catch (const HttpError& e) {
-      if (e.kind() == HttpError::Kind::kTimeout) return;
+      if (e.kind() == HttpError::Kind::kTimeout || e.kind() == HttpError::Kind::kCancelled) return;
     } catch (...) {
     }
   }

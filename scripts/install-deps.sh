@@ -7,7 +7,7 @@ packages=(
   # toolchain, and the Debian package's checks
   build-essential cmake ninja-build pkg-config dpkg-dev lintian
   # libraries the agent links
-  libsqlite3-dev libmicrohttpd-dev libcurl4-openssl-dev libpugixml-dev
+  libsqlite3-dev libmicrohttpd-dev libcurl4-gnutls-dev libpugixml-dev
   libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev libfltk1.3-dev libgcrypt20-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -17,7 +17,7 @@ packages=(
   # signing test updates as the maker signs releases; test certificates
   minisign openssl
   # benchmarks: peers to compare with
-  prometheus-node-exporter rrdtool
+  prometheus-node-exporter zabbix-agent rrdtool
 )
 
 missing=()

@@ -60,6 +60,11 @@ void ServiceHost::RunService(ServiceHandlers& handlers) {
   handlers_ = nullptr;
 }
 
+void ServiceHost::PostControl(uint32_t code) {
+  if (code == kControlStop || code == kControlShutdown) stop_flag_.Set();
+  queue_.Post(code);
+}
+
 void ServiceHost::DeliverControlRequests() {
   while (auto code = queue_.TryTake()) Handle(*code);
 }
@@ -75,6 +80,7 @@ void ServiceHost::Handle(uint32_t code) {
         if (stopped) {
           stop_requested_ = true;
         } else {
+          stop_flag_.Clear();
           Report(noted);
         }
         break;
@@ -107,6 +113,7 @@ void ServiceHost::Handle(uint32_t code) {
     }
   } catch (...) {
     std::string message = ErrorText(std::current_exception());
+    if (code == kControlStop && !stop_requested_) stop_flag_.Clear();  // it runs on
     if (code != kControlShutdown) Report(noted);
     static constexpr const char* kNames[] = {"", "stop", "pause", "continue", "interrogate",
                                              "shutdown"};

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/event_writer.h"
+#include "platform/cancel_flag.h"
 #include "platform/service_manager.h"
 #include "service/control_queue.h"
 
@@ -32,14 +33,20 @@ class ServiceHost {
               LoopWaiter& waiter);
 
   // Called on the dispatcher thread for every control request: queues it for
-  // the service thread (which it wakes when paused).
-  void PostControl(uint32_t code) { queue_.Post(code); }
+  // the service thread (which it wakes when paused). A stop or shutdown sets
+  // the stop flag at once, so that the transfers and tasks under way give up
+  // before the service thread comes to handle it.
+  void PostControl(uint32_t code);
 
   // Runs, on the calling service thread, the handlers of all requests that
   // arrived since the last call; returns at once when there are none.
   void DeliverControlRequests();
   // Set after a stop the handler agreed to, or after a shutdown.
   bool StopRequested() const { return stop_requested_; }
+  // Set as soon as a stop or shutdown is posted; cleared again when the
+  // handler refuses the stop. Safe for concurrent use by multiple threads.
+  const CancelFlag& stop_flag() const { return stop_flag_; }
+  bool StopPending() const { return stop_flag_.IsSet(); }
   // Waits until the wall clock passes `deadline` or a request arrives.
   void WaitUntil(DateTime deadline) { waiter_.WaitUntil(deadline); }
 
@@ -61,6 +68,7 @@ class ServiceHost {
   ServiceHandlers* handlers_ = nullptr;
   std::atomic<ServiceState> state_{ServiceState::kStopped};
   bool stop_requested_ = false;
+  CancelFlag stop_flag_;
 };
 
 }  // namespace quarrin

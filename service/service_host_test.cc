@@ -122,17 +122,31 @@ TEST_F(ServiceHostTest, StopWhilePausedFinishesThePauseThenStops) {
 TEST_F(ServiceHostTest, ARaisingStopHandlerKeepsTheServiceRunning) {
   handlers_.stop_throws = true;
   std::thread service([&] { host_.RunService(handlers_); });
-  queue_.Post(kControlStop);
+  host_.PostControl(kControlStop);
   while (handlers_.stops == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   while (host_.state() != S::kRunning) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_FALSE(host_.StopRequested());
+  EXPECT_FALSE(host_.StopPending());  // transfers go on as before
   handlers_.stop_throws = false;
-  queue_.Post(kControlStop);
+  host_.PostControl(kControlStop);
   service.join();
   ASSERT_FALSE(log_.entries.empty());
   EXPECT_EQ(log_.entries[0].text, "Service failed on stop: Host not found.");
   EXPECT_EQ(log_.entries[0].type, EventType::kError);
   EXPECT_EQ(log_.entries[0].id, 0u);
+}
+
+TEST_F(ServiceHostTest, AStopOrShutdownSetsTheStopFlagBeforeTheServiceThreadSeesIt) {
+  for (uint32_t code : {kControlStop, kControlShutdown}) {
+    ServiceHost host(events_, reporter_, queue_, waiter_);
+    host.PostControl(kControlInterrogate);
+    host.PostControl(kControlPause);
+    EXPECT_FALSE(host.StopPending());
+    host.PostControl(code);
+    EXPECT_TRUE(host.stop_flag().IsSet()) << code;
+    while (queue_.TryTake()) {
+    }
+  }
 }
 
 TEST_F(ServiceHostTest, ShutdownEndsTheServiceEvenWhenItsHandlerRaises) {

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/event_log_size.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/private_files.h"
@@ -24,21 +25,24 @@ ServiceProgram::~ServiceProgram() = default;
 
 bool ServiceProgram::Open() {
   const bool as_service = !switches_.install && !switches_.uninstall;
+  try {
+    EnsureStateFolder();
+  } catch (const std::exception& e) {
+    // Nothing can be kept there, the event log included: standard error
+    // is all there is.
+    std::fprintf(stderr, "%s: %s\n", names_.program.c_str(), e.what());
+    return false;
+  }
   // The state says what runs as root (ImagePath, the starter's hand-over):
   // no other user may be able to change it.
   if (std::optional<std::string> problem = SecureStateFolder(StateDir())) {
     std::fprintf(stderr, "%s: %s; not started\n", names_.program.c_str(), problem->c_str());
     return false;
   }
-  try {
-    MakePrivateFolder(StateDir());
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s: %s\n", names_.program.c_str(), e.what());
-    return false;
-  }
   event_log_ = OpenEventLog(EventLogDbPath());
   try {
     registry_ = OpenDefaultRegistry();
+    event_log_->SetMaxBytes(ReadEventLogMaxBytes(registry_.store(), names_.name));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s: %s\n", names_.program.c_str(), e.what());
     EventWriter(*event_log_, as_service ? names_.name : ExecutableName())

@@ -27,10 +27,13 @@ struct Exchange {
 };
 
 // The body of a reply that does not go out in one piece.
+constexpr std::chrono::milliseconds kTrickleInterval{100};
+
 struct BodySource {
   HttpTestServer* server = nullptr;
   std::string data;
   bool endless = false;
+  bool trickle = false;
   size_t cut = 0;  // for a dropped transfer: bytes sent before the drop
 };
 
@@ -129,6 +132,14 @@ class HttpTestServer::Callbacks {
       }
       return static_cast<ssize_t>(n);
     }
+    if (source->trickle) {
+      source->server->Sleep(kTrickleInterval);
+      if (pos >= source->data.size() || source->server->stopping()) {
+        return MHD_CONTENT_READER_END_WITH_ERROR;
+      }
+      buf[0] = source->data[static_cast<size_t>(pos)];
+      return 1;
+    }
     if (pos >= source->cut) return MHD_CONTENT_READER_END_WITH_ERROR;
     size_t take = std::min(max, source->cut - static_cast<size_t>(pos));
     std::memcpy(buf, source->data.data() + pos, take);
@@ -144,6 +155,7 @@ class HttpTestServer::Callbacks {
       auto* source = new BodySource;
       source->data = reply.body.size() >= 2 ? reply.body : std::string(4096, 'x');
       source->endless = reply.mode == TestReply::Mode::kEndless;
+      source->trickle = reply.mode == TestReply::Mode::kTrickle;
       source->cut = source->data.size() / 2;
       source->server = server;
       uint64_t size = source->endless ? MHD_SIZE_UNKNOWN : source->data.size();

@@ -51,6 +51,7 @@ struct TestReply {
     kNormal,            // the whole body with its Content-Length
     kCloseMidTransfer,  // announces the whole body, sends the first half, drops the connection
     kEndless,           // chunked, repeats the body (or filler) until the client gives up
+    kTrickle,           // announces the whole body, sends one byte of it every 100 ms
   };
 
   int status = 200;

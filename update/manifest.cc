@@ -2,6 +2,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -153,12 +154,26 @@ void ReadManifestVersion(HttpClient& http, const std::string& url, const std::st
 
 void ReadManifestValue(HttpClient& http, const std::string& name, const std::string& url,
                        std::string* value) {
+  *value = ReadManifestValues(http, url, {name}).front();
+}
+
+std::vector<std::string> ReadManifestValues(HttpClient& http, const std::string& url,
+                                            const std::vector<std::string>& names) {
+  std::vector<std::string> values(names.size());
   try {
     pugi::xml_document doc = ParseManifest(FetchManifest(http, url));
-    *value = ElementText(Child(DataElement(doc), name));
+    pugi::xml_node data = DataElement(doc);
+    for (size_t i = 0; i < names.size(); ++i) {
+      try {
+        values[i] = ElementText(Child(data, names[i]));
+      } catch (const ManifestFailure&) {
+        // An element that cannot be read reads as empty; the others still count.
+      }
+    }
   } catch (const std::exception&) {
-    value->clear();
+    std::ranges::fill(values, std::string());
   }
+  return values;
 }
 
 }  // namespace quarrin

@@ -28,6 +28,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "core/file_version.h"
 #include "platform/http_client.h"
@@ -66,6 +67,12 @@ void ReadManifestVersion(HttpClient& http, const std::string& url, const std::st
 // when it is missing and on any failure. Never throws.
 void ReadManifestValue(HttpClient& http, const std::string& name, const std::string& url,
                        std::string* value);
+
+// The texts of the elements `names` below "data", from one fetch of the
+// manifest at url, in the order asked; each as ReadManifestValue would read
+// it on its own. Never throws.
+std::vector<std::string> ReadManifestValues(HttpClient& http, const std::string& url,
+                                            const std::vector<std::string>& names);
 
 }  // namespace quarrin
 

@@ -205,6 +205,11 @@ class Check {
       return true;
     } catch (const std::exception& e) {
       session.Free();
+      // A transfer abandoned for a stop leaves nothing of itself behind.
+      auto* http = dynamic_cast<const HttpError*>(&e);
+      if (http != nullptr && http->kind() == HttpError::Kind::kCancelled) {
+        unlink(download_file_.c_str());
+      }
       Event(std::string("E.Message2=") + e.what(), EventType::kError, 999);
       return false;
     }

@@ -580,6 +580,30 @@ TEST_F(UpdateCheckTest, PackageManagedAgentSaysSoAndDownloadsNothing) {
   EXPECT_FALSE(std::filesystem::exists(DownloadFile()));
 }
 
+TEST_F(UpdateCheckTest, AStopAbandonsATricklingDownloadAndRemovesWhatItHad) {
+  TestReply trickle = Reply(200, FixtureBytes(), "application/octet-stream");
+  trickle.mode = TestReply::Mode::kTrickle;
+  Serve(kDownloadPath, trickle);
+  context_.limits.read_timeout = 0s;  // the trickle never stalls
+  context_.limits.total_timeout = 60s;
+  CancelFlag stop;
+  CancellingHttpClient http(CurlHttpClient(), stop);
+  context_.http = &http;
+  std::thread stopper([&] {
+    while (DownloadRequests().empty()) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(300ms);
+    stop.Set();
+  });
+  tFileUpdate update;
+  EXPECT_EQ(Check(&update), UpdateOutcome::kDownloadFailed);
+  stopper.join();
+  std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 4u) << ::testing::PrintToString(events);
+  EXPECT_NE(events[2].find("abandoned"), std::string::npos) << events[2];
+  EXPECT_FALSE(std::filesystem::exists(DownloadFile()));
+  EXPECT_EQ(buffer_.size(), 0u);
+}
+
 TEST_F(UpdateCheckTest, DownloadFileThatCannotBeCreatedStopsBeforeAnyRequest) {
   struct {
     const char* name;
