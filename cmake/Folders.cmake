@@ -15,21 +15,43 @@ function(quarrin_library name)
   quarrin_warnings(${name})
 endfunction()
 
-# quarrin_tests(<folder> [DEPS <target>...] [NEEDS <target>...]): the
-# folder's *_test.cc files as one runner, <folder>_tests, linked with DEPS;
-# NEEDS names the programs its tests start.
+# quarrin_tests(<folder> [DEPS <target>...] [NEEDS <target>...]
+#               [LINUX_ONLY <file>...]): the folder's *_test.cc files as one
+# runner, <folder>_tests, linked with DEPS; NEEDS names the programs its tests
+# start. The Windows build leaves out the LINUX_ONLY files and adds the
+# folder's windows/*_test.cc, and needs only the programs it builds.
 function(quarrin_tests folder)
-  cmake_parse_arguments(ARG "" "" "DEPS;NEEDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;NEEDS;LINUX_ONLY" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  set(needs ${ARG_NEEDS})
+  if(WIN32)
+    foreach(file ${ARG_LINUX_ONLY})
+      list(REMOVE_ITEM tests ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+    endforeach()
+    file(GLOB windows_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/windows/*_test.cc)
+    list(APPEND tests ${windows_tests})
+    # Only the programs that the Windows build makes (QUARRIN_PROGRAMS).
+    set(built ${needs})
+    set(needs)
+    foreach(program ${built})
+      if(program IN_LIST QUARRIN_PROGRAMS)
+        list(APPEND needs ${program})
+      endif()
+    endforeach()
+  endif()
   add_executable(${folder}_tests ${tests})
   quarrin_warnings(${folder}_tests)
   target_link_libraries(${folder}_tests PRIVATE
     ${ARG_DEPS} quarrin_testing GTest::gtest GTest::gtest_main GTest::gmock)
-  if(ARG_NEEDS)
-    add_dependencies(${folder}_tests ${ARG_NEEDS})
+  if(needs)
+    add_dependencies(${folder}_tests ${needs})
+  endif()
+  set(properties TIMEOUT 300)
+  if(WIN32)
+    list(APPEND properties FIXTURES_REQUIRED wine)  # the Wine session
   endif()
   gtest_discover_tests(${folder}_tests TEST_PREFIX "${folder}." DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 300)
+                       PROPERTIES ${properties})
 endfunction()
 
 # quarrin_executable(<name> <main> [DEPS <target>...]): a program stamped

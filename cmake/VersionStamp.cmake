@@ -1,5 +1,7 @@
-# Stamps a version resource into an executable: a generated source defines the
-# ".quarrin.version" section that GetFileVersion and GetFileVersionText read back.
+# Stamps a version resource into an executable that GetFileVersion and
+# GetFileVersionText read back: on Windows a VERSIONINFO resource compiled
+# from a generated script, elsewhere a generated source that defines the
+# ".quarrin.version" section.
 function(quarrin_stamp_version target product)
   cmake_parse_arguments(ARG "" "VERSION" "" ${ARGN})
   set(version "${QUARRIN_VERSION}")
@@ -13,8 +15,13 @@ function(quarrin_stamp_version target product)
   list(GET parts 3 QV_BUILD)
   set(QV_TEXT "${version}")
   set(QV_PRODUCT "${product}")
-  set(out "${CMAKE_BINARY_DIR}/stamps/${target}_version_stamp.cc")
-  configure_file("${CMAKE_SOURCE_DIR}/cmake/version_stamp.cc.in" "${out}" @ONLY)
+  if(WIN32)
+    set(out "${CMAKE_BINARY_DIR}/stamps/${target}_version_info.rc")
+    configure_file("${CMAKE_SOURCE_DIR}/cmake/version_info.rc.in" "${out}" @ONLY)
+  else()
+    set(out "${CMAKE_BINARY_DIR}/stamps/${target}_version_stamp.cc")
+    configure_file("${CMAKE_SOURCE_DIR}/cmake/version_stamp.cc.in" "${out}" @ONLY)
+  endif()
   target_sources(${target} PRIVATE "${out}")
   target_include_directories(${target} PRIVATE "${CMAKE_SOURCE_DIR}")
 endfunction()

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "core/registry.h"
+#include "platform/scratch_registry.h"
 #include "tests/forwarding_store.h"
 #include "tests/test_support.h"
+#include "tests/value_order.h"
 
 namespace quarrin {
 namespace {
@@ -47,6 +49,10 @@ class AttributesTest : public ::testing::Test {
     return value ? value->data.substr(0, value->data.find('\0')) : "<missing>";
   }
   std::vector<std::string> Names() { return store_->ValueNames(RootKey::kLocalMachine, kKey); }
+  ::testing::Matcher<const std::vector<std::string>&> InOrder(
+      const std::vector<std::string>& names) {
+    return testing::NamesInCreationOrder(*store_, names);
+  }
   tRegAttributes Read() {
     tRegAttributes a;
     ReadAttributes(*store_, kDefaultUrl, &a);
@@ -54,7 +60,7 @@ class AttributesTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  std::unique_ptr<RegistryStore> store_ = OpenSqliteRegistryStore(dir_ / "registry.db");
+  std::unique_ptr<RegistryStore> store_ = OpenScratchRegistryStore(dir_.path());
 };
 
 TEST_F(AttributesTest, WithoutTheServiceKeyNothingIsReadOrWritten) {
@@ -68,7 +74,7 @@ TEST_F(AttributesTest, WithoutTheServiceKeyNothingIsReadOrWritten) {
 TEST_F(AttributesTest, FreshInstallReadsEmptyTextsAndTheDefaultDownloadUrl) {
   Install();
   WriteAttributes(*store_, "10.11.31.0", {});
-  EXPECT_EQ(Names(), (std::vector<std::string>{"ImagePath", "Description"}));
+  EXPECT_THAT(Names(), InOrder({"ImagePath", "Description"}));
   EXPECT_EQ(Text("Description"), "Version: 10.11.31.0");
   EXPECT_EQ(Read(), (tRegAttributes{"", "", "", "", kDefaultUrl}));
 
@@ -82,8 +88,8 @@ TEST_F(AttributesTest, WriteStoresNonEmptyFieldsInOrderAndTheCommentReadsBack) {
   Install();
   WriteAttributes(*store_, "1.0.0.0",
                   {"SN-42", "01/02/2020", "03/04/2019", "Desk 7", "http://ignored"});
-  EXPECT_EQ(Names(), (std::vector<std::string>{"ImagePath", "Description", "SerialNo",
-                                               "InstallDate", "AquisitionDate", "Comments"}));
+  EXPECT_THAT(Names(), InOrder({"ImagePath", "Description", "SerialNo", "InstallDate",
+                                "AquisitionDate", "Comments"}));
   EXPECT_EQ(Text("Comments"), "Desk 7");
   EXPECT_EQ(Text("DownloadURL"), "<missing>");
   // The comment comes back although it is written as "Comments".
@@ -120,7 +126,7 @@ TEST_F(AttributesTest, FailedWriteStopsQuietlyAndKeepsWhatWasWritten) {
   Install();
   FailingWrites failing(*store_, "InstallDate");
   EXPECT_NO_THROW(WriteAttributes(failing, "1.0.0.0", {"SN-9", "01/01/2021", "02/02/2020", "c", ""}));
-  EXPECT_EQ(Names(), (std::vector<std::string>{"ImagePath", "Description", "SerialNo"}));
+  EXPECT_THAT(Names(), InOrder({"ImagePath", "Description", "SerialNo"}));
   EXPECT_EQ(Text("SerialNo"), "SN-9");
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/registry.h"
+#include "platform/scratch_registry.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -21,7 +22,7 @@ class DeploymentTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  std::unique_ptr<RegistryStore> store_ = OpenSqliteRegistryStore(dir_ / "registry.db");
+  std::unique_ptr<RegistryStore> store_ = OpenScratchRegistryStore(dir_.path());
 };
 
 TEST_F(DeploymentTest, MissingKeyGivesTheBuildDefaultsAndCreatesNothing) {

@@ -13,14 +13,14 @@ std::string VersionText(int32_t major, int32_t minor, int32_t release, int32_t b
 
 tFileVersion GetFileVersion(const std::string& name) {
   tFileVersion version;
-  // The running executable is read through /proc/self/exe: that is the image
-  // actually running, even when the file on disk has been replaced since.
+  // The running executable is read from its image actually running, even
+  // when the file on disk has been replaced since.
   //
-  // The name is used exactly as given. The file system here tells upper from
-  // lower case, so lower-casing it first, as a case-blind file system would
-  // allow, would name another file or none.
+  // The name is used exactly as given: where the file system tells upper
+  // from lower case, lower-casing it first, as a case-blind file system
+  // would allow, would name another file or none.
   const std::optional<VersionResource> resource =
-      ReadVersionResource(name.empty() ? "/proc/self/exe" : name);
+      name.empty() ? ReadOwnVersionResource() : ReadVersionResource(name);
   if (!resource) return version;
   version.Major = resource->file_version[0];
   version.Minor = resource->file_version[1];

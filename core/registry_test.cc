@@ -1,7 +1,5 @@
 #include "core/registry.h"
 
-#include <sqlite3.h>
-
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -14,7 +12,10 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "platform/registry_store.h"
+#include "platform/scratch_registry.h"
+#include "tests/forwarding_store.h"
 #include "tests/test_support.h"
+#include "tests/value_order.h"
 
 namespace quarrin {
 namespace {
@@ -42,7 +43,7 @@ std::string ErrorOf(const std::function<void()>& f) {
 
 class RegistryTest : public ::testing::Test {
  protected:
-  RegistryTest() : store_(OpenSqliteRegistryStore(dir_ / "registry.db")), reg_(*store_) {
+  RegistryTest() : store_(OpenScratchRegistryStore(dir_.path())), reg_(*store_) {
     reg_.SetRootKey(kLM);
   }
 
@@ -162,8 +163,9 @@ TEST_F(RegistryTest, WritesStoreTheDocumentedBytesAndReadBack) {
   EXPECT_EQ(reg_.ReadString("Path"), "%TEMP%");
   EXPECT_EQ(reg_.ReadInteger("number"), -2);
   EXPECT_EQ(reg_.ReadFloat("FLOAT"), 1.5);
-  EXPECT_THAT(reg_.GetValueNames(),
-              ElementsAre("Text", "Empty", "Path", "Number", "Float", "Blob"));
+  EXPECT_THAT(
+      reg_.GetValueNames(),
+      testing::NamesInCreationOrder(*store_, {"Text", "Empty", "Path", "Number", "Float", "Blob"}));
 }
 
 TEST_F(RegistryTest, WritesFailWithTheNameWhenTheyCannotBeKept) {
@@ -181,14 +183,24 @@ TEST_F(RegistryTest, WritesFailWithTheNameWhenTheyCannotBeKept) {
   EXPECT_EQ(ErrorOf([&] { reg_.WriteFloat("Na me", 1); }), set);
 }
 
+// A store whose writes fail as a store locked by another process does.
+class LockedStore final : public testing::ForwardingStore {
+ public:
+  using ForwardingStore::ForwardingStore;
+  bool CreateKey(RootKey, std::string_view) override { throw Locked(); }
+  bool SetValue(RootKey, std::string_view, std::string_view, const RegValue&) override {
+    throw Locked();
+  }
+
+ private:
+  static StoreError Locked() { return StoreError("registry.db: locked by another process"); }
+};
+
 TEST_F(RegistryTest, AStoreFailureKeepsTheMessageAndNestsTheDetail) {
   store_->CreateKey(kLM, "K");
-  auto impatient = OpenSqliteRegistryStore(dir_ / "registry.db", /*busy_timeout_ms=*/50);
-  Registry reg(*impatient);
+  LockedStore locked(*store_);
+  Registry reg(locked);
   ASSERT_TRUE(reg.OpenKey("\\K", false));
-  sqlite3* holder = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ / "registry.db").c_str(), &holder), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
 
   try {
     reg.WriteString("Comment", "x");
@@ -203,8 +215,6 @@ TEST_F(RegistryTest, AStoreFailureKeepsTheMessageAndNestsTheDetail) {
     }
   }
   EXPECT_EQ(ErrorOf([&] { reg.CreateKey("New"); }), "Failed to create key New");
-  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_close(holder);
 }
 
 TEST_F(RegistryTest, OpenKeyResolvesPathsAndKeepsThePreviousKeyOnFailure) {
@@ -355,7 +365,8 @@ TEST_F(RegistryTest, ValueNamesCompareWithoutCaseKeepTheirCaseAndOrder) {
   ASSERT_TRUE(reg_.OpenKey("\\Day", true));
   for (const char* name : {"10:05", "10:00", "Zulu", "alpha"}) reg_.WriteFloat(name, 1);
   reg_.WriteFloat("ZULU", 2);  // the same value
-  EXPECT_THAT(reg_.GetValueNames(), ElementsAre("10:05", "10:00", "Zulu", "alpha"));
+  EXPECT_THAT(reg_.GetValueNames(),
+              testing::NamesInCreationOrder(*store_, {"10:05", "10:00", "Zulu", "alpha"}));
   EXPECT_EQ(reg_.ReadFloat("zulu"), 2);
   EXPECT_TRUE(reg_.ValueExists("ALPHA"));
   EXPECT_FALSE(reg_.ValueExists("beta"));

@@ -1,31 +1,6 @@
 #include "platform/memory.h"
 
-#include <sys/sysinfo.h>
-
-#include <fstream>
-#include <sstream>
-
 namespace quarrin {
-
-namespace {
-
-uint64_t TotalPhysicalMemory() {
-  struct sysinfo info {};
-  if (sysinfo(&info) == 0 && info.totalram > 0) {
-    return static_cast<uint64_t>(info.totalram) * (info.mem_unit ? info.mem_unit : 1);
-  }
-  std::ifstream meminfo("/proc/meminfo");
-  std::string line;
-  while (std::getline(meminfo, line)) {
-    std::istringstream fields(line);
-    std::string name;
-    uint64_t kib = 0;
-    if (fields >> name >> kib && name == "MemTotal:") return kib * 1024;
-  }
-  return 0;
-}
-
-}  // namespace
 
 std::string MemoryTextFromBytes(uint64_t bytes) { return std::to_string(bytes >> 20) + "MB"; }
 

@@ -11,8 +11,12 @@ namespace quarrin {
 // 536,281,088 gives "511MB".
 std::string MemoryTextFromBytes(uint64_t bytes);
 
-// MemoryTextFromBytes of the computer's total physical memory (sysinfo, or
-// MemTotal of /proc/meminfo when that fails; "0MB" when neither answers).
+// The computer's total physical memory in bytes; 0 when the system cannot
+// tell. Linux: sysinfo, or MemTotal of /proc/meminfo when that fails.
+// Windows: GlobalMemoryStatusEx.
+uint64_t TotalPhysicalMemory();
+
+// MemoryTextFromBytes of TotalPhysicalMemory ("0MB" when it cannot tell).
 std::string MemoryText();
 
 }  // namespace quarrin

@@ -1,5 +1,7 @@
-// Where the executables keep their files. Every path is below QUARRIN_ROOT
-// (empty by default), so tests can run in a fresh folder side by side.
+// Where the executables keep their files. On Linux every path is below
+// QUARRIN_ROOT (empty by default), so tests can run in a fresh folder side by
+// side; on Windows the folders are the system's own, and the root, the state
+// folder and its databases (the Linux stand-ins' files) do not exist.
 #ifndef QUARRIN_PLATFORM_PATHS_H_
 #define QUARRIN_PLATFORM_PATHS_H_
 
@@ -16,11 +18,12 @@ std::string Rooted(std::string_view absolute_path);
 std::string StateDir();          // <root>/var/lib/quarrin
 std::string RegistryDbPath();    // <state>/registry.db
 std::string EventLogDbPath();    // <state>/eventlog.db
-std::string CommonAppDataDir();  // <root>/var/lib
-std::string ProgramFilesDir();   // <root>/opt
-std::string SystemDriveRoot();   // <root>/
+std::string CommonAppDataDir();  // <root>/var/lib; Windows: CSIDL 0x23
+std::string ProgramFilesDir();   // <root>/opt; Windows: CSIDL 0x26
+std::string SystemDriveRoot();   // <root>/; Windows: the drive of Windows, "C:\"
 
-// Full path of the running executable (/proc/self/exe resolved).
+// Full path of the running executable (/proc/self/exe resolved; the module
+// file name on Windows).
 std::string ExecutablePath();
 // File name of the running executable without its folder.
 std::string ExecutableName();
@@ -29,12 +32,14 @@ std::string ExecutableName();
 // stored; empty if the system cannot tell.
 std::string LocalComputerName();
 
-// The folder of the running executable with its trailing "/"; also makes it
+// The folder of the running executable with its trailing "/" ("\" on
+// Windows); also makes it
 // the current directory (a failure to do so is ignored). Empty when the
 // executable's path cannot be read.
 std::string ProgramFolder();
 
-// Special folders, below QUARRIN_ROOT, without a trailing "/":
+// Special folders, below QUARRIN_ROOT (on Windows the system's), without a
+// trailing separator:
 // 0x23 the common application data folder, 0x26 the program files folder.
 // Any other identifier gives empty text: the agent asks for no other folder.
 inline constexpr int kCsidlCommonAppData = 0x23;

@@ -7,6 +7,7 @@
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
 #include "platform/registry_store.h"
+#include "platform/scratch_registry.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -45,7 +46,7 @@ std::string Utf16File(const std::string& ascii) {
 
 class RegFileTest : public ::testing::Test {
  protected:
-  RegFileTest() : store_(OpenSqliteRegistryStore(dir_ / "registry.db")) {}
+  RegFileTest() : store_(OpenScratchRegistryStore(dir_.path())) {}
   testing::TempDir dir_;
   std::unique_ptr<RegistryStore> store_;
 };

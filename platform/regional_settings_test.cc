@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "platform/scratch_registry.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -21,7 +22,7 @@ class RegionalSettingsStoreTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  std::unique_ptr<RegistryStore> store_ = OpenSqliteRegistryStore(dir_ / "registry.db");
+  std::unique_ptr<RegistryStore> store_ = OpenScratchRegistryStore(dir_.path());
 };
 
 TEST_F(RegionalSettingsStoreTest, DefaultsWhenNothingIsStored) {

@@ -20,7 +20,8 @@ struct OpenedRegistry {
 
 // Opens RegistryDbPath(), creating the state folder and the file when
 // missing, with the live facts of this machine unless QUARRIN_LIVE_FACTS=0.
-// Throws StoreError naming the folder or file when it cannot.
+// Throws StoreError naming the folder or file when it cannot. On Windows:
+// the machine's own registry, without a live view.
 OpenedRegistry OpenDefaultRegistry();
 
 }  // namespace quarrin

@@ -276,6 +276,10 @@ std::optional<VersionResource> ReadVersionResource(const std::string& path) {
   }
 }
 
+std::optional<VersionResource> ReadOwnVersionResource() {
+  return ReadVersionResource("/proc/self/exe");
+}
+
 std::optional<VersionResource> ParseVersionResource(std::string_view image) {
   try {
     return ReadStamp(MemorySource(image));

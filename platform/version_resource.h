@@ -19,11 +19,17 @@ struct VersionResource {
   std::vector<std::pair<std::string, std::string>> strings;  // in stamp order
 };
 
-// The resource of the ELF file at path (32- or 64-bit, either byte order);
-// nullopt for a missing file, anything but a regular file, a file that is not
-// ELF, or one without a well-formed stamp. Safe on any bytes: a truncated or
-// corrupt file gives nullopt. Never throws.
+// The resource of the executable file at path: on Linux an ELF file (32- or
+// 64-bit, either byte order) with its stamp, on Windows a file with a
+// VERSIONINFO resource (a relative path is taken from the current directory,
+// never from the system's search path). nullopt for a missing file, anything
+// but a regular file, a file of another kind, or one without a well-formed
+// resource. Safe on any bytes: a truncated or corrupt file gives nullopt.
+// Never throws.
 std::optional<VersionResource> ReadVersionResource(const std::string& path);
+// The resource of the running executable: the image actually running, even
+// when its file has been replaced since.
+std::optional<VersionResource> ReadOwnVersionResource();
 // The same for an ELF image held in memory.
 std::optional<VersionResource> ParseVersionResource(std::string_view image);
 

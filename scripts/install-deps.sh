@@ -18,6 +18,12 @@ packages=(
   minisign openssl
   # benchmarks: peers to compare with
   prometheus-node-exporter zabbix-agent rrdtool
+  # the Windows build: MinGW-w64 cross compiler (posix threads) with libgcrypt
+  # built for it, GoogleTest's sources to build for Windows, Wine (64-bit only)
+  # to run the cross-built tests and services, msitools for Windows installers;
+  # xvfb above gives Wine a display
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libgcrypt-mingw-w64-dev
+  googletest wine wine64 msitools
 )
 
 missing=()

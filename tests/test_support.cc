@@ -1,37 +1,34 @@
 #include "tests/test_support.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/process.h"
+#include "platform/environment.h"
 
 namespace quarrin::testing {
 
-uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  socklen_t length = sizeof address;
-  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-                     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  close(fd);
-  if (!bound) throw std::runtime_error("no free port");
-  return ntohs(address.sin_port);
-}
-
 TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/quarrin-test-XXXXXX";
-  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
+  // The system's folder for temporary files ($TMPDIR, else /tmp; on Windows
+  // the user's temporary folder), with a new random name in it.
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "quarrin-test-%08x", random());
+    const std::filesystem::path path = base / name;
+    if (std::filesystem::create_directory(path)) {
+      // Private to the user, as mkdtemp(3) would make it.
+      std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+      path_ = path.generic_string();
+      return;
+    }
+  }
+  throw std::runtime_error("no fresh temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {
@@ -44,29 +41,23 @@ ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::mo
     had_old_ = true;
     old_ = old;
   }
-  setenv(name_.c_str(), value.c_str(), 1);
+  SetEnvironmentValue(name_, value);
 }
 
 ScopedEnv::~ScopedEnv() {
   if (had_old_) {
-    setenv(name_.c_str(), old_.c_str(), 1);
+    SetEnvironmentValue(name_, old_);
   } else {
-    unsetenv(name_.c_str());
+    UnsetEnvironmentValue(name_);
   }
 }
 
 std::string BuiltExecutable(const std::string& name) {
-  return std::string(QUARRIN_BUILD_DIR) + "/" + name;
+  return std::string(QUARRIN_BUILD_DIR) + "/" + name + QUARRIN_EXECUTABLE_SUFFIX;
 }
 
 std::string SourcePath(const std::string& relative) {
   return std::string(QUARRIN_SOURCE_DIR) + "/" + relative;
-}
-
-CommandResult RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                         const std::string& input) {
-  ProcessResult r = RunProcess(argv, env, input);
-  return {r.exit_status, std::move(r.out), std::move(r.err)};
 }
 
 std::string ReadFileText(const std::string& path) {

@@ -47,6 +47,8 @@ struct CommandResult {
   std::string out;
   std::string err;
 };
+// Not yet in the Windows build: RunCommand and FreePort.
+//
 // Runs argv[0] with the given arguments and extra environment entries
 // ("NAME=value"), standard input from `input`, and waits for it.
 CommandResult RunCommand(const std::vector<std::string>& argv,

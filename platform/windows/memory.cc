@@ -1,0 +1,14 @@
+#include "platform/memory.h"
+
+#include <windows.h>
+
+namespace quarrin {
+
+uint64_t TotalPhysicalMemory() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (!GlobalMemoryStatusEx(&status)) return 0;
+  return status.ullTotalPhys;
+}
+
+}  // namespace quarrin
