@@ -67,6 +67,12 @@ void ReadManifestVersion(HttpClient& http, const std::string& url, const std::st
 void ReadManifestValue(HttpClient& http, const std::string& name, const std::string& url,
                        std::string* value);
 
+// ReadManifestVersion and ReadManifestValue on a fetched body: the parse
+// step alone, with the same results and failure texts.
+void ParseManifestVersion(const std::string& body, const std::string& section,
+                          const tFileVersion& current, tFileUpdate* update);
+std::string ParseManifestValue(const std::string& body, const std::string& name);
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_UPDATE_MANIFEST_H_
