@@ -1,6 +1,8 @@
 // Attribute values as a setter request brings them: the value taken from
 // the request line, written to the service key and read back.
 #include <cstddef>
+#include <cstdlib>
+#include <filesystem>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,9 +15,23 @@
 
 namespace {
 
+// The store lives in a folder of its own, removed when the fuzzer ends.
+std::string StoreFolder() {
+  static const std::string folder = [] {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                          "/attributes_fuzzer.XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    std::atexit([] { std::filesystem::remove_all(StoreFolder()); });
+    return pattern;
+  }();
+  return folder;
+}
+
 quarrin::RegistryStore& Store() {
   static const std::unique_ptr<quarrin::RegistryStore> store = [] {
-    std::unique_ptr<quarrin::RegistryStore> s = quarrin::OpenSqliteRegistryStore(":memory:");
+    std::unique_ptr<quarrin::RegistryStore> s =
+        quarrin::OpenSqliteRegistryStore(StoreFolder() + "/registry.db");
     quarrin::Registry registry(*s, quarrin::kAccessReadWrite);
     registry.SetRootKey(quarrin::RootKey::kLocalMachine);
     registry.OpenKey(quarrin::ServiceKeyPath(), true);
@@ -42,13 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   quarrin::tRegAttributes read;
   quarrin::ReadAttributes(Store(), "http://example.invalid", &read);
 
-  // A plain ASCII value comes back as it was set.
+  // A plain ASCII value comes back as it was set, up to its first zero
+  // byte, where a registry text ends.
   bool ascii = true;
   for (char c : value) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
   const std::string& back = data[0] % 4 == 0   ? read.SerialNo
                             : data[0] % 4 == 1 ? read.InstallDate
                             : data[0] % 4 == 2 ? read.AquisitionDate
                                                : read.Comment;
-  if (ascii && !value.empty() && back != value) __builtin_trap();
+  if (ascii && !value.empty() && back != value.substr(0, value.find('\0'))) __builtin_trap();
   return 0;
 }
