@@ -1,12 +1,13 @@
 // Attribute values as a setter request brings them: the value taken from
 // the request line, written to the service key and read back.
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "core/attributes.h"
 #include "core/registry.h"
@@ -15,29 +16,35 @@
 
 namespace {
 
-// The store lives in a folder of its own, removed when the fuzzer ends.
-std::string StoreFolder() {
-  static const std::string folder = [] {
+// A store with the service key, in a folder of its own that goes when the
+// fuzzer ends.
+class ScratchStore {
+ public:
+  ScratchStore() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                          "/attributes_fuzzer.XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    std::atexit([] { std::filesystem::remove_all(StoreFolder()); });
-    return pattern;
-  }();
-  return folder;
-}
-
-quarrin::RegistryStore& Store() {
-  static const std::unique_ptr<quarrin::RegistryStore> store = [] {
-    std::unique_ptr<quarrin::RegistryStore> s =
-        quarrin::OpenSqliteRegistryStore(StoreFolder() + "/registry.db");
-    quarrin::Registry registry(*s, quarrin::kAccessReadWrite);
+    folder_ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+              "/attributes_fuzzer.XXXXXX";
+    if (mkdtemp(folder_.data()) == nullptr) std::abort();
+    store_ = quarrin::OpenSqliteRegistryStore(folder_ + "/registry.db");
+    quarrin::Registry registry(*store_, quarrin::kAccessReadWrite);
     registry.SetRootKey(quarrin::RootKey::kLocalMachine);
     registry.OpenKey(quarrin::ServiceKeyPath(), true);
-    return s;
-  }();
-  return *store;
+  }
+  ~ScratchStore() {
+    store_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  quarrin::RegistryStore& store() { return *store_; }
+
+ private:
+  std::string folder_;
+  std::unique_ptr<quarrin::RegistryStore> store_;
+};
+
+quarrin::RegistryStore& Store() {
+  static ScratchStore scratch;
+  return scratch.store();
 }
 
 }  // namespace
