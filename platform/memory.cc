@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <malloc.h>
 #include <sys/sysinfo.h>
 
 #include <fstream>
@@ -30,5 +31,7 @@ uint64_t TotalPhysicalMemory() {
 std::string MemoryTextFromBytes(uint64_t bytes) { return std::to_string(bytes >> 20) + "MB"; }
 
 std::string MemoryText() { return MemoryTextFromBytes(TotalPhysicalMemory()); }
+
+void LimitHeapArenas(int count) { mallopt(M_ARENA_MAX, count); }
 
 }  // namespace quarrin
