@@ -331,7 +331,10 @@ bool ReadOdxDocument(const std::string& path, std::string* text, std::string* er
              " bytes; at most " + std::to_string(kMaxOdxFileBytes) + " are read";
     return false;
   }
+  return PrintOdxDocument(data, text, error);
+}
 
+bool PrintOdxDocument(std::string_view data, std::string* text, std::string* error) {
   pugi::xml_document doc;
   const pugi::xml_parse_result parsed =
       doc.load_buffer(data.data(), data.size(), pugi::parse_full, pugi::encoding_auto);

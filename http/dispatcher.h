@@ -84,6 +84,10 @@ inline constexpr int64_t kMaxOdxFileBytes = 8 << 20;
 // than kMaxOdxFileBytes.
 bool ReadOdxDocument(const std::string& path, std::string* text, std::string* error);
 
+// The parse step of ReadOdxDocument: the document `data` written out again
+// as that describes. False with the parser's reason in *error.
+bool PrintOdxDocument(std::string_view data, std::string* text, std::string* error);
+
 // A readable name of an exception's type, "quarrin::RegistryError" say.
 std::string ExceptionTypeName(const std::exception& e);
 

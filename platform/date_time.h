@@ -4,6 +4,7 @@
 #ifndef QUARRIN_PLATFORM_DATE_TIME_H_
 #define QUARRIN_PLATFORM_DATE_TIME_H_
 
+#include <compare>
 #include <cstdint>
 #include <ctime>
 

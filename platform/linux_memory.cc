@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <sys/sysinfo.h>
 
 #include <fstream>
@@ -22,5 +23,7 @@ uint64_t TotalPhysicalMemory() {
   }
   return 0;
 }
+
+void LimitHeapArenas(int count) { mallopt(M_ARENA_MAX, count); }
 
 }  // namespace quarrin

@@ -19,6 +19,12 @@ uint64_t TotalPhysicalMemory();
 // MemoryTextFromBytes of TotalPhysicalMemory ("0MB" when it cannot tell).
 std::string MemoryText();
 
+// Caps the C library's heap arenas at `count`. Left alone, glibc gives the
+// threads of a process up to eight arenas per core, and a server that
+// answers each connection on a thread of its own keeps the free memory of
+// every one of them resident.
+void LimitHeapArenas(int count);
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_PLATFORM_MEMORY_H_

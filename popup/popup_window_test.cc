@@ -210,7 +210,15 @@ TEST_F(PopupOnXvfbTest, LongMessagesWithBadBytesStayInsideTheMessageArea) {
           // This loop's window, not the previous one on its way out.
           [&](const std::string& shown) { return shown.rfind(text.substr(0, 7), 0) == 0; }, 5s);
       ASSERT_NE(popup, 0u);
-      std::this_thread::sleep_for(300ms);  // drawn
+      // Drawn: the message area's last row is white (a slow build, under
+      // ThreadSanitizer say, may take longer than a moment).
+      EXPECT_TRUE(testing::WaitUntil(
+          [&] {
+            WindowPixels drawn(probe_, popup);
+            return drawn.valid() && drawn.At(8, 168) == white;
+          },
+          5s));
+      std::this_thread::sleep_for(300ms);  // all of it
       WindowPixels pixels(probe_, popup);
       ASSERT_TRUE(pixels.valid());
       // Ink inside the message area, none of it spilling to its right or

@@ -243,7 +243,10 @@ pugi::xml_node Dereference(pugi::xml_node body, pugi::xml_node accessor) {
   return {};
 }
 
-tRC ReadReply(std::string_view operation, const std::string& url, const HttpResponse& response) {
+}  // namespace
+
+tRC ReadSoapReply(std::string_view operation, const std::string& url,
+                  const HttpResponse& response) {
   const std::string context = std::string(operation) + " at " + url + ": ";
   pugi::xml_document doc;
   pugi::xml_parse_result parsed = doc.load_buffer(response.body.data(), response.body.size());
@@ -266,7 +269,6 @@ tRC ReadReply(std::string_view operation, const std::string& url, const HttpResp
   return *rc;
 }
 
-// The endpoint that a service description names for the port of IQuarrin.
 std::string EndpointFromDescription(const std::string& url, const HttpResponse& response) {
   const std::string context = "service description " + url + ": ";
   if (response.status != 200) {
@@ -292,6 +294,8 @@ std::string EndpointFromDescription(const std::string& url, const HttpResponse& 
   throw SoapError(context + "no address of the port " + kWsdlPort + " of the service " +
                   kWsdlService);
 }
+
+namespace {
 
 class SoapProxy final : public IQuarrin {
  public:
@@ -333,7 +337,7 @@ class SoapProxy final : public IQuarrin {
     request.headers = {{"Content-Type", "text/xml; charset=utf-8"},
                        {"SOAPAction", "\"" + (kActionPrefix + std::string(operation)) + "\""}};
     request.body = Envelope(operation, guid, parameter, object);
-    return ReadReply(operation, endpoint_, link_.http->Send(request));
+    return ReadSoapReply(operation, endpoint_, link_.http->Send(request));
   }
 
   InventoryServiceLink link_;

@@ -134,6 +134,15 @@ struct InventoryServiceLink {
 std::unique_ptr<IQuarrin> GetIQuarrin(bool use_wsdl, const std::string& address,
                                       const InventoryServiceLink& link);
 
+// The result of an operation from the service's reply, as every operation
+// reads it; throws SoapFault, or SoapError naming the operation and url.
+tRC ReadSoapReply(std::string_view operation, const std::string& url,
+                  const HttpResponse& response);
+
+// The endpoint that the service description fetched from url names for the
+// port of IQuarrin; throws SoapError when there is none.
+std::string EndpointFromDescription(const std::string& url, const HttpResponse& response);
+
 // The text of a date-time as it goes on the wire: "yyyy-mm-ddThh:nn:ss.zzzZ".
 std::string SoapDateTimeText(DateTime t);
 

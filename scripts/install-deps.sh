@@ -9,11 +9,11 @@ packages=(
   # libraries the agent links
   libsqlite3-dev libmicrohttpd-dev libcurl4-gnutls-dev libpugixml-dev
   libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev libfltk1.3-dev libgcrypt20-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # tests and benchmarks; clang and its runtime for the fuzzers
+  libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   # run time: chart fonts, a display for the popup tests, and tools the tests drive
   fonts-liberation fontconfig xvfb xdotool x11-utils imagemagick
-  curl sqlite3 procps iproute2 python3
+  curl sqlite3 procps psmisc iproute2 python3
   # signing test updates as the maker signs releases; test certificates
   minisign openssl
   # benchmarks: peers to compare with
@@ -38,6 +38,8 @@ if ((${#missing[@]})); then
   if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # Other apt runs (unattended upgrades, a parallel install) hold the lock a while.
+  while fuser /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock >/dev/null 2>&1; do sleep 5; done
   "${sudo_cmd[@]}" apt-get update -qq
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -4,7 +4,9 @@
 # UndefinedBehaviorSanitizer, and a Release build) and runs the whole test
 # suite on each; then packages the Release build as a .deb and installs,
 # upgrades, removes and purges it on this machine, as root (see
-# scripts/test-deb.sh). Exits non-zero on any failure or sanitizer report.
+# scripts/test-deb.sh); then runs every fuzzer for a few seconds
+# (FUZZ_SECONDS, 5) and the suite once more under ThreadSanitizer. Exits
+# non-zero on any failure or sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,3 +39,15 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   sudo ./scripts/test-deb.sh build-release
 fi
+
+# The fuzzers, a few seconds each, under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+./scripts/fuzz.sh "${FUZZ_SECONDS:-5}"
+
+# ThreadSanitizer: the suite once more, the test runners and the programs
+# they start built with -fsanitize=thread; any report fails the test.
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARRIN_TSAN=ON -DQUARRIN_BENCH=OFF \
+  -DQUARRIN_WERROR=ON
+cmake --build build-tsan -j "$jobs"
+ctest --test-dir build-tsan -j "$jobs" --output-on-failure --timeout 900

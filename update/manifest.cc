@@ -120,14 +120,20 @@ bool IsLower(const tFileVersion& a, const tFileVersion& b) {
   return false;
 }
 
+// The "Error: " text of a failure.
+std::string FailureText(const std::exception& e) {
+  const auto* failure = dynamic_cast<const ManifestFailure*>(&e);
+  return "Error: " + std::string(e.what()) + " (" + (failure ? failure->type() : "Exception") + ")";
+}
+
 }  // namespace
 
-void ReadManifestVersion(HttpClient& http, const std::string& url, const std::string& section,
-                         const tFileVersion& current, tFileUpdate* update) {
+void ParseManifestVersion(const std::string& body, const std::string& section,
+                          const tFileVersion& current, tFileUpdate* update) {
   update->UpdateAvailable = false;
   const std::string block = section.empty() ? kDefaultVersionSection : section;
   try {
-    pugi::xml_document doc = ParseManifest(FetchManifest(http, url));
+    pugi::xml_document doc = ParseManifest(body);
     pugi::xml_node versions = Child(DataElement(doc), block);
     std::string texts[4];
     const char* names[4] = {"major", "minor", "release", "build"};
@@ -145,11 +151,31 @@ void ReadManifestVersion(HttpClient& http, const std::string& url, const std::st
                    static_cast<uint32_t>(published.Release) +
                    static_cast<uint32_t>(published.Build);
     if (sum != 0) update->UpdateAvailable = IsLower(current, published);
-  } catch (const ManifestFailure& e) {
-    update->Text = "Error: " + std::string(e.what()) + " (" + e.type() + ")";
   } catch (const std::exception& e) {
-    update->Text = "Error: " + std::string(e.what()) + " (Exception)";
+    update->Text = FailureText(e);
   }
+}
+
+std::string ParseManifestValue(const std::string& body, const std::string& name) {
+  try {
+    pugi::xml_document doc = ParseManifest(body);
+    return ElementText(Child(DataElement(doc), name));
+  } catch (const std::exception&) {
+    return "";
+  }
+}
+
+void ReadManifestVersion(HttpClient& http, const std::string& url, const std::string& section,
+                         const tFileVersion& current, tFileUpdate* update) {
+  std::string body;
+  try {
+    body = FetchManifest(http, url);
+  } catch (const std::exception& e) {
+    update->UpdateAvailable = false;
+    update->Text = FailureText(e);
+    return;
+  }
+  ParseManifestVersion(body, section, current, update);
 }
 
 void ReadManifestValue(HttpClient& http, const std::string& name, const std::string& url,
@@ -161,15 +187,8 @@ std::vector<std::string> ReadManifestValues(HttpClient& http, const std::string&
                                             const std::vector<std::string>& names) {
   std::vector<std::string> values(names.size());
   try {
-    pugi::xml_document doc = ParseManifest(FetchManifest(http, url));
-    pugi::xml_node data = DataElement(doc);
-    for (size_t i = 0; i < names.size(); ++i) {
-      try {
-        values[i] = ElementText(Child(data, names[i]));
-      } catch (const ManifestFailure&) {
-        // An element that cannot be read reads as empty; the others still count.
-      }
-    }
+    const std::string body = FetchManifest(http, url);
+    for (size_t i = 0; i < names.size(); ++i) values[i] = ParseManifestValue(body, names[i]);
   } catch (const std::exception&) {
     std::ranges::fill(values, std::string());
   }

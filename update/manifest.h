@@ -74,6 +74,12 @@ void ReadManifestValue(HttpClient& http, const std::string& name, const std::str
 std::vector<std::string> ReadManifestValues(HttpClient& http, const std::string& url,
                                             const std::vector<std::string>& names);
 
+// ReadManifestVersion and ReadManifestValue on a fetched body: the parse
+// step alone, with the same results and failure texts.
+void ParseManifestVersion(const std::string& body, const std::string& section,
+                          const tFileVersion& current, tFileUpdate* update);
+std::string ParseManifestValue(const std::string& body, const std::string& name);
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_UPDATE_MANIFEST_H_

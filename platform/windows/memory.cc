@@ -11,4 +11,7 @@ uint64_t TotalPhysicalMemory() {
   return status.ullTotalPhys;
 }
 
+// The process heap of Windows has no per-thread arenas to limit.
+void LimitHeapArenas(int) {}
+
 }  // namespace quarrin
