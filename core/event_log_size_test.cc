@@ -8,6 +8,7 @@
 
 #include "core/registry.h"
 #include "platform/event_log.h"
+#include "platform/scratch_registry.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -15,7 +16,7 @@ namespace {
 
 TEST(EventLogSizeTest, MaxSizeUnderTheSourceKeyOrTheDefault) {
   testing::TempDir dir;
-  std::unique_ptr<RegistryStore> store = OpenSqliteRegistryStore(dir / "registry.db");
+  std::unique_ptr<RegistryStore> store = OpenScratchRegistryStore(dir.path());
   const std::string key = "System\\CurrentControlSet\\Services\\Eventlog\\Application\\Src";
   struct {
     const char* name;

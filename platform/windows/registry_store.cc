@@ -79,6 +79,8 @@ class WindowsRegistryStore : public RegistryStore {
   }
 
   bool CreateKey(RootKey root, std::string_view path) override {
+    // The same limits on every system, whatever this one would take.
+    if (KeyPathProblem(path)) return false;
     const std::optional<std::wstring> full = FullPath(root, path);
     if (!full) return false;
     if (full->empty()) return true;  // a predefined root
@@ -154,6 +156,7 @@ class WindowsRegistryStore : public RegistryStore {
 
   bool SetValue(RootKey root, std::string_view path, std::string_view name,
                 const RegValue& value) override {
+    if (ValueNameProblem(name)) return false;
     Key key;
     const std::optional<std::wstring> wide_name = WideFromUtf8(name);
     if (!wide_name || !Open(root, path, KEY_SET_VALUE, &key)) return false;
