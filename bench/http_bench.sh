@@ -17,6 +17,7 @@
 # METRICS_REQUESTS (1000), STATIC_REQUESTS (10000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/common.sh
 
 BUILD_DIR=${BUILD_DIR:-build}
 MENU_REQUESTS=${MENU_REQUESTS:-10000}
@@ -26,12 +27,7 @@ STATIC_REQUESTS=${STATIC_REQUESTS:-10000}
 NODE_EXPORTER=${NODE_EXPORTER:-$(command -v prometheus-node-exporter || true)}
 NGINX=${NGINX:-$(command -v nginx || ls /usr/sbin/nginx 2>/dev/null || true)}
 
-for exe in QuarrinSrvc quarrinctl; do
-  if [ ! -x "$BUILD_DIR/$exe" ]; then
-    echo "missing $BUILD_DIR/$exe: build first (cmake --build $BUILD_DIR)" >&2
-    exit 1
-  fi
-done
+require_built "$BUILD_DIR" "cmake --build $BUILD_DIR" QuarrinSrvc quarrinctl
 
 work=$(mktemp -d)
 pids=()

@@ -13,6 +13,7 @@
 #   bench/idle.sh [BUILD_DIR]      IDLE_SECONDS=60 by default
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/common.sh
 build=${1:-build}
 idle=${IDLE_SECONDS:-60}
 exporter=$(command -v prometheus-node-exporter || true)
@@ -25,7 +26,6 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$root"; }
 trap cleanup EXIT
 
-free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 # Proportional set size of the process and all its descendants: shared pages
 # count in part, as many times smaller as processes share them.

@@ -16,6 +16,7 @@
 # INTERVAL_MS (1000, the attacker's round), PAUSE_MS (10, between requests).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/common.sh
 
 BUILD_DIR=${BUILD_DIR:-build}
 REQUESTS=${REQUESTS:-1000}
@@ -23,12 +24,9 @@ CONNECTIONS=${CONNECTIONS:-1000}
 INTERVAL_MS=${INTERVAL_MS:-1000}
 PAUSE_MS=${PAUSE_MS:-10}
 
-for exe in QuarrinSrvc quarrinctl slowloris_load; do
-  if [ ! -x "$BUILD_DIR/$exe" ]; then
-    echo "missing $BUILD_DIR/$exe: build first (cmake -DQUARRIN_BENCH=ON; cmake --build $BUILD_DIR --target QuarrinSrvc quarrinctl slowloris_load)" >&2
-    exit 1
-  fi
-done
+require_built "$BUILD_DIR" \
+  "cmake -DQUARRIN_BENCH=ON; cmake --build $BUILD_DIR --target QuarrinSrvc quarrinctl slowloris_load" \
+  QuarrinSrvc quarrinctl slowloris_load
 
 work=$(mktemp -d)
 agent_pid=""
@@ -40,10 +38,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
 
 agent_port=$(free_port)
 down_port=$(free_port)  # nothing listens there: connections are refused

@@ -16,6 +16,7 @@
 # Environment: BUILD_DIR (build), REQUESTS (100000), CLOCK_SPEED (1000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/common.sh
 
 BUILD_DIR=${BUILD_DIR:-build}
 REQUESTS=${REQUESTS:-100000}
@@ -23,12 +24,8 @@ CLOCK_SPEED=${CLOCK_SPEED:-1000}
 rounds=100
 per_client=$((REQUESTS / rounds / 2))
 
-for exe in QuarrinSrvc quarrinctl; do
-  if [ ! -x "$BUILD_DIR/$exe" ]; then
-    echo "missing $BUILD_DIR/$exe: build first (cmake --build $BUILD_DIR --target QuarrinSrvc quarrinctl)" >&2
-    exit 1
-  fi
-done
+require_built "$BUILD_DIR" "cmake --build $BUILD_DIR --target QuarrinSrvc quarrinctl" \
+  QuarrinSrvc quarrinctl
 
 work=$(mktemp -d)
 agent_pid=

@@ -17,6 +17,7 @@
 #   bench/stop_latency.sh [BUILD_DIR]        DAILY=0 skips the two-minute case
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. bench/common.sh
 build=${1:-build}
 daily=${DAILY:-1}
 [ -x "$build/QuarrinSrvc" ] && [ -x "$build/quarrinctl" ] || {
@@ -27,7 +28,6 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$root"; }
 trap cleanup EXIT
 
-free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
 
 # The outside servers on loopback. MODE=trickle: the manifest answers with a
 # newer version and the executable trickles; MODE=hang: nothing is answered.

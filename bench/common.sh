@@ -1,0 +1,19 @@
+# What the whole-process bench scripts share; sourced by them.
+
+# A TCP port on 127.0.0.1 that is free now.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# require_built DIR HINT EXE...: stops with HINT when DIR lacks one of the
+# programs.
+require_built() {
+  local dir=$1 hint=$2 exe
+  shift 2
+  for exe in "$@"; do
+    if [ ! -x "$dir/$exe" ]; then
+      echo "missing $dir/$exe: build first ($hint)" >&2
+      exit 1
+    fi
+  done
+}
