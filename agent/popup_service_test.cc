@@ -31,6 +31,7 @@ using testing::BuiltExecutable;
 using testing::FreePort;
 using testing::CommandResult;
 using testing::MappedTopLevels;
+using testing::OpenProbeDisplay;
 using testing::MappedWindowsTitled;
 using testing::Rgb;
 using testing::RunCommand;
@@ -97,7 +98,7 @@ class PopupServiceTest : public ::testing::Test {
   void StartXvfb() {
     xvfb_ = std::make_unique<XvfbServer>();
     ASSERT_FALSE(xvfb_->display().empty()) << "Xvfb did not start";
-    probe_ = XOpenDisplay(xvfb_->display().c_str());
+    probe_ = OpenProbeDisplay(xvfb_->display());
     ASSERT_NE(probe_, nullptr);
   }
 
@@ -205,7 +206,7 @@ TEST_F(PopupServiceTest, ShowsTheLatestMessageInFrontUntilOkIsPressed) {
 
   // Another window brought to the front loses it again.
   {
-    Display* other = XOpenDisplay(xvfb_->display().c_str());
+    Display* other = OpenProbeDisplay(xvfb_->display());
     ASSERT_NE(other, nullptr);
     Window cover = XCreateSimpleWindow(other, DefaultRootWindow(other), 200, 200, 640, 400, 0, 0,
                                        0x336699);

@@ -102,6 +102,15 @@ class XvfbServer {
   std::string display_;
 };
 
+// Opens a display for a test to look at other processes' windows. A window
+// can vanish between listing it and asking for it; Xlib's own handler would
+// end the test process for that, so this one ignores errors (the calls that
+// fail return their failure).
+inline Display* OpenProbeDisplay(const std::string& name) {
+  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  return XOpenDisplay(name.c_str());
+}
+
 // The mapped children of the root window, bottom first.
 inline std::vector<Window> MappedTopLevels(Display* display) {
   Window root_return, parent;
