@@ -74,8 +74,8 @@ check "agent unit names the service" grep -qx 'Environment="QUARRIN_SCM=TARNQuar
 check "agent unit has no test root" lacks QUARRIN_ROOT "$unit"
 depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
-for lib in libc6 libsqlite3-0 libcurl4 libmicrohttpd12 libpugixml1v5 libcairo2 libpango-1.0-0 \
-           libfltk1.3 libjpeg62-turbo; do
+for lib in libc6 libsqlite3-0 libcurl3-gnutls libgcrypt20 libmicrohttpd12 libpugixml1v5 libcairo2 \
+           libpango-1.0-0 libfltk1.3 libjpeg62-turbo; do
   check "Depends on $lib" grep -qE "(^|, )$lib( |,|$)" <<<"$depends"
 done
 depends_names=$(tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }')
