@@ -17,3 +17,18 @@ require_built() {
     fi
   done
 }
+
+# make_workspace: $work, a scratch folder removed at exit together with the
+# agent whose process id the script puts in $agent_pid.
+make_workspace() {
+  work=$(mktemp -d)
+  agent_pid=
+  trap 'stop_workspace' EXIT
+}
+stop_workspace() {
+  if [ -n "$agent_pid" ]; then
+    kill "$agent_pid" 2>/dev/null || true
+    wait "$agent_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}

@@ -28,16 +28,7 @@ require_built "$BUILD_DIR" \
   "cmake -DQUARRIN_BENCH=ON; cmake --build $BUILD_DIR --target QuarrinSrvc quarrinctl slowloris_load" \
   QuarrinSrvc quarrinctl slowloris_load
 
-work=$(mktemp -d)
-agent_pid=""
-cleanup() {
-  if [ -n "$agent_pid" ]; then
-    kill "$agent_pid" 2>/dev/null || true
-    wait "$agent_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_workspace
 
 agent_port=$(free_port)
 down_port=$(free_port)  # nothing listens there: connections are refused

@@ -27,16 +27,7 @@ per_client=$((REQUESTS / rounds / 2))
 require_built "$BUILD_DIR" "cmake --build $BUILD_DIR --target QuarrinSrvc quarrinctl" \
   QuarrinSrvc quarrinctl
 
-work=$(mktemp -d)
-agent_pid=
-cleanup() {
-  if [ -n "$agent_pid" ]; then
-    kill "$agent_pid" 2>/dev/null || true
-    wait "$agent_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+make_workspace
 
 c++ -O2 -std=c++20 -o "$work/http_load" bench/http_load.cc
 load() { "$work/http_load" "$@"; }
