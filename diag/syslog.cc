@@ -1,89 +1,25 @@
 #include "diag/syslog.h"
-#include "platform/ascii.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <memory>
+
+#include "platform/ascii.h"
+#include "platform/ipv4_lookup.h"
+#include "platform/udp_send.h"
 
 namespace quarrin {
 
 namespace {
 
-SyslogError SocketError(int number, std::string_view description) {
-  return SyslogError("Socket Error # " + std::to_string(number) + "\r\n" +
-                     std::string(description));
+SyslogError SocketFailure(const SocketError& e) {
+  return SyslogError("Socket Error # " + std::to_string(e.number()) + "\r\n" + e.what());
 }
 
-// Resolver failures keep the numbers and words of the socket layer's host
-// look-up errors, which is what operators know them by.
-SyslogError ResolveError(int code) {
-  switch (code) {
-    case EAI_NONAME:
-#ifdef EAI_NODATA
-    case EAI_NODATA:
-#endif
-#ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY:
-#endif
-      return SocketError(11001, "Host not found.");
-    case EAI_AGAIN:
-      return SocketError(11002, "Non-authoritative host not found.");
-    default:
-      return SocketError(11003, std::string("This is a non-recoverable error. (") +
-                                    gai_strerror(code) + ")");
-  }
+// "LOCALHOST" in any case and dotted addresses need no look-up.
+uint32_t CollectorAddress(const std::string& host) {
+  if (EqualsIgnoringAsciiCase(host, "localhost")) return *ParseDottedIPv4("127.0.0.1");
+  if (auto address = ParseDottedIPv4(host)) return *address;
+  return LookupIPv4Address(host);
 }
-
-bool IsLocalhost(std::string_view host) {
-  return EqualsIgnoringAsciiCase(host, "localhost");
-}
-
-in_addr ResolveHost(const std::string& host) {
-  in_addr address{};
-  if (IsLocalhost(host)) {
-    address.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-  }
-  if (inet_pton(AF_INET, host.c_str(), &address) == 1) return address;
-
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* found = nullptr;
-  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc != 0) {
-    if (rc == EAI_SYSTEM) throw SocketError(errno, std::strerror(errno));
-    throw ResolveError(rc);
-  }
-  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(found, &freeaddrinfo);
-  for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-    if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
-      return reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr;
-    }
-  }
-  throw ResolveError(EAI_NONAME);
-}
-
-class Socket {
- public:
-  Socket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    if (fd_ < 0) throw SocketError(errno, std::strerror(errno));
-  }
-  ~Socket() { close(fd_); }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::string TwoDigits(int n) {
   char text[16];
@@ -119,16 +55,13 @@ std::string SyslogDatagram(std::string_view text, int severity, int facility, Da
 void SendSyslog(std::string_view text, std::string_view host, int severity, int facility,
                 uint16_t port, Clock& clock, const RegionalSettings& settings) {
   if (host.empty()) return;
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr = ResolveHost(std::string(host));
-
-  std::string datagram = SyslogDatagram(text, severity, facility, clock.Now(), settings);
-  Socket socket;
-  ssize_t sent = sendto(socket.fd(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
-                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
-  if (sent < 0) throw SocketError(errno, std::strerror(errno));
+  try {
+    const uint32_t address = CollectorAddress(std::string(host));
+    SendUdpDatagram(address, port,
+                    SyslogDatagram(text, severity, facility, clock.Now(), settings));
+  } catch (const SocketError& e) {
+    throw SocketFailure(e);
+  }
 }
 
 Syslog::Syslog(std::string host, uint16_t port, Clock& clock, RegionalSettings settings,

@@ -20,19 +20,19 @@
 #include "platform/clock.h"
 #include "platform/date_time.h"
 #include "platform/regional_settings.h"
+#include "platform/udp_send.h"
 
 namespace quarrin {
 
 // Every message of the agent goes out with this facility.
 inline constexpr int kSyslogFacility = 2;
 inline constexpr uint16_t kDefaultSyslogPort = 514;
-// The most one UDP datagram over IPv4 carries.
-inline constexpr size_t kMaxSyslogDatagramBytes = 65507;
+inline constexpr size_t kMaxSyslogDatagramBytes = kMaxUdpDatagramBytes;
 
 // A failed send: "Socket Error # %d\r\n%s", the error number and its
 // description. A name that does not resolve gives 11001 "Host not found."
 // (11002 when the resolver could not be asked, 11003 for its other
-// failures); a failing socket call gives errno and its text.
+// failures); a failing socket call gives the system's error number and text.
 class SyslogError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

@@ -7,9 +7,8 @@
 #include <string>
 
 #include "diag/syslog_catalogue.h"
-#include "platform/event_log.h"
 #include "platform/fake_clock.h"
-#include "tests/test_support.h"
+#include "platform/memory_event_log.h"
 #include "tests/udp_collector.h"
 
 namespace quarrin {
@@ -106,9 +105,8 @@ class SyslogSendTest : public ::testing::Test {
   FakeClock clock_{At(2006, 1, 5, 13, 45, 7, 500)};
   RegionalSettings settings_;
   testing::UdpCollector collector_;
-  testing::TempDir dir_;
-  std::unique_ptr<EventLog> log_ = OpenEventLog(dir_ / "eventlog.db");
-  EventWriter events_{*log_, "TARNQuarrinSrvc"};
+  MemoryEventLog log_;
+  EventWriter events_{log_, "TARNQuarrinSrvc"};
 };
 
 TEST_F(SyslogSendTest, LocalhostInAnyCaseAndDottedAddressesReachTheCollector) {
@@ -134,7 +132,7 @@ TEST_F(SyslogSendTest, EmptyHostSendsNothing) {
   Syslog syslog("", collector_.port(), clock_, settings_, events_);
   syslog.Send(ServiceStopMessage());
   EXPECT_EQ(collector_.Receive(milliseconds(100)), std::nullopt);
-  EXPECT_TRUE(log_->Read().empty());
+  EXPECT_TRUE(log_.Read({}).empty());
 }
 
 TEST_F(SyslogSendTest, UnresolvableNameThrowsTheSocketLayersMessage) {
@@ -152,7 +150,7 @@ TEST_F(SyslogSendTest, SenderReportsAFailingCollectorOnceUntilASendSucceeds) {
   Syslog syslog("collector.quarrin.invalid", collector_.port(), clock_, settings_, events_);
   EXPECT_NO_THROW(syslog.Send(ServiceStopMessage()));
   syslog.Send(ServiceShutdownMessage());
-  auto entries = log_->Read();
+  auto entries = log_.Read({});
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].source, "TARNQuarrinSrvc");
   EXPECT_EQ(entries[0].type, EventType::kError);
@@ -171,7 +169,7 @@ TEST_F(SyslogSendTest, SenderReportsAFailingCollectorOnceUntilASendSucceeds) {
 
   syslog.SetHost("collector.quarrin.invalid");
   syslog.Send(ServiceStopMessage());
-  EXPECT_EQ(log_->Read().size(), 2u);
+  EXPECT_EQ(log_.Read({}).size(), 2u);
 }
 
 }  // namespace
