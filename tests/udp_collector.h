@@ -26,7 +26,7 @@ class UdpCollector {
   std::optional<std::string> Receive(std::chrono::milliseconds timeout);
 
  private:
-  int fd_ = -1;
+  std::intptr_t socket_ = -1;  // a file descriptor, or a Windows SOCKET
   uint16_t port_ = 0;
 };
 
