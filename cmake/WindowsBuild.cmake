@@ -14,7 +14,7 @@ include(cmake/GoogleTestFromSource.cmake)
 add_subdirectory(third_party/pugixml)
 
 # The folders ported so far, and the programs built of them.
-set(QUARRIN_FOLDERS platform core diag)
+set(QUARRIN_FOLDERS platform core service diag)
 set(QUARRIN_PROGRAMS stamped_fixture)
 
 # Wine runs the tests (and their listing at build time) quietly, in a prefix

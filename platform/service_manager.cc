@@ -1,13 +1,9 @@
-// What both service managers share: state names, the choice of manager and
-// the stop and start requests of the self-update.
+// What all service managers share: state names and the stop and start
+// requests of the self-update.
 #include "platform/service_manager.h"
-
-#include <sys/stat.h>
 
 #include <array>
 #include <utility>
-
-#include "platform/paths.h"
 
 namespace quarrin {
 namespace {
@@ -40,16 +36,6 @@ std::optional<ServiceState> ParseServiceState(std::string_view name) {
     if (n == name) return s;
   }
   return std::nullopt;
-}
-
-bool SystemdInCharge() {
-  struct stat st;
-  return stat(Rooted("/run/systemd/system").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::unique_ptr<ServiceManager> MakeServiceManager(RegistryStore& registry) {
-  if (SystemdInCharge()) return MakeSystemdServiceManager();
-  return MakeBuiltinServiceManager(registry);
 }
 
 bool RequestServiceStop(ServiceManager& manager, RegistryStore& registry, const std::string& name) {

@@ -1,11 +1,13 @@
-// The service manager in charge of this machine: systemd where it runs the
-// machine, otherwise the built-in manager behind `quarrinctl sc`.
+// The service manager in charge of this machine: on Windows the service
+// control manager; on Linux systemd where it runs the machine, otherwise the
+// built-in manager behind `quarrinctl sc`.
 //
-// Control requests reach a service process as signals: SIGTERM or SIGINT is
+// On Linux, control requests reach a service process as signals: SIGTERM or SIGINT is
 // stop (1), SIGPWR is shutdown (5), and any code arrives as SIGRTMIN carrying
 // the code as its value. A service process reports its status through a
 // StatusReporter: the systemd notify socket, or the built-in manager's status
-// record (<state>/services/<name>.status).
+// record (<state>/services/<name>.status). On Windows both go through the
+// service control manager (service_dispatch.h).
 #ifndef QUARRIN_PLATFORM_SERVICE_MANAGER_H_
 #define QUARRIN_PLATFORM_SERVICE_MANAGER_H_
 
@@ -15,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/registry_store.h"
@@ -64,7 +67,8 @@ class StatusReporter {
 };
 
 // The reporter for this process: the notify socket when NOTIFY_SOCKET is
-// set, otherwise the status record of `service_name`.
+// set, otherwise the status record of `service_name`; on Windows the service
+// control manager (nobody when the process runs in the foreground).
 std::unique_ptr<StatusReporter> MakeStatusReporter(const std::string& service_name);
 
 // A failure the manager reports, with the system's text.
@@ -74,16 +78,29 @@ class ServiceManagerError : public std::runtime_error {
 };
 
 struct ServiceRegistration {
+  ServiceRegistration() = default;
+  ServiceRegistration(std::string service_name, std::string display, std::string image)
+      : name(std::move(service_name)),
+        display_name(std::move(display)),
+        image_path(std::move(image)) {}
+
   std::string name;
   std::string display_name;
   std::string image_path;
+  uint32_t service_type = 0x110;  // own process, may interact with the desktop
+  uint32_t start_type = 2;        // automatic
+  uint32_t error_control = 1;     // normal
+  std::vector<std::string> dependencies;
 };
 
 class ServiceManager {
  public:
   virtual ~ServiceManager() = default;
-  // "systemd" or "built-in".
+  // "systemd", "built-in" or "service control manager".
   virtual std::string_view Kind() const = 0;
+  // True when Register writes the service key itself (Windows); otherwise
+  // the installer writes it.
+  virtual bool KeepsServiceKey() const { return false; }
   // The manager's own part of installing and removing a service; the service
   // key in the registry is written by the installer. Throw ServiceManagerError.
   virtual void Register(const ServiceRegistration& registration) = 0;
@@ -99,10 +116,11 @@ class ServiceManager {
   virtual ServiceState Query(const std::string& name) = 0;
 };
 
-// The manager in charge: systemd when <root>/run/systemd/system exists,
-// otherwise the built-in one. `registry` holds the service keys (ImagePath)
+// The manager in charge: on Linux systemd when <root>/run/systemd/system
+// exists, otherwise the built-in one. `registry` holds the service keys (ImagePath)
 // and must outlive the manager.
 std::unique_ptr<ServiceManager> MakeServiceManager(RegistryStore& registry);
+// Linux only:
 std::unique_ptr<ServiceManager> MakeBuiltinServiceManager(RegistryStore& registry);
 std::unique_ptr<ServiceManager> MakeSystemdServiceManager();
 // The unit that the systemd manager writes at install, named after the

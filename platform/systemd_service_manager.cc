@@ -199,6 +199,16 @@ class NotifyStatusReporter final : public StatusReporter {
 
 }  // namespace
 
+bool SystemdInCharge() {
+  struct stat st;
+  return stat(Rooted("/run/systemd/system").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::unique_ptr<ServiceManager> MakeServiceManager(RegistryStore& registry) {
+  if (SystemdInCharge()) return MakeSystemdServiceManager();
+  return MakeBuiltinServiceManager(registry);
+}
+
 std::unique_ptr<ServiceManager> MakeSystemdServiceManager() {
   return std::make_unique<SystemdServiceManager>();
 }

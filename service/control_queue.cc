@@ -1,21 +1,9 @@
 #include "service/control_queue.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <ctime>
+#include <chrono>
 
 namespace quarrin {
-
-ControlQueue::ControlQueue() { event_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
-
-ControlQueue::~ControlQueue() {
-  if (event_fd_ >= 0) close(event_fd_);
-}
 
 void ControlQueue::Post(uint32_t code) {
   {
@@ -23,8 +11,7 @@ void ControlQueue::Post(uint32_t code) {
     codes_.push_back(code);
   }
   cv_.notify_all();
-  uint64_t one = 1;
-  if (event_fd_ >= 0) (void)!write(event_fd_, &one, sizeof one);
+  wake_.Raise();
 }
 
 std::optional<uint32_t> ControlQueue::TryTake() {
@@ -45,21 +32,16 @@ void ControlQueue::WaitForRequest() {
   cv_.wait(lock, [this] { return !codes_.empty(); });
 }
 
-void ControlQueue::DrainEvent() {
-  uint64_t value;
-  if (event_fd_ >= 0) (void)!read(event_fd_, &value, sizeof value);
-}
-
 namespace {
 
 int64_t FloorDivMs(int64_t ms) { return ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000); }
 
-// The local zone's offset from universal time at a moment, in milliseconds.
+// The local zone's offset from universal time at a moment, in milliseconds:
+// the local time less the universal one, both whole seconds.
 int64_t ZoneOffsetMs(int64_t unix_ms) {
-  const time_t t = static_cast<time_t>(FloorDivMs(unix_ms));
-  struct tm tm {};
-  if (localtime_r(&t, &tm) == nullptr) return 0;
-  return static_cast<int64_t>(tm.tm_gmtoff) * 1000;
+  const int64_t second_ms = FloorDivMs(unix_ms) * 1000;
+  return MillisecondsBetween(AddMilliseconds(DateTime{kUnixEpochDays}, second_ms),
+                             LocalDateTimeFromUnixMs(second_ms));
 }
 
 }  // namespace
@@ -78,15 +60,6 @@ int64_t RealWaitMs(int64_t now_unix_ms, int64_t local_wait_ms) {
   return std::max(high, local_wait_ms - shift);
 }
 
-SystemLoopWaiter::SystemLoopWaiter(ControlQueue& queue, Clock& clock)
-    : queue_(queue), clock_(clock) {
-  timer_fd_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-}
-
-SystemLoopWaiter::~SystemLoopWaiter() {
-  if (timer_fd_ >= 0) close(timer_fd_);
-}
-
 void SystemLoopWaiter::WaitUntil(DateTime deadline) {
   if (queue_.Pending()) return;
   constexpr int64_t kMaxWaitMs = 3600000;
@@ -94,34 +67,16 @@ void SystemLoopWaiter::WaitUntil(DateTime deadline) {
       std::clamp<int64_t>(MillisecondsBetween(clock_.Now(), deadline), 0, kMaxWaitMs);
   if (local_wait_ms == 0) return;
 
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  const int64_t now_ms = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
   // A clock that runs faster than real time (a soak run's) has no zone
   // changes worth honouring: its milliseconds are simply shorter.
   const double speed = clock_.Speed();
   const int64_t wait_ms =
       speed == 1.0 ? RealWaitMs(now_ms, local_wait_ms)
                    : std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(local_wait_ms) / speed));
-  int64_t due_ns = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec + wait_ms * 1000000;
-  itimerspec due{};
-  due.it_value.tv_sec = static_cast<time_t>(due_ns / 1000000000);
-  due.it_value.tv_nsec = static_cast<long>(due_ns % 1000000000);
-  bool timer_armed =
-      timer_fd_ >= 0 &&
-      timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &due, nullptr) == 0;
-
-  pollfd fds[2] = {{queue_.event_fd(), POLLIN, 0}, {timer_fd_, POLLIN, 0}};
-  int rc = poll(fds, timer_armed ? 2 : 1, timer_armed ? -1 : static_cast<int>(wait_ms));
-  if (rc > 0 && (fds[1].revents & POLLIN)) {
-    uint64_t expirations;
-    (void)!read(timer_fd_, &expirations, sizeof expirations);
-  }
-  queue_.DrainEvent();
-  if (timer_armed) {
-    itimerspec off{};
-    timerfd_settime(timer_fd_, 0, &off, nullptr);
-  }
+  queue_.wake().WaitRaisedOrDue(wait_ms);
 }
 
 }  // namespace quarrin

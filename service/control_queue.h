@@ -10,14 +10,14 @@
 #include <optional>
 
 #include "platform/clock.h"
+#include "platform/wake_event.h"
 
 namespace quarrin {
 
 // Safe for concurrent use by multiple threads.
 class ControlQueue {
  public:
-  ControlQueue();
-  ~ControlQueue();
+  ControlQueue() = default;
   ControlQueue(const ControlQueue&) = delete;
   ControlQueue& operator=(const ControlQueue&) = delete;
 
@@ -26,15 +26,14 @@ class ControlQueue {
   bool Pending();
   // Blocks until a request is pending (it is not taken).
   void WaitForRequest();
-  // An eventfd that is readable whenever a request was posted since the last Drain.
-  int event_fd() const { return event_fd_; }
-  void DrainEvent();
+  // Raised on every post.
+  WakeEvent& wake() { return wake_; }
 
  private:
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<uint32_t> codes_;
-  int event_fd_ = -1;
+  WakeEvent wake_;
 };
 
 // How the main loop waits between passes.
@@ -54,24 +53,19 @@ class LoopWaiter {
 // leaves the wait as it is, so the waiter wakes early and waits again.
 int64_t RealWaitMs(int64_t now_unix_ms, int64_t local_wait_ms);
 
-// The real waiter: the queue's eventfd and a timer at the deadline's moment
-// on the wall clock (absolute CLOCK_REALTIME), which fires when the clock
-// reaches it however the clock is set in between, just as comparing
-// wall-clock times would find the deadline passed. Not cancelling it on
-// every clock set keeps a machine whose clock is stepped often (some virtual
-// machines step it several times a second) from waking the agent as often.
-// Between runs an idle agent sleeps through; it still wakes once an hour, so
-// that a zone reconfigured under it counts within the hour.
+// The real waiter: the queue's wake event with the deadline's moment on the
+// wall clock, which passes when the clock reaches it however the clock is
+// set in between, just as comparing wall-clock times would find the deadline
+// passed. Between runs an idle agent sleeps through; it still wakes once an
+// hour, so that a zone reconfigured under it counts within the hour.
 class SystemLoopWaiter final : public LoopWaiter {
  public:
-  SystemLoopWaiter(ControlQueue& queue, Clock& clock);
-  ~SystemLoopWaiter() override;
+  SystemLoopWaiter(ControlQueue& queue, Clock& clock) : queue_(queue), clock_(clock) {}
   void WaitUntil(DateTime deadline) override;
 
  private:
   ControlQueue& queue_;
   Clock& clock_;
-  int timer_fd_ = -1;
 };
 
 }  // namespace quarrin

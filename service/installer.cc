@@ -35,16 +35,30 @@ void DeleteServiceKey(RegistryStore& store, const std::string& name) {
   reg.DeleteKey(ServiceKey(name));
 }
 
+ServiceRegistration Registration(const InstallRequest& r) {
+  ServiceRegistration registration;
+  registration.name = r.name;
+  registration.display_name = r.display_name;
+  registration.image_path = r.image_path;
+  registration.service_type = static_cast<uint32_t>(kServiceType);
+  registration.start_type = static_cast<uint32_t>(kServiceStartAuto);
+  registration.error_control = static_cast<uint32_t>(kServiceErrorNormal);
+  return registration;
+}
+
 }  // namespace
 
 int InstallService(RegistryStore& registry, ServiceManager& manager, const InstallRequest& r,
                    std::ostream& out, std::ostream& err) {
+  // Where the manager keeps the service key itself, it also says whether the
+  // service exists.
+  const bool keys = !manager.KeepsServiceKey();
   try {
-    CreateServiceKey(registry, r);
+    if (keys) CreateServiceKey(registry, r);
     try {
-      manager.Register({r.name, r.display_name, r.image_path});
+      manager.Register(Registration(r));
     } catch (...) {
-      DeleteServiceKey(registry, r.name);
+      if (keys) DeleteServiceKey(registry, r.name);
       throw;
     }
     try {
@@ -55,7 +69,7 @@ int InstallService(RegistryStore& registry, ServiceManager& manager, const Insta
       } catch (const std::exception&) {
         // The install failure is what gets reported.
       }
-      DeleteServiceKey(registry, r.name);
+      if (keys) DeleteServiceKey(registry, r.name);
       throw;
     }
   } catch (const std::exception& e) {
@@ -69,12 +83,13 @@ int InstallService(RegistryStore& registry, ServiceManager& manager, const Insta
 
 int UninstallService(RegistryStore& registry, ServiceManager& manager, const InstallRequest& r,
                      std::ostream& out, std::ostream& err) {
+  const bool keys = !manager.KeepsServiceKey();
   try {
-    if (!registry.KeyExists(RootKey::kLocalMachine, ServiceKey(r.name).substr(1))) {
+    if (keys && !registry.KeyExists(RootKey::kLocalMachine, ServiceKey(r.name).substr(1))) {
       throw ServiceManagerError("The specified service does not exist as an installed service.");
     }
     manager.Unregister(r.name);
-    DeleteServiceKey(registry, r.name);
+    if (keys) DeleteServiceKey(registry, r.name);
     if (r.after_uninstall) r.after_uninstall();
   } catch (const std::exception& e) {
     err << "Service \"" << r.display_name << "\" failed to uninstall with error: \"" << e.what()

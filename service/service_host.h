@@ -28,9 +28,19 @@ class ServiceHandlers {
 
 class ServiceHost {
  public:
-  // All references must outlive the host.
+  // All references must outlive the host. `events` writes under the
+  // service's name.
   ServiceHost(const EventWriter& events, StatusReporter& status, ControlQueue& queue,
               LoopWaiter& waiter);
+
+  const std::string& name() const { return events_.source(); }
+  // The writer for messages before the service exists, under the
+  // executable's name; the service's own until one is set (it must outlive
+  // the host).
+  const EventWriter& process_events() const {
+    return process_events_ ? *process_events_ : events_;
+  }
+  void set_process_events(const EventWriter* events) { process_events_ = events; }
 
   // Called on the dispatcher thread for every control request: queues it for
   // the service thread (which it wakes when paused). A stop or shutdown sets
@@ -62,6 +72,7 @@ class ServiceHost {
   void Failed(const std::string& what, const std::string& message) const;
 
   const EventWriter& events_;
+  const EventWriter* process_events_ = nullptr;
   StatusReporter& status_;
   ControlQueue& queue_;
   LoopWaiter& waiter_;

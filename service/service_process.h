@@ -1,6 +1,6 @@
-// Running as the service process: the signal thread stands in for the
-// manager's dispatcher, the service thread runs the handlers and the loop,
-// and the main thread is left for the window loop of the popup.
+// Running as the service process: the dispatcher thread takes the manager's
+// control requests, the service thread runs the handlers and the loop, and
+// the main thread is left for the window loop of the popup.
 #ifndef QUARRIN_SERVICE_SERVICE_PROCESS_H_
 #define QUARRIN_SERVICE_SERVICE_PROCESS_H_
 
@@ -13,11 +13,9 @@
 
 namespace quarrin {
 
-// Blocks the control signals in the calling thread; call in main before any
-// thread is created, so that only the signal thread receives them.
-void BlockControlSignals();
-
-// Runs the service until it has stopped; returns the exit status.
+// Runs the service until it has stopped; returns the exit status. When the
+// process cannot connect to the service manager, the system's text goes to
+// the host's process events and standard error, and the status is 1.
 int RunServiceProcess(ServiceHost& host, ServiceHandlers& handlers, WindowLoop& window_loop);
 
 // The command-line switches: a switch is an argument of "/" or "-" followed
@@ -28,10 +26,6 @@ struct ServiceSwitches {
   bool silent = false;
 };
 ServiceSwitches ParseServiceSwitches(const std::vector<std::string>& args);
-
-// True when a service manager started this process for `service_name`
-// (QUARRIN_SCM names it, compared without regard to case).
-bool StartedByServiceManager(const std::string& service_name);
 
 // The text written when the process was started without a service manager.
 inline constexpr char kDispatcherFailedText[] =

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/paths.h"
 #include "platform/private_files.h"
+#include "platform/service_dispatch.h"
 #include "service/installer.h"
 
 namespace quarrin {
@@ -18,7 +19,7 @@ namespace quarrin {
 ServiceProgram::ServiceProgram(int argc, char** argv, ServiceProgramNames names)
     : names_(std::move(names)),
       switches_(ParseServiceSwitches(std::vector<std::string>(argv + 1, argv + argc))) {
-  if (!switches_.install && !switches_.uninstall) BlockControlSignals();
+  if (!switches_.install && !switches_.uninstall) PrepareServiceControl();
 }
 
 ServiceProgram::~ServiceProgram() = default;
@@ -54,7 +55,9 @@ bool ServiceProgram::Open() {
   waiter_ = std::make_unique<SystemLoopWaiter>(*queue_, SystemClock());
   status_ = MakeStatusReporter(names_.name);
   host_events_ = std::make_unique<EventWriter>(*event_log_, names_.name);
+  process_events_ = std::make_unique<EventWriter>(*event_log_, ExecutableName());
   host_ = std::make_unique<ServiceHost>(*host_events_, *status_, *queue_, *waiter_);
+  host_->set_process_events(process_events_.get());
   return true;
 }
 
@@ -74,8 +77,7 @@ std::optional<int> ServiceProgram::InstallOrCheck(std::function<void()> after_in
     return UninstallService(registry(), manager(), request, std::cout, std::cerr);
   }
   if (!StartedByServiceManager(names_.name)) {
-    EventWriter(*event_log_, ExecutableName())
-        .WriteEventLog(kDispatcherFailedText, EventType::kError, 0, 0);
+    process_events_->WriteEventLog(kDispatcherFailedText, EventType::kError, 0, 0);
     std::fprintf(stderr, "%s: %s\n", names_.program.c_str(), kDispatcherFailedText);
     return 1;
   }

@@ -34,8 +34,8 @@ struct ServiceProgramNames {
 
 class ServiceProgram {
  public:
-  // Blocks the control signals unless a switch asks to install or uninstall:
-  // call before any thread exists, so that only the signal thread takes them.
+  // Readies the process for control requests unless a switch asks to
+  // install or uninstall: call before any thread exists.
   ServiceProgram(int argc, char** argv, ServiceProgramNames names);
   ~ServiceProgram();
   ServiceProgram(const ServiceProgram&) = delete;
@@ -70,6 +70,7 @@ class ServiceProgram {
   std::unique_ptr<SystemLoopWaiter> waiter_;
   std::unique_ptr<StatusReporter> status_;
   std::unique_ptr<EventWriter> host_events_;
+  std::unique_ptr<EventWriter> process_events_;
   std::unique_ptr<ServiceHost> host_;
 };
 
