@@ -7,6 +7,7 @@
 #include "platform/service_dispatch.h"
 #include "platform/service_manager.h"
 #include "platform/windows/scm_test_support.h"
+#include "tests/test_support.h"
 
 namespace quarrin {
 namespace {
@@ -93,6 +94,13 @@ TEST(ServiceDispatchTest, AProcessNotStartedByTheManagerCannotConnect) {
   ASSERT_TRUE(failure.has_value());
   EXPECT_FALSE(failure->empty());
   EXPECT_FALSE(ran);
+}
+
+TEST(ServiceDispatchTest, InTheForegroundTheServiceRunsWithoutTheManager) {
+  testing::ScopedEnv scm("QUARRIN_SCM", "quarrinscmtestservice");  // any case
+  bool ran = false;
+  EXPECT_EQ(DispatchService(kName, [](uint32_t) {}, [&] { ran = true; }), std::nullopt);
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace
