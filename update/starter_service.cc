@@ -1,14 +1,7 @@
 #include "update/starter_service.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <exception>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <thread>
 
@@ -17,6 +10,7 @@
 #include "core/registry.h"
 #include "core/service_identity.h"
 #include "platform/file_io.h"
+#include "platform/file_replace.h"
 #include "platform/paths.h"
 #include "platform/version_resource.h"
 #include "service/installer.h"
@@ -62,12 +56,11 @@ std::optional<std::string> SignatureProblem(RegistryStore& store, const std::str
   const std::string signature_file = download + kSignatureSuffix;
   try {
     UpdatePublicKey key = ParseUpdatePublicKey(key_line);
-    std::ifstream in(signature_file, std::ios::binary);
-    if (!in) return "has no signature " + signature_file + " (" + std::strerror(errno) + ")";
     // A .minisig file is a few short lines; more is not one.
-    std::string signature(16u << 10, '\0');
-    in.read(signature.data(), static_cast<std::streamsize>(signature.size()));
-    signature.resize(static_cast<size_t>(in.gcount()));
+    std::string signature;
+    if (int error = ReadFileCapped(signature_file, 16u << 10, &signature)) {
+      return "has no signature " + signature_file + " (" + std::strerror(error) + ")";
+    }
     VerifyFileSignature(key, signature, download);
     return std::nullopt;
   } catch (const SignatureError& e) {
@@ -145,17 +138,18 @@ StarterOutcome StarterService::Install() {
                                       ")");
   }
 
-  struct stat st;
-  if (lstat(download.c_str(), &st) != 0) {
-    // Also what a start at boot finds.
-    return StartUnchanged(target, "No downloaded file " + download + " (" + std::strerror(errno) + ")",
-                          false);
-  }
-  if (!S_ISREG(st.st_mode)) {
-    return StartUnchanged(target, download + " is not a regular file");
+  std::string missing;
+  switch (KindOfFile(download, false, &missing)) {
+    case FileKind::kMissing:
+      // Also what a start at boot finds.
+      return StartUnchanged(target, "No downloaded file " + download + " (" + missing + ")", false);
+    case FileKind::kOther:
+      return StartUnchanged(target, download + " is not a regular file");
+    case FileKind::kRegular:
+      break;
   }
   if (std::optional<std::string> problem = UnfitDownload(download)) {
-    unlink(download.c_str());
+    RemoveFile(download);
     return StartUnchanged(target, download + " " + *problem + "; deleted");
   }
   const std::string new_version = GetFileVersion(download).Text;
@@ -170,53 +164,38 @@ StarterOutcome StarterService::Install() {
   // Checked now, after the wait: the file may have changed since the
   // agent checked it.
   if (std::optional<std::string> problem = SignatureProblem(registry_, download)) {
-    unlink(download.c_str());
-    unlink((download + kSignatureSuffix).c_str());
+    RemoveFile(download);
+    RemoveFile(download + kSignatureSuffix);
     return StartUnchanged(target, download + " " + *problem + "; deleted");
   }
 
   // Keep the previous executable until the new one has shown it runs.
-  struct stat old_st;
-  const bool have_old = stat(image.c_str(), &old_st) == 0 && S_ISREG(old_st.st_mode);
+  const bool have_old = KindOfFile(image, true) == FileKind::kRegular;
   const std::string old_version = have_old ? GetFileVersion(image).Text : "none";
   const std::string backup = image + kPreviousSuffix;
   if (have_old) {
-    unlink(backup.c_str());
-    if (link(image.c_str(), backup.c_str()) != 0) {
-      std::error_code ec;
-      std::filesystem::copy_file(image, backup, std::filesystem::copy_options::overwrite_existing,
-                                 ec);
-      if (ec || chmod(backup.c_str(), old_st.st_mode & 07777) != 0) {
-        unlink(backup.c_str());
-        return StartUnchanged(target, "Cannot keep the previous executable as " + backup + ": " +
-                                          (ec ? ec.message() : std::strerror(errno)));
-      }
+    if (std::optional<std::string> why = KeepPreviousFile(image, backup)) {
+      return StartUnchanged(target,
+                            "Cannot keep the previous executable as " + backup + ": " + *why);
     }
   }
   // The download takes the executable's permissions and owner.
-  const mode_t mode = have_old ? (old_st.st_mode & 07777) : 0755;
-  bool owner_ok = !have_old || (st.st_uid == old_st.st_uid && st.st_gid == old_st.st_gid) ||
-                  chown(download.c_str(), old_st.st_uid, old_st.st_gid) == 0;
-  if (!owner_ok || chmod(download.c_str(), mode) != 0) {
-    const std::string why =
-        ErrnoMessage("Cannot give " + download + " the permissions of " + image, errno);
-    if (have_old) unlink(backup.c_str());
-    return StartUnchanged(target, why);
+  if (std::optional<std::string> why = TakeExecutablePermissions(download, image)) {
+    if (have_old) RemoveFile(backup);
+    return StartUnchanged(target,
+                          "Cannot give " + download + " the permissions of " + image + ": " + *why);
   }
-  SyncToDisk(download);
-  if (rename(download.c_str(), image.c_str()) != 0) {
-    const std::string why = ErrnoMessage("Cannot rename " + download + " to " + image, errno);
-    if (have_old) unlink(backup.c_str());
-    return StartUnchanged(target, why);
+  if (std::optional<std::string> why = RenameOver(download, image)) {
+    if (have_old) RemoveFile(backup);
+    return StartUnchanged(target, "Cannot rename " + download + " to " + image + ": " + *why);
   }
-  unlink((download + kSignatureSuffix).c_str());
-  SyncToDisk(std::filesystem::path(image).parent_path());
+  RemoveFile(download + kSignatureSuffix);
   Step("Installed " + image + " version " + new_version + " (previous version " + old_version +
        (have_old ? " kept as " + backup : "") + ")");
 
   if (Start(target) && WaitForRunning(target)) {
     Step(target + " is running version " + new_version);
-    if (have_old) unlink(backup.c_str());
+    if (have_old) RemoveFile(backup);
     return StarterOutcome::kInstalled;
   }
 
@@ -235,11 +214,10 @@ StarterOutcome StarterService::Install() {
     Failure("There was no previous executable of " + target + " to put back");
     return StarterOutcome::kRolledBack;
   }
-  if (rename(backup.c_str(), image.c_str()) != 0) {
-    Failure(ErrnoMessage("Cannot rename " + backup + " to " + image, errno));
+  if (std::optional<std::string> why = RenameOver(backup, image)) {
+    Failure("Cannot rename " + backup + " to " + image + ": " + *why);
     return StarterOutcome::kRolledBack;
   }
-  SyncToDisk(std::filesystem::path(image).parent_path());
   if (Start(target) && WaitForRunning(target)) {
     Step(target + " is running the previous version " + old_version + " again");
   } else {

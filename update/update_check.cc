@@ -1,11 +1,6 @@
 #include "update/update_check.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -15,6 +10,7 @@
 #include "diag/syslog_catalogue.h"
 #include "platform/ascii.h"
 #include "platform/file_io.h"
+#include "platform/file_replace.h"
 #include "platform/managing_package.h"
 #include "update/handover.h"
 #include "update/manifest.h"
@@ -55,8 +51,9 @@ namespace {
 
 constexpr char kBusyText[] = "Error: An update check is already running";
 
-[[noreturn]] void ThrowFileError(const char* what, const std::string& path, int error) {
-  throw std::runtime_error(std::string(what) + " \"" + path + "\". " + std::strerror(error));
+[[noreturn]] void ThrowFileError(const char* what, const std::string& path,
+                                 const std::string& why) {
+  throw std::runtime_error(std::string(what) + " \"" + path + "\". " + why);
 }
 
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
@@ -65,7 +62,7 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
   const FileWrite written = WriteFileSynced(path, bytes);
   if (written.error != 0) {
     ThrowFileError(written.created ? "Cannot write file" : "Cannot create file", path,
-                   written.error);
+                   std::strerror(written.error));
   }
 }
 
@@ -199,8 +196,8 @@ class Check {
         Event("E.Message2=" + *problem, EventType::kError, 999);
         return false;
       }
-      if (chmod(download_file_.c_str(), 0755) != 0) {
-        ThrowFileError("Cannot make executable", download_file_, errno);
+      if (std::optional<std::string> why = MarkExecutable(download_file_)) {
+        ThrowFileError("Cannot make executable", download_file_, *why);
       }
       return true;
     } catch (const std::exception& e) {
@@ -208,7 +205,7 @@ class Check {
       // A transfer abandoned for a stop leaves nothing of itself behind.
       auto* http = dynamic_cast<const HttpError*>(&e);
       if (http != nullptr && http->kind() == HttpError::Kind::kCancelled) {
-        unlink(download_file_.c_str());
+        RemoveFile(download_file_);
       }
       Event(std::string("E.Message2=") + e.what(), EventType::kError, 999);
       return false;
@@ -245,8 +242,8 @@ class Check {
   // Removes the download file and its signature: neither may reach the
   // starter service.
   void Discard() {
-    unlink(download_file_.c_str());
-    unlink((download_file_ + kSignatureSuffix).c_str());
+    RemoveFile(download_file_);
+    RemoveFile(download_file_ + kSignatureSuffix);
   }
 
   void Send(const SyslogMessage& message) {

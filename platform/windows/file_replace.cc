@@ -1,0 +1,75 @@
+// Replacing an executable on Windows: MoveFileExW replaces the file in one
+// step and, written through, returns once the move is on disk.
+#include "platform/file_replace.h"
+
+#include <windows.h>
+
+#include "platform/windows/wide_text.h"
+
+namespace quarrin {
+namespace {
+
+constexpr char kNotUtf8[] = "the path is not valid UTF-8";
+
+std::string LastErrorText() { return SystemErrorText(GetLastError()); }
+
+bool NotFound(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+FileKind KindOfFile(const std::string& path, bool follow_links, std::string* why) {
+  const std::optional<std::wstring> wide = WideFromUtf8(path);
+  if (!wide) {
+    if (why != nullptr) *why = kNotUtf8;
+    return FileKind::kMissing;
+  }
+  const DWORD attributes = GetFileAttributesW(wide->c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (why != nullptr) *why = LastErrorText();
+    return FileKind::kMissing;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileKind::kOther;
+  if (!follow_links && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return FileKind::kOther;
+  return FileKind::kRegular;
+}
+
+std::optional<std::string> KeepPreviousFile(const std::string& path, const std::string& backup) {
+  const std::optional<std::wstring> from = WideFromUtf8(path);
+  const std::optional<std::wstring> to = WideFromUtf8(backup);
+  if (!from || !to) return kNotUtf8;
+  DeleteFileW(to->c_str());
+  if (CreateHardLinkW(to->c_str(), from->c_str(), nullptr)) return std::nullopt;
+  // A file system without hard links (FAT) or a volume that refuses them.
+  if (CopyFileW(from->c_str(), to->c_str(), FALSE)) return std::nullopt;
+  const std::string why = LastErrorText();
+  DeleteFileW(to->c_str());
+  return why;
+}
+
+std::optional<std::string> TakeExecutablePermissions(const std::string&, const std::string&) {
+  return std::nullopt;
+}
+
+std::optional<std::string> MarkExecutable(const std::string&) { return std::nullopt; }
+
+std::optional<std::string> RenameOver(const std::string& from, const std::string& to) {
+  const std::optional<std::wstring> wide_from = WideFromUtf8(from);
+  const std::optional<std::wstring> wide_to = WideFromUtf8(to);
+  if (!wide_from || !wide_to) return kNotUtf8;
+  if (!MoveFileExW(wide_from->c_str(), wide_to->c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return LastErrorText();
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> RemoveFile(const std::string& path) {
+  const std::optional<std::wstring> wide = WideFromUtf8(path);
+  if (!wide) return kNotUtf8;
+  if (!DeleteFileW(wide->c_str()) && !NotFound(GetLastError())) return LastErrorText();
+  return std::nullopt;
+}
+
+}  // namespace quarrin
