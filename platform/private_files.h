@@ -1,7 +1,11 @@
 // The state folder and the files in it are private to the user the
 // executables run as (root for the services): folders 0700 and files 0600,
 // whatever the umask, so no other local user can read the registry and event
-// log or change what the services run.
+// log or change what the services run. On Windows "private" is a protected
+// access list (nothing inherited from above) that grants full control to
+// SYSTEM, the Administrators and that user only; "owned by root" reads
+// owned by SYSTEM or the Administrators, and "writable by its group or by
+// others" reads writable by Everyone, Authenticated Users or Users.
 #ifndef QUARRIN_PLATFORM_PRIVATE_FILES_H_
 #define QUARRIN_PLATFORM_PRIVATE_FILES_H_
 
@@ -11,7 +15,7 @@
 namespace quarrin {
 
 // Creates the folder with mode 0700 when missing; its missing parents get
-// 0755. Throws std::runtime_error naming the folder when it cannot.
+// 0755 (on Windows, what they inherit). Throws std::runtime_error naming the folder when it cannot.
 void MakePrivateFolder(const std::string& path);
 
 // Creates the file, empty, with mode 0600 when missing; an existing file is
