@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -276,7 +277,10 @@ std::string VerifySignature(const UpdatePublicKey& key, std::string_view minisig
 std::string VerifyFileSignature(const UpdatePublicKey& key, std::string_view minisig,
                                 const std::string& path) {
   DetachedSignature sig = ParseFor(key, minisig);
-  std::ifstream in(path, std::ios::binary);
+  // The path is UTF-8 on every system; a narrow path would be read in the
+  // system's code page on Windows.
+  const std::u8string utf8(path.begin(), path.end());
+  std::ifstream in(std::filesystem::path(utf8), std::ios::binary);
   if (!in) throw SignatureError("Cannot read \"" + path + "\". " + std::strerror(errno));
   Blake2b hash;
   std::vector<char> piece(1 << 16);
