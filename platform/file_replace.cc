@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/file_io.h"
+#include "platform/version_resource.h"
 
 namespace quarrin {
 namespace {
@@ -62,6 +63,15 @@ std::optional<std::string> RenameOver(const std::string& from, const std::string
   if (rename(from.c_str(), to.c_str()) != 0) return ErrnoText();
   SyncToDisk(std::filesystem::path(to).parent_path());
   return std::nullopt;
+}
+
+bool ExecutableForThisMachine(const std::string& path) {
+  std::optional<ElfIdentity> file = ReadElfIdentity(path);
+  if (!file) return false;
+  ElfIdentity own = OwnElfIdentity();
+  bool runnable_type = file->type == 2 || file->type == 3;  // ET_EXEC, ET_DYN
+  return runnable_type && file->is_64bit == own.is_64bit &&
+         file->little_endian == own.little_endian && file->machine == own.machine;
 }
 
 std::optional<std::string> RemoveFile(const std::string& path) {

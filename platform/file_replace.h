@@ -48,6 +48,12 @@ std::optional<std::string> MarkExecutable(const std::string& path);
 // in the same folder or at least on the same volume.
 std::optional<std::string> RenameOver(const std::string& from, const std::string& to);
 
+// True when the file at path is an executable that this machine runs as it
+// runs this program: on Linux an ELF executable (or position-independent
+// one) of the running program's class, byte order and machine; on Windows a
+// program image, not a DLL, for the running program's machine.
+bool ExecutableForThisMachine(const std::string& path);
+
 // Removes the file at path; a missing file is no failure.
 std::optional<std::string> RemoveFile(const std::string& path);
 

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/paths.h"
+#include "platform/utf8.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -17,14 +19,11 @@ using testing::TempDir;
 
 // Files named in UTF-8 on every system (test_support's helpers take the
 // narrow names of the system's code page on Windows).
-std::filesystem::path U8(const std::string& path) {
-  return std::filesystem::path(std::u8string(path.begin(), path.end()));
-}
 void Write(const std::string& path, const std::string& text) {
-  std::ofstream(U8(path), std::ios::binary) << text;
+  std::ofstream(PathFromUtf8(path), std::ios::binary) << text;
 }
 std::string Read(const std::string& path) {
-  std::ifstream in(U8(path), std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
@@ -36,7 +35,7 @@ TEST(FileReplaceTest, TheDownloadReplacesTheExecutableAndThePreviousOneIsKept) {
   const std::string exe = dir / "Programme-\xc3\xa4/QuarrinSrvc.exe";
   const std::string download = dir / "Programme-\xc3\xa4/~QuarrinSrvc.exe";
   const std::string backup = exe + ".previous";
-  std::filesystem::create_directory(U8(dir / "Programme-\xc3\xa4"));
+  std::filesystem::create_directory(PathFromUtf8(dir / "Programme-\xc3\xa4"));
   Write(exe, "old");
   Write(download, "new");
   Write(backup, "older");  // left by an earlier update
@@ -78,6 +77,19 @@ TEST(FileReplaceTest, KindsOfFilesAndFailures) {
   EXPECT_EQ(KindOfFile(dir / "file", false), FileKind::kMissing);
   EXPECT_EQ(RemoveFile(dir / "file"), std::nullopt);  // gone already
   EXPECT_TRUE(RemoveFile(dir.path()).has_value());     // a folder is no file
+}
+
+TEST(FileReplaceTest, OnlyAProgramForThisMachineIsAnExecutable) {
+  EXPECT_TRUE(ExecutableForThisMachine(ExecutablePath()));
+  TempDir dir;
+  // The running program's first bytes: its headers' beginning, not a whole
+  // set of them.
+  Write(dir / "cut", Read(ExecutablePath()).substr(0, 40));
+  Write(dir / "text", "MZ\x7f" "ELF, but only text");
+  for (const std::string name : {"cut", "text", "none"}) {
+    EXPECT_FALSE(ExecutableForThisMachine(dir / name)) << name;
+  }
+  EXPECT_FALSE(ExecutableForThisMachine(dir.path()));
 }
 
 }  // namespace

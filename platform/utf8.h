@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,11 @@ size_t Utf8CharCount(std::string_view text);
 // bytes that code page leaves unassigned become the C1 controls of the same
 // number, as Windows converts them.
 std::string TextAsUtf8(std::string_view text);
+
+// The file-system path named by UTF-8 text, and back, on every system (a
+// path made of a std::string is read in the system's code page on Windows).
+std::filesystem::path PathFromUtf8(std::string_view text);
+std::string Utf8FromPath(const std::filesystem::path& path);
 
 }  // namespace quarrin
 

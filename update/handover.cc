@@ -2,24 +2,23 @@
 
 #include <exception>
 #include <filesystem>
-#include <optional>
 
 #include "core/registry.h"
 #include "core/service_identity.h"
-#include "platform/version_resource.h"
+#include "platform/utf8.h"
 
 namespace quarrin {
 
 std::string StarterKey() { return kServicesKey + std::string(kStarterServiceName); }
 
 std::string_view FileNameOf(std::string_view path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const size_t length = Utf8FromPath(PathFromUtf8(path).filename()).size();
+  return path.substr(path.size() - length);
 }
 
 std::string DownloadPathBeside(std::string_view exe_path) {
-  const std::filesystem::path exe(exe_path);
-  return (exe.parent_path() / ("~" + exe.filename().string())).string();
+  const std::filesystem::path exe = PathFromUtf8(exe_path);
+  return Utf8FromPath(exe.parent_path() / PathFromUtf8("~" + Utf8FromPath(exe.filename())));
 }
 
 std::string HandOverPath(std::string_view exe_path) {
@@ -60,15 +59,6 @@ void RequestRestartThroughStarter(ServiceManager& manager, RegistryStore& regist
     RequestServiceStart(manager, registry, kStarterServiceName);
   } catch (const std::exception&) {
   }
-}
-
-bool ExecutableForThisMachine(const std::string& path) {
-  std::optional<ElfIdentity> file = ReadElfIdentity(path);
-  if (!file) return false;
-  ElfIdentity own = OwnElfIdentity();
-  bool runnable_type = file->type == 2 || file->type == 3;  // ET_EXEC, ET_DYN
-  return runnable_type && file->is_64bit == own.is_64bit &&
-         file->little_endian == own.little_endian && file->machine == own.machine;
 }
 
 }  // namespace quarrin

@@ -18,7 +18,8 @@ std::string StarterKey();
 inline constexpr char kServiceUpdateValue[] = "ServiceUpdate";
 inline constexpr char kTargetServiceValue[] = "TargetService";
 
-// The file name after the last "/" (the whole text when there is none).
+// The file name after the last separator ("/"; on Windows also "\"), the
+// whole text when there is none.
 std::string_view FileNameOf(std::string_view path);
 
 // The downloaded file beside an executable: its folder + "~" + its name.
@@ -44,11 +45,6 @@ bool WriteHandOverValues(RegistryStore& registry, const std::string& service_upd
 // Never throws.
 void RequestRestartThroughStarter(ServiceManager& manager, RegistryStore& registry,
                                   const std::string& service_name);
-
-// True when the file at path is an ELF executable (or position-independent
-// executable) of this machine: the class, byte order and machine of the
-// running program.
-bool ExecutableForThisMachine(const std::string& path);
 
 }  // namespace quarrin
 

@@ -12,6 +12,7 @@
 #include "platform/file_io.h"
 #include "platform/file_replace.h"
 #include "platform/paths.h"
+#include "platform/utf8.h"
 #include "platform/version_resource.h"
 #include "service/installer.h"
 #include "update/handover.h"
@@ -127,7 +128,7 @@ StarterOutcome StarterService::Install() {
   const std::string& target = h->target;
 
   const std::string image = ImagePathOf(registry_, target);
-  if (image.empty() || image.front() != '/') {
+  if (image.empty() || !PathFromUtf8(image).is_absolute()) {
     Failure("Service " + target + " is not installed with an executable path; nothing to install");
     return StarterOutcome::kNothingHandedOver;
   }

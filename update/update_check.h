@@ -147,9 +147,9 @@ std::string ManifestFileName(std::string_view exe_name);
 UpdateOutcome CheckForUpdate(const UpdateContext& context, tFileUpdate* update);
 
 // Why the file at path is not the executable the manifest published, or
-// nullopt when it is: an ELF executable for this machine (class, byte order
-// and machine of the running program) whose version resource holds the
-// published version numbers. A truncated file fails: its version resource
+// nullopt when it is: an executable for this machine (see
+// ExecutableForThisMachine) whose version resource holds the published
+// version numbers. A truncated file fails: its version resource
 // is read through the section table at the end of the file.
 std::optional<std::string> DownloadedFileProblem(const std::string& path,
                                                  const tFileVersion& published);

@@ -6,12 +6,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
+
+#include "platform/utf8.h"
 
 namespace quarrin {
 namespace {
@@ -277,10 +278,7 @@ std::string VerifySignature(const UpdatePublicKey& key, std::string_view minisig
 std::string VerifyFileSignature(const UpdatePublicKey& key, std::string_view minisig,
                                 const std::string& path) {
   DetachedSignature sig = ParseFor(key, minisig);
-  // The path is UTF-8 on every system; a narrow path would be read in the
-  // system's code page on Windows.
-  const std::u8string utf8(path.begin(), path.end());
-  std::ifstream in(std::filesystem::path(utf8), std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) throw SignatureError("Cannot read \"" + path + "\". " + std::strerror(errno));
   Blake2b hash;
   std::vector<char> piece(1 << 16);

@@ -3,10 +3,10 @@
 // signed bytes are fixed here.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "platform/utf8.h"
 #include "tests/test_support.h"
 #include "update/update_signature.h"
 
@@ -41,8 +41,7 @@ TEST(UpdateSignatureKnownTest, MinisignsSignatureHoldsForTheFileAndNothingElse) 
   // The file read from disk, under a name beyond ASCII in UTF-8.
   testing::TempDir dir;
   const std::string path = dir / "~Quarrin-\xc3\xa4.exe";
-  std::ofstream(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary)
-      << bytes;
+  std::ofstream(PathFromUtf8(path), std::ios::binary) << bytes;
   EXPECT_EQ(VerifyFileSignature(key, kSignature, path), "version 1.0.0.1");
   EXPECT_THROW(VerifyFileSignature(key, kSignature, dir / "missing.exe"), SignatureError);
 }

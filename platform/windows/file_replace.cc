@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstring>
+
 #include "platform/windows/wide_text.h"
 
 namespace quarrin {
@@ -63,6 +66,40 @@ std::optional<std::string> RenameOver(const std::string& from, const std::string
     return LastErrorText();
   }
   return std::nullopt;
+}
+
+bool ExecutableForThisMachine(const std::string& path) {
+  const std::optional<std::wstring> wide = WideFromUtf8(path);
+  if (!wide) return false;
+  HANDLE file = CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  // The DOS header names where the PE headers begin; they lie within the
+  // first pages of any image the linker makes.
+  char head[4096];
+  DWORD got = 0;
+  const bool read = ReadFile(file, head, sizeof head, &got, nullptr) != 0;
+  CloseHandle(file);
+  IMAGE_DOS_HEADER dos;
+  if (!read || got < sizeof dos) return false;
+  std::memcpy(&dos, head, sizeof dos);
+  if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0) return false;
+  const size_t at = static_cast<size_t>(dos.e_lfanew);
+  IMAGE_NT_HEADERS headers;
+  // The signature and the file header suffice.
+  const size_t needed = offsetof(IMAGE_NT_HEADERS, OptionalHeader);
+  if (at > got || got - at < needed) return false;
+  std::memcpy(&headers, head + at, needed);
+  if (headers.Signature != IMAGE_NT_SIGNATURE) return false;
+  const WORD flags = headers.FileHeader.Characteristics;
+  if ((flags & IMAGE_FILE_EXECUTABLE_IMAGE) == 0 || (flags & IMAGE_FILE_DLL) != 0) return false;
+  // The running program's own headers, as loaded.
+  const auto* own_base = reinterpret_cast<const char*>(GetModuleHandleW(nullptr));
+  IMAGE_DOS_HEADER own_dos;
+  std::memcpy(&own_dos, own_base, sizeof own_dos);
+  IMAGE_NT_HEADERS own;
+  std::memcpy(&own, own_base + own_dos.e_lfanew, needed);
+  return headers.FileHeader.Machine == own.FileHeader.Machine;
 }
 
 std::optional<std::string> RemoveFile(const std::string& path) {
