@@ -2,11 +2,12 @@
 
 #include <fstream>
 
+#include "platform/utf8.h"
+
 namespace quarrin {
 
 std::optional<std::string> ManagingPackage(const std::string& exe_path) {
-  const std::string marker = exe_path.substr(0, exe_path.rfind('/') + 1) + kPackageMarkerName;
-  std::ifstream in(marker);
+  std::ifstream in(PathFromUtf8(exe_path).parent_path() / kPackageMarkerName);
   if (!in) return std::nullopt;
   std::string line;
   std::getline(in, line);
