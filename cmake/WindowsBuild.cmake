@@ -12,6 +12,8 @@ add_compile_definitions(_POSIX_THREAD_SAFE_FUNCTIONS=200112L)
 find_package(Threads REQUIRED)
 include(cmake/GoogleTestFromSource.cmake)
 add_subdirectory(third_party/pugixml)
+# Under the name the Linux build gives the system's pugixml.
+add_library(PkgConfig::PUGIXML ALIAS pugixml)
 # libgcrypt (update signatures) from Debian's MinGW-w64 packages, linked
 # statically: with libgpg-error, which libgcrypt.pc names only as a private
 # requirement, and the Winsock that libgpg-error calls.
