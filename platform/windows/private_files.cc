@@ -11,7 +11,9 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -45,7 +47,6 @@ std::vector<BYTE> TokenSid(TOKEN_INFORMATION_CLASS which) {
   std::vector<BYTE> info(size);
   std::vector<BYTE> sid;
   if (size != 0 && GetTokenInformation(token, which, info.data(), size, &size)) {
-    // TOKEN_USER and TOKEN_OWNER both begin with the SID's pointer.
     PSID p = which == TokenUser ? reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid
                                 : reinterpret_cast<TOKEN_OWNER*>(info.data())->Owner;
     const BYTE* bytes = static_cast<const BYTE*>(p);
