@@ -58,7 +58,9 @@ std::optional<std::string> MarkExecutable(const std::string& path) {
   return std::nullopt;
 }
 
-std::optional<std::string> RenameOver(const std::string& from, const std::string& to) {
+std::optional<std::string> RenameOver(const std::string& from, const std::string& to,
+                                      bool* in_use) {
+  if (in_use != nullptr) *in_use = false;
   SyncToDisk(from);
   if (rename(from.c_str(), to.c_str()) != 0) return ErrnoText();
   SyncToDisk(std::filesystem::path(to).parent_path());

@@ -45,8 +45,12 @@ std::optional<std::string> MarkExecutable(const std::string& path);
 // Renames `from` over `to`, replacing the file there in one step, with the
 // renamed file's data and the folder's new entry on disk when it returns
 // (a failed sync only costs durability and is not reported). Both must lie
-// in the same folder or at least on the same volume.
-std::optional<std::string> RenameOver(const std::string& from, const std::string& to);
+// in the same folder or at least on the same volume. *in_use (when given)
+// tells whether it failed only because a program still holds one of the
+// files, as on Windows a program that is ending holds its executable for a
+// moment after its service has reported stopped; on Linux never.
+std::optional<std::string> RenameOver(const std::string& from, const std::string& to,
+                                      bool* in_use = nullptr);
 
 // True when the file at path is an executable that this machine runs as it
 // runs this program: on Linux an ELF executable (or position-independent

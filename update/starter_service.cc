@@ -186,7 +186,7 @@ StarterOutcome StarterService::Install() {
     return StartUnchanged(target,
                           "Cannot give " + download + " the permissions of " + image + ": " + *why);
   }
-  if (std::optional<std::string> why = RenameOver(download, image)) {
+  if (std::optional<std::string> why = RenameWhenReleased(download, image, true)) {
     if (have_old) RemoveFile(backup);
     return StartUnchanged(target, "Cannot rename " + download + " to " + image + ": " + *why);
   }
@@ -215,7 +215,7 @@ StarterOutcome StarterService::Install() {
     Failure("There was no previous executable of " + target + " to put back");
     return StarterOutcome::kRolledBack;
   }
-  if (std::optional<std::string> why = RenameOver(backup, image)) {
+  if (std::optional<std::string> why = RenameWhenReleased(backup, image, false)) {
     Failure("Cannot rename " + backup + " to " + image + ": " + *why);
     return StarterOutcome::kRolledBack;
   }
@@ -270,6 +270,22 @@ bool StarterService::WaitForState(const std::string& target, ServiceState wanted
     if (host_ != nullptr) {
       host_->DeliverControlRequests();
       if (give_up_on_stop_request && host_->StopRequested()) return false;
+    }
+  }
+}
+
+std::optional<std::string> StarterService::RenameWhenReleased(const std::string& from,
+                                                              const std::string& to,
+                                                              bool give_up_on_stop_request) {
+  const auto deadline = std::chrono::steady_clock::now() + timeouts_.release_wait;
+  while (true) {
+    bool in_use = false;
+    std::optional<std::string> why = RenameOver(from, to, &in_use);
+    if (!why || !in_use || std::chrono::steady_clock::now() >= deadline) return why;
+    std::this_thread::sleep_for(timeouts_.poll);
+    if (host_ != nullptr) {
+      host_->DeliverControlRequests();
+      if (give_up_on_stop_request && host_->StopRequested()) return why;
     }
   }
 }

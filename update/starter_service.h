@@ -24,6 +24,9 @@
 //  5. Keep the previous executable as <exe>.previous (a hard link, or a
 //     copy), give the download the executable's mode and owner, and rename
 //     it over the executable: the path always names a whole executable.
+//     While the ended target's process still holds its executable (Windows,
+//     for a moment after the service reported stopped), the rename is tried
+//     again (kReleaseWait).
 //  6. Start the target and wait for it to report running (kRunningWait).
 //     Running: the previous executable is deleted. Otherwise the previous
 //     one is renamed back, and started.
@@ -34,6 +37,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/event_writer.h"
@@ -58,6 +62,8 @@ struct StarterTimeouts {
   // For the started target to report running; the agent reports it before
   // its start-up runs, so this is ample.
   std::chrono::milliseconds running_wait{std::chrono::seconds(60)};
+  // For the stopped target's process to let go of its executable.
+  std::chrono::milliseconds release_wait{std::chrono::seconds(10)};
   std::chrono::milliseconds poll{100};
 };
 
@@ -99,6 +105,11 @@ class StarterService final : public ServiceHandlers {
   bool WaitForState(const std::string& target, ServiceState wanted, std::chrono::milliseconds limit,
                     bool give_up_on_stop_request);
   bool WaitForRunning(const std::string& target);
+  // RenameOver, tried again while a process still holds a file (see
+  // step 5) until release_wait has passed (or a stop is requested, when
+  // the caller gives up on one).
+  std::optional<std::string> RenameWhenReleased(const std::string& from, const std::string& to,
+                                                bool give_up_on_stop_request);
   // Requests a start and says so in the log; false when it was refused.
   bool Start(const std::string& target);
   void Step(const std::string& text);

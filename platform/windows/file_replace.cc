@@ -57,13 +57,22 @@ std::optional<std::string> TakeExecutablePermissions(const std::string&, const s
 
 std::optional<std::string> MarkExecutable(const std::string&) { return std::nullopt; }
 
-std::optional<std::string> RenameOver(const std::string& from, const std::string& to) {
+std::optional<std::string> RenameOver(const std::string& from, const std::string& to,
+                                      bool* in_use) {
+  if (in_use != nullptr) *in_use = false;
   const std::optional<std::wstring> wide_from = WideFromUtf8(from);
   const std::optional<std::wstring> wide_to = WideFromUtf8(to);
   if (!wide_from || !wide_to) return kNotUtf8;
   if (!MoveFileExW(wide_from->c_str(), wide_to->c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return LastErrorText();
+    const DWORD error = GetLastError();
+    // A running image, or a file open without FILE_SHARE_DELETE, cannot be
+    // replaced; the access denial is what a mapped image gives.
+    if (in_use != nullptr) {
+      *in_use = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                error == ERROR_ACCESS_DENIED;
+    }
+    return SystemErrorText(error);
   }
   return std::nullopt;
 }

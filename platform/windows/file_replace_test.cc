@@ -4,6 +4,7 @@
 
 #include "platform/file_replace.h"
 #include "platform/windows/wide_text.h"
+#include "tests/test_support.h"
 
 namespace quarrin {
 namespace {
@@ -15,6 +16,25 @@ TEST(WindowsFileReplaceTest, ADllIsNoExecutable) {
   const std::string dll = Utf8FromWide(std::wstring(system, n)) + "\\kernel32.dll";
   ASSERT_EQ(KindOfFile(dll, true), FileKind::kRegular) << dll;
   EXPECT_FALSE(ExecutableForThisMachine(dll));
+}
+
+TEST(WindowsFileReplaceTest, AFileStillHeldIsInUseUntilItIsLetGo) {
+  testing::TempDir dir;
+  const std::string exe = dir / "QuarrinSrvc.exe";
+  const std::string download = dir / "~QuarrinSrvc.exe";
+  testing::WriteFileText(exe, "old");
+  testing::WriteFileText(download, "new");
+  // As a program that is still ending holds its executable.
+  HANDLE held = CreateFileW(WideFromUtf8(exe)->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  bool in_use = false;
+  EXPECT_TRUE(RenameOver(download, exe, &in_use).has_value());
+  EXPECT_TRUE(in_use);
+  CloseHandle(held);
+  EXPECT_EQ(RenameOver(download, exe, &in_use), std::nullopt);
+  EXPECT_FALSE(in_use);
+  EXPECT_EQ(testing::ReadFileText(exe), "new");
 }
 
 }  // namespace
