@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "disk/chart_canvas.h"
 #include "platform/paths.h"
@@ -28,16 +29,14 @@ struct Rect {
   bool Overlaps(const Rect& o) const { return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1; }
 };
 
-LayoutPtr LabelLayout(const ChartCanvas& canvas, const std::string& text) {
-  LayoutPtr layout = canvas.Layout(text, ChartFont::kAxis);
-  pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
-  double w = 0, h = 0;
-  ChartCanvas::Size(layout.get(), &w, &h);
-  if (w > kMaxLabelWidth) {
-    pango_layout_set_width(layout.get(), static_cast<int>(kMaxLabelWidth) * PANGO_SCALE);
-    pango_layout_set_ellipsize(layout.get(), PANGO_ELLIPSIZE_MIDDLE);
-  }
-  return layout;
+// The size of a bar's label, which loses its middle when too long.
+TextSize LabelSize(DrawingCanvas& canvas, const std::string& text) {
+  return canvas.MeasureText(text, DrawingFont::kAxis, kMaxLabelWidth, Ellipsis::kMiddle);
+}
+
+void DrawLabel(DrawingCanvas& canvas, const std::string& text, double x, double y) {
+  canvas.DrawText(text, DrawingFont::kAxis, x, y, Colour{0, 0, 0}, kMaxLabelWidth,
+                  Ellipsis::kMiddle);
 }
 
 // 1, 2 or 5 times a power of ten, at least x.
@@ -60,94 +59,74 @@ struct Scale {
 
 // The byte axis: from 0 to a round number of steps at or above `needed`,
 // with as many ticks as fit their numbers side by side.
-Scale ChooseScale(const ChartCanvas& canvas, double needed, double plot_width) {
+Scale ChooseScale(DrawingCanvas& canvas, double needed, double plot_width) {
   // Whole bytes: an empty drive still gets an axis of 0 to 10.
   needed = std::max(needed, 10.0);
   Scale s;
   for (int ticks = 10; ticks >= 1; --ticks) {
     s.step = std::max(1.0, NiceStep(needed / ticks));
     s.max = std::ceil(needed / s.step) * s.step;
-    const double label = canvas.TextWidth(ByteText(s.max), ChartFont::kAxis);
+    const double label = canvas.MeasureText(ByteText(s.max), DrawingFont::kAxis).width;
     if (s.step / s.max * plot_width >= label + 16) break;
   }
   return s;
 }
 
-void DrawByteAxis(const ChartCanvas& canvas, const Scale& scale, double left, double right) {
-  cairo_t* cr = canvas.cr();
+void DrawByteAxis(DrawingCanvas& canvas, const Scale& scale, double left, double right) {
   const double width = right - left;
   const int ticks = static_cast<int>(std::llround(scale.max / scale.step));
-  cairo_set_line_width(cr, 1);
-  cairo_set_source_rgb(cr, 0.88, 0.88, 0.88);
-  for (int k = 1; k <= ticks; ++k) {
-    const double x = std::floor(left + k * scale.step / scale.max * width) + 0.5;
-    cairo_move_to(cr, x, kTop);
-    cairo_line_to(cr, x, kBottom);
-  }
-  cairo_stroke(cr);
-  cairo_set_source_rgb(cr, 0.25, 0.25, 0.25);
+  const auto tick_x = [&](int k) {
+    return std::floor(left + k * scale.step / scale.max * width) + 0.5;
+  };
+  Polylines grid;
+  for (int k = 1; k <= ticks; ++k) grid.push_back({{tick_x(k), kTop}, {tick_x(k), kBottom}});
+  canvas.StrokeLines(grid, Grey(0.88));
+  Polylines tick_lines;
   for (int k = 0; k <= ticks; ++k) {
-    const double x = std::floor(left + k * scale.step / scale.max * width) + 0.5;
-    cairo_move_to(cr, x, kBottom + 1);
-    cairo_line_to(cr, x, kBottom + 1 + kTick);
+    tick_lines.push_back({{tick_x(k), kBottom + 1}, {tick_x(k), kBottom + 1 + kTick}});
   }
-  cairo_stroke(cr);
+  canvas.StrokeLines(tick_lines, Grey(0.25));
   for (int k = 0; k <= ticks; ++k) {
-    const double x = std::floor(left + k * scale.step / scale.max * width) + 0.5;
-    LayoutPtr layout = canvas.Layout(ByteText(k * scale.step), ChartFont::kAxis);
-    double w = 0, h = 0;
-    ChartCanvas::Size(layout.get(), &w, &h);
-    canvas.Draw(layout.get(), std::floor(x - w / 2), kBottom + kTick + 3);
+    const std::string text = ByteText(k * scale.step);
+    const double w = canvas.MeasureText(text, DrawingFont::kAxis).width;
+    canvas.DrawText(text, DrawingFont::kAxis, std::floor(tick_x(k) - w / 2), kBottom + kTick + 3,
+                    Grey(0.25));
   }
-  LayoutPtr unit = canvas.Layout("bytes", ChartFont::kAxis);
-  double w = 0, h = 0;
-  ChartCanvas::Size(unit.get(), &w, &h);
-  canvas.Draw(unit.get(), std::floor(left + (width - w) / 2), kBottom + kTick + 3 + h + 2);
+  const TextSize unit = canvas.MeasureText("bytes", DrawingFont::kAxis);
+  canvas.DrawText("bytes", DrawingFont::kAxis, std::floor(left + (width - unit.width) / 2),
+                  kBottom + kTick + 3 + unit.height + 2, Grey(0.25));
 
   // Frame, with the two axes darker.
-  cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
-  cairo_rectangle(cr, left + 0.5, kTop + 0.5, right - left, kBottom - kTop);
-  cairo_stroke(cr);
-  cairo_set_source_rgb(cr, 0.25, 0.25, 0.25);
-  cairo_move_to(cr, left + 0.5, kTop);
-  cairo_line_to(cr, left + 0.5, kBottom + 0.5);
-  cairo_line_to(cr, right + 1, kBottom + 0.5);
-  cairo_stroke(cr);
+  canvas.StrokeRectangle(left + 0.5, kTop + 0.5, right - left, kBottom - kTop, Grey(0.6));
+  canvas.StrokeLines({{{left + 0.5, kTop}, {left + 0.5, kBottom + 0.5}, {right + 1, kBottom + 0.5}}},
+                     Grey(0.25));
 }
 
-void FillBar(cairo_t* cr, double x0, double y0, double x1, double y1) {
+void FillBar(DrawingCanvas& canvas, double x0, double y0, double x1, double y1) {
   const auto& c = kBarRgb;
-  cairo_pattern_t* gradient = cairo_pattern_create_linear(0, y0, 0, y1);
-  cairo_pattern_add_color_stop_rgb(gradient, 0, 0.55 + 0.45 * c[0], 0.55 + 0.45 * c[1],
-                                   0.55 + 0.45 * c[2]);
-  cairo_pattern_add_color_stop_rgb(gradient, 0.45, c[0], c[1], c[2]);
-  cairo_pattern_add_color_stop_rgb(gradient, 1, 0.7 * c[0], 0.7 * c[1], 0.7 * c[2]);
-  cairo_rectangle(cr, x0, y0, x1 - x0, y1 - y0);
-  cairo_set_source(cr, gradient);
-  cairo_fill(cr);
-  cairo_pattern_destroy(gradient);
+  canvas.FillGradient(x0, y0, x1 - x0, y1 - y0,
+                      {{0, Colour{0.55 + 0.45 * c[0], 0.55 + 0.45 * c[1], 0.55 + 0.45 * c[2]}},
+                       {0.45, Colour{c[0], c[1], c[2]}},
+                       {1, Colour{0.7 * c[0], 0.7 * c[1], 0.7 * c[2]}}});
   if (y1 - y0 >= 4 && x1 - x0 >= 2) {
-    cairo_set_source_rgb(cr, 0.6 * c[0], 0.6 * c[1], 0.6 * c[2]);
-    cairo_rectangle(cr, x0 + 0.5, y0 + 0.5, x1 - x0 - 1, y1 - y0 - 1);
-    cairo_stroke(cr);
+    canvas.StrokeRectangle(x0 + 0.5, y0 + 0.5, x1 - x0 - 1, y1 - y0 - 1,
+                           Colour{0.6 * c[0], 0.6 * c[1], 0.6 * c[2]});
   }
 }
 
 }  // namespace
 
 std::string DrawDiskMap(const std::string& caption, const std::vector<FolderBar>& bars) {
-  ChartCanvas canvas(kDiskMapWidth, kDiskMapHeight);
-  cairo_t* cr = canvas.cr();
-  canvas.DrawTitle(caption);
+  std::unique_ptr<DrawingCanvas> drawing = NewChartCanvas(kDiskMapWidth, kDiskMapHeight);
+  DrawingCanvas& canvas = *drawing;
+  DrawTitle(canvas, caption);
 
-  std::vector<LayoutPtr> labels;
+  std::vector<TextSize> labels;
   std::vector<double> widths;
   double label_width = 0;
   for (const FolderBar& bar : bars) {
-    labels.push_back(LabelLayout(canvas, bar.label));
-    double w = 0, h = 0;
-    ChartCanvas::Size(labels.back().get(), &w, &h);
-    widths.push_back(std::min(w, kMaxLabelWidth));
+    labels.push_back(LabelSize(canvas, bar.label));
+    widths.push_back(std::min(labels.back().width, kMaxLabelWidth));
     label_width = std::max(label_width, widths.back());
   }
 
@@ -167,7 +146,7 @@ std::string DrawDiskMap(const std::string& caption, const std::vector<FolderBar>
       needed = std::max(needed, static_cast<double>(bars[i].bytes) * plot_width / room);
     }
     scale = ChooseScale(canvas, needed, plot_width);
-    const double half = std::ceil(canvas.TextWidth(ByteText(scale.max), ChartFont::kAxis) / 2) + 3;
+    const double half = std::ceil(canvas.MeasureText(ByteText(scale.max), DrawingFont::kAxis).width / 2) + 3;
     if (half <= kDiskMapWidth - right) break;
     right = kDiskMapWidth - half;
   }
@@ -178,21 +157,18 @@ std::string DrawDiskMap(const std::string& caption, const std::vector<FolderBar>
   const double thickness = std::max(1.0, std::round(kBarShare * slot));
   double label_top = kBottom + 1e9;  // top edge of the axis label shown last
   std::vector<Rect> callouts;
-  cairo_save(cr);
-  cairo_rectangle(cr, left + 1, kTop + 1, right - left - 1, kBottom - kTop - 1);
-  cairo_clip(cr);
+  canvas.PushClip(left + 1, kTop + 1, right - left - 1, kBottom - kTop - 1);
   for (size_t i = 0; i < bars.size(); ++i) {
     const double centre = kBottom - (static_cast<double>(i) + 0.5) * slot;
     const double y0 = std::round(centre - thickness / 2);
     const double y1 = y0 + thickness;
     const double x1 = std::round(left + 1 + static_cast<double>(std::max<int64_t>(bars[i].bytes, 0)) /
                                                 scale.max * (plot_width - 1));
-    if (x1 > left + 1) FillBar(cr, left + 1, y0, x1, y1);
+    if (x1 > left + 1) FillBar(canvas, left + 1, y0, x1, y1);
 
     // Callout: a pale yellow box with the label, 20 pixels right of the bar
     // end, unless it would cover one already drawn.
-    double w = 0, h = 0;
-    ChartCanvas::Size(labels[i].get(), &w, &h);
+    const double h = labels[i].height;
     const double cy = std::floor(centre) + 0.5;
     const Rect box{x1 + kCalloutLine, std::floor(cy - h / 2 - 2),
                    x1 + kCalloutLine + widths[i] + 2 * kCalloutPad, std::floor(cy - h / 2 - 2) + h + 4};
@@ -201,41 +177,28 @@ std::string DrawDiskMap(const std::string& caption, const std::vector<FolderBar>
       continue;
     }
     callouts.push_back(box);
-    cairo_set_line_width(cr, 1);
-    cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
-    cairo_move_to(cr, x1, cy);
-    cairo_line_to(cr, box.x0, cy);
-    cairo_stroke(cr);
-    cairo_rectangle(cr, box.x0 + 0.5, box.y0 + 0.5, box.x1 - box.x0 - 1, box.y1 - box.y0 - 1);
-    cairo_set_source_rgb(cr, 1.0, 1.0, 128.0 / 255.0);
-    cairo_fill_preserve(cr);
-    cairo_set_source_rgb(cr, 0.45, 0.45, 0.45);
-    cairo_stroke(cr);
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    canvas.Draw(labels[i].get(), box.x0 + kCalloutPad, box.y0 + 2);
+    canvas.StrokeLines({{{x1, cy}, {box.x0, cy}}}, Grey(0.35));
+    const double bw = box.x1 - box.x0 - 1, bh = box.y1 - box.y0 - 1;
+    canvas.FillRectangle(box.x0 + 0.5, box.y0 + 0.5, bw, bh, Colour{1.0, 1.0, 128.0 / 255.0});
+    canvas.StrokeRectangle(box.x0 + 0.5, box.y0 + 0.5, bw, bh, Grey(0.45));
+    DrawLabel(canvas, bars[i].label, box.x0 + kCalloutPad, box.y0 + 2);
   }
-  cairo_restore(cr);
+  canvas.PopClip();
 
   // The axis labels, bottom up, each clear of the one below it.
   std::vector<double> ticks;
-  cairo_set_source_rgb(cr, 0, 0, 0);
   for (size_t i = 0; i < bars.size(); ++i) {
     const double centre = kBottom - (static_cast<double>(i) + 0.5) * slot;
-    double w = 0, h = 0;
-    ChartCanvas::Size(labels[i].get(), &w, &h);
+    const double h = labels[i].height;
     const double top = std::floor(centre - h / 2);
     if (top + h > label_top) continue;
-    canvas.Draw(labels[i].get(), left - kTick - 3 - widths[i], top);
+    DrawLabel(canvas, bars[i].label, left - kTick - 3 - widths[i], top);
     label_top = top;
     ticks.push_back(std::floor(centre) + 0.5);
   }
-  cairo_new_path(cr);
-  cairo_set_source_rgb(cr, 0.25, 0.25, 0.25);
-  for (double y : ticks) {
-    cairo_move_to(cr, left - kTick, y);
-    cairo_line_to(cr, left, y);
-  }
-  cairo_stroke(cr);
+  Polylines tick_lines;
+  for (double y : ticks) tick_lines.push_back({{left - kTick, y}, {left, y}});
+  canvas.StrokeLines(tick_lines, Grey(0.25));
   return canvas.Jpeg();
 }
 

@@ -1,13 +1,8 @@
 // The disk map: how many bytes each visible top-level folder of the system
 // drive holds, as a horizontal bar chart.
 //
-// On this system the drive is the file system that holds SystemDriveRoot()
-// and its folders are shown as "/" followed by their name (/usr, /home).
-// A top-level entry is hidden when its name begins with "."; it is a system
-// entry when it is the mount point of another file system (its device
-// differs from the root's), such as /proc or /sys. Neither gets a bar, nor
-// does anything that is not a folder: files, and symbolic links whatever
-// they point to.
+// The drive is the one that holds SystemDriveRoot(), walked as
+// platform/folder_walk.h says.
 #ifndef QUARRIN_DISK_DISK_MAP_H_
 #define QUARRIN_DISK_DISK_MAP_H_
 
@@ -15,32 +10,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/folder_walk.h"
+
 namespace quarrin {
 
 inline constexpr int kDiskMapWidth = 790;
 inline constexpr int kDiskMapHeight = 590;
 
-// The total size in bytes of the regular files below `folder` at any depth.
-// The walk never follows a symbolic link (a link to a folder is not
-// descended and a link to a file adds nothing, so no link can make it
-// endless or count a folder twice), stays on the file system that holds
-// `folder` (like du -x), and counts a folder it cannot open or list as 0.
-// Sockets, pipes and device files add nothing. Each hard link of a file is
-// counted, as a listing shows it. A trailing "/" is allowed; `folder`
-// itself being a symbolic link, or no folder, gives 0. Two threads share
-// the work. Safe for concurrent use.
-int64_t FolderSize(const std::string& folder);
-
 struct FolderBar {
-  std::string label;  // "/" + the folder's name
+  std::string label;  // DriveFolderLabel
   int64_t bytes = 0;
 };
 
-// The names of the visible top-level folders of drive_root in the order the
-// listing returns them (readdir order). A root that cannot be listed has none.
-std::vector<std::string> DriveFolders(const std::string& drive_root);
-
-// DriveFolders, each with its FolderSize.
+// DriveFolders, each labelled with its DriveFolderLabel and measured with
+// its FolderSize.
 std::vector<FolderBar> MeasureDrive(const std::string& drive_root);
 
 // Draws the bars as a 790 x 590 chart, the first bar at the bottom, and

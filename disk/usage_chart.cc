@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "disk/chart_canvas.h"
@@ -62,60 +64,51 @@ bool ClipSegment(Point* a, Point* b, double x0, double y0, double x1, double y1)
   return true;
 }
 
-void SetGrey(cairo_t* cr, double level) { cairo_set_source_rgb(cr, level, level, level); }
-
-void HorizontalLine(cairo_t* cr, double x0, double x1, int row) {
-  cairo_move_to(cr, x0, row + 0.5);
-  cairo_line_to(cr, x1, row + 0.5);
+// The run of a 1-pixel horizontal line on pixel row `row`.
+std::vector<PointF> HorizontalLine(double x0, double x1, int row) {
+  return {{x0, row + 0.5}, {x1, row + 0.5}};
 }
 
-void VerticalLine(cairo_t* cr, double column_centre, double y0, double y1) {
-  cairo_move_to(cr, column_centre, y0);
-  cairo_line_to(cr, column_centre, y1);
+// The rows of the horizontal grid lines, bottom up.
+std::vector<int> GridRows() {
+  std::vector<int> rows;
+  for (int pct = 10; pct < 100; pct += 10) rows.push_back(static_cast<int>(PlotY(pct)));
+  return rows;
 }
 
 // Grid, frame, ticks and the numbers of the vertical axis.
-void DrawValueAxis(const ChartCanvas& canvas) {
-  cairo_t* cr = canvas.cr();
-  cairo_set_line_width(cr, 1);
-  SetGrey(cr, 0.87);
-  for (int pct = 10; pct < 100; pct += 10) {
-    HorizontalLine(cr, kLeft, kRight + 1, static_cast<int>(PlotY(pct)));
-  }
-  cairo_stroke(cr);
+void DrawValueAxis(DrawingCanvas& canvas) {
+  Polylines grid;
+  for (int row : GridRows()) grid.push_back(HorizontalLine(kLeft, kRight + 1, row));
+  canvas.StrokeLines(grid, Grey(0.87));
 
-  SetGrey(cr, 0.25);
+  Polylines ticks;
   for (int pct = 0; pct <= 100; pct += 10) {
-    HorizontalLine(cr, kLeft - kTick, kLeft, static_cast<int>(PlotY(pct)));
+    ticks.push_back(HorizontalLine(kLeft - kTick, kLeft, static_cast<int>(PlotY(pct))));
   }
-  cairo_stroke(cr);
+  canvas.StrokeLines(ticks, Grey(0.25));
 
   for (int pct = 0; pct <= 100; pct += 10) {
-    LayoutPtr layout = canvas.Layout(std::to_string(pct) + "%", ChartFont::kAxis);
-    double w = 0, h = 0;
-    ChartCanvas::Size(layout.get(), &w, &h);
-    canvas.Draw(layout.get(), kLeft - kTick - 3 - w, PlotY(pct) + 0.5 - h / 2);
+    const std::string text = std::to_string(pct) + "%";
+    const TextSize size = canvas.MeasureText(text, DrawingFont::kAxis);
+    canvas.DrawText(text, DrawingFont::kAxis, kLeft - kTick - 3 - size.width,
+                    PlotY(pct) + 0.5 - size.height / 2, Grey(0.25));
   }
 
-  SetGrey(cr, 0.6);
-  cairo_rectangle(cr, kLeft + 0.5, kTop + 0.5, kRight - kLeft, kBottom - kTop);
-  cairo_stroke(cr);
-  SetGrey(cr, 0.25);
-  cairo_move_to(cr, kLeft + 0.5, kTop);
-  cairo_line_to(cr, kLeft + 0.5, kBottom + 0.5);
-  cairo_line_to(cr, kRight + 1, kBottom + 0.5);
-  cairo_stroke(cr);
+  canvas.StrokeRectangle(kLeft + 0.5, kTop + 0.5, kRight - kLeft, kBottom - kTop, Grey(0.6));
+  canvas.StrokeLines({{{kLeft + 0.5, kTop}, {kLeft + 0.5, kBottom + 0.5}, {kRight + 1, kBottom + 0.5}}},
+                     Grey(0.25));
 }
 
 // The white picture with the value axis, the grid and the frame: the same
 // in every chart, so drawn and compressed once, and only the parts that a
 // chart draws over it compressed again. Read-only once made, and so safe
 // to use from any thread.
-const BackgroundJpegEncoder& Background() {
-  static const BackgroundJpegEncoder background = [] {
-    ChartCanvas canvas(kUsageChartWidth, kUsageChartHeight);
-    DrawValueAxis(canvas);
-    return canvas.AsBackground();
+const std::shared_ptr<const DrawingBackground>& Background() {
+  static const std::shared_ptr<const DrawingBackground> background = [] {
+    std::unique_ptr<DrawingCanvas> canvas = NewChartCanvas(kUsageChartWidth, kUsageChartHeight);
+    DrawValueAxis(*canvas);
+    return canvas->AsBackground();
   }();
   return background;
 }
@@ -124,8 +117,7 @@ const BackgroundJpegEncoder& Background() {
 // does not come closer than kLabelGap to the one shown before it, with a
 // tick and a faint grid line at its point.
 // Without points the axis shows its range as numbers instead.
-void DrawPointLabels(const ChartCanvas& canvas, const std::vector<std::string>& point_labels) {
-  cairo_t* cr = canvas.cr();
+void DrawPointLabels(DrawingCanvas& canvas, const std::vector<std::string>& point_labels) {
   constexpr size_t kPoints = static_cast<size_t>(kMaxX) + 1;
   std::vector<std::string> numbers;
   if (point_labels.empty()) {
@@ -145,36 +137,37 @@ void DrawPointLabels(const ChartCanvas& canvas, const std::vector<std::string>& 
     std::replace(text.begin(), text.end(), '_', ' ');
     // The advances tell the width without a layout, bar kerning, which
     // only narrows digits and separators if anything: decide on them and
-    // lay out only the labels shown. Other text is measured exactly.
-    double w = canvas.EstimateWidth(text, ChartFont::kAxis);
-    if (w >= 0 && std::floor(centre - w / 2) < shown_right + kLabelGap) continue;
-    LayoutPtr layout = canvas.Layout(text, ChartFont::kAxis);
-    pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
-    double h = 0;
-    ChartCanvas::Size(layout.get(), &w, &h);
+    // measure only the labels shown. Other text is measured exactly.
+    const double estimate = canvas.EstimateWidth(text, DrawingFont::kAxis);
+    if (estimate >= 0 && std::floor(centre - estimate / 2) < shown_right + kLabelGap) continue;
+    const double w = canvas.MeasureText(text, DrawingFont::kAxis).width;
     const double left = std::floor(centre - w / 2);
     if (left < shown_right + kLabelGap || left < 0 || left + w > canvas.width()) continue;
-    SetGrey(cr, 0.0);
-    canvas.Draw(layout.get(), left, kBottom + kTick + 3);
+    canvas.DrawText(text, DrawingFont::kAxis, left, kBottom + kTick + 3, Grey(0.0));
     shown_right = left + w;
     ticks.push_back(centre);
   }
-  cairo_set_line_width(cr, 1);
-  SetGrey(cr, 0.93);
+  // The faint lines stop short of the horizontal grid lines, which stay on
+  // top where they cross.
+  const std::vector<int> rows = GridRows();
+  Polylines faint;
   for (double x : ticks) {
-    if (x > kLeft + 1 && x < kRight) VerticalLine(cr, x, kTop + 1, kBottom);
+    if (x <= kLeft + 1 || x >= kRight) continue;
+    double bottom = kBottom;
+    for (int row : rows) {
+      faint.push_back({{x, static_cast<double>(row + 1)}, {x, bottom}});
+      bottom = row;
+    }
+    faint.push_back({{x, static_cast<double>(kTop + 1)}, {x, bottom}});
   }
-  // Under the horizontal grid lines where they cross, as if drawn first.
-  cairo_set_operator(cr, CAIRO_OPERATOR_DARKEN);
-  cairo_stroke(cr);
-  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-  SetGrey(cr, 0.25);
-  for (double x : ticks) VerticalLine(cr, x, kBottom + 1, kBottom + 1 + kTick);
-  cairo_stroke(cr);
+  canvas.StrokeLines(faint, Grey(0.93));
+  Polylines tick_lines;
+  for (double x : ticks) tick_lines.push_back({{x, kBottom + 1}, {x, kBottom + 1 + kTick}});
+  canvas.StrokeLines(tick_lines, Grey(0.25));
 }
 
 // The red polyline through the finite points, clipped to the plot.
-void DrawSeries(cairo_t* cr, const std::vector<double>& values, size_t count) {
+void DrawSeries(DrawingCanvas& canvas, const std::vector<double>& values, size_t count) {
   // Only the points up to x = 301 can reach the plot: point 301 still
   // decides where the segment from point 300 leaves it.
   const size_t last = std::min(count, static_cast<size_t>(kMaxX) + 2);
@@ -182,16 +175,7 @@ void DrawSeries(cairo_t* cr, const std::vector<double>& values, size_t count) {
   // visible part of a segment by less than a thousandth of a pixel, and
   // keeps the arithmetic finite.
   constexpr double kFar = 1e7;
-  cairo_save(cr);
-  cairo_rectangle(cr, kLeft, kTop, kRight + 1 - kLeft, kBottom + 1 - kTop);
-  cairo_clip(cr);
-  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-  cairo_set_line_width(cr, 1);
-  // Square caps cover the end points' own pixels; bevelled joins do the
-  // same at the bends without the polygons of round ones.
-  cairo_set_line_cap(cr, CAIRO_LINE_CAP_SQUARE);
-  cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL);
-  cairo_set_source_rgb(cr, 1, 0, 0);
+  Polylines runs;
   bool have_end = false;
   Point end{0, 0};
   for (size_t i = 0; i + 1 < last; ++i) {
@@ -209,13 +193,14 @@ void DrawSeries(cairo_t* cr, const std::vector<double>& values, size_t count) {
       have_end = false;
       continue;
     }
-    if (!have_end || a.x != end.x || a.y != end.y) cairo_move_to(cr, a.x, a.y);
-    cairo_line_to(cr, b.x, b.y);
+    if (!have_end || a.x != end.x || a.y != end.y) runs.push_back({{a.x, a.y}});
+    runs.back().push_back({b.x, b.y});
     end = b;
     have_end = true;
   }
-  cairo_stroke(cr);
-  cairo_restore(cr);
+  canvas.PushClip(kLeft, kTop, kRight + 1 - kLeft, kBottom + 1 - kTop);
+  canvas.StrokeSharpLines(runs, Colour{1, 0, 0});
+  canvas.PopClip();
 }
 
 }  // namespace
@@ -228,12 +213,13 @@ std::string DrawChart(const std::string& title, const std::vector<std::string>& 
     throw std::invalid_argument("DrawChart: " + std::to_string(labels.size()) + " labels but " +
                                 std::to_string(values.size()) + " values");
   }
-  const BackgroundJpegEncoder& background = Background();
-  ChartCanvas canvas(kUsageChartWidth, kUsageChartHeight, background.background());
-  canvas.DrawTitle(title);
-  DrawPointLabels(canvas, labels);
-  DrawSeries(canvas.cr(), values, labels.size());
-  return canvas.Jpeg(background);
+  const std::shared_ptr<const DrawingBackground>& background = Background();
+  std::unique_ptr<DrawingCanvas> canvas =
+      NewChartCanvas(kUsageChartWidth, kUsageChartHeight, background);
+  DrawTitle(*canvas, title);
+  DrawPointLabels(*canvas, labels);
+  DrawSeries(*canvas, values, labels.size());
+  return canvas->Jpeg(*background);
 }
 
 }  // namespace quarrin

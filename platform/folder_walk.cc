@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "disk/disk_map.h"
+#include "platform/folder_walk.h"
 
 namespace quarrin {
 
@@ -263,14 +263,14 @@ std::vector<std::string> DriveFolders(const std::string& drive_root) {
   return names;
 }
 
-std::vector<FolderBar> MeasureDrive(const std::string& drive_root) {
-  std::vector<FolderBar> bars;
-  for (const std::string& name : DriveFolders(drive_root)) {
-    std::string path = drive_root;
-    if (path.empty() || path.back() != '/') path += '/';
-    bars.push_back(FolderBar{"/" + name, FolderSize(path + name)});
-  }
-  return bars;
+std::string DriveFolderPath(const std::string& drive_root, const std::string& name) {
+  std::string path = drive_root;
+  if (path.empty() || path.back() != '/') path += '/';
+  return path + name;
+}
+
+std::string DriveFolderLabel(const std::string& /*drive_root*/, const std::string& name) {
+  return "/" + name;
 }
 
 }  // namespace quarrin
