@@ -178,7 +178,7 @@ class CairoCanvas final : public DrawingCanvas {
     return Size(Layout(text, font, max_width, ellipsis).get());
   }
 
-  void DrawText(std::string_view text, DrawingFont font, double x, double y, Colour colour,
+  void WriteText(std::string_view text, DrawingFont font, double x, double y, Colour colour,
                 double max_width, Ellipsis ellipsis) override {
     LayoutPtr layout = Layout(text, font, max_width, ellipsis);
     SetColour(colour);

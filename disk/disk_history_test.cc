@@ -15,7 +15,9 @@
 #include "core/time_texts.h"
 #include "platform/fake_clock.h"
 #include "platform/fixed_drive.h"
+#include "platform/scratch_registry.h"
 #include "tests/test_support.h"
+#include "tests/value_order.h"
 
 namespace quarrin {
 namespace {
@@ -70,7 +72,7 @@ class DiskHistoryTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  std::unique_ptr<RegistryStore> store_ = OpenSqliteRegistryStore(dir_ / "registry.db");
+  std::unique_ptr<RegistryStore> store_ = OpenScratchRegistryStore(dir_.path());
   FakeClock clock_;
   RegionalSettings settings_;
 };
@@ -112,8 +114,9 @@ TEST_F(DiskHistoryTest, PruningKeepsTwentyFiveHoursMeasuredFromASecondReading) {
   SampleDisk(*store_, clock, settings_, disk);
   std::vector<std::string> names;
   for (const NamedValue& v : Series(SeriesPeriod::kDay)) names.push_back(v.name);
-  EXPECT_EQ(names, (std::vector<std::string>{Stamp(cutoff), "09/12/25 14:00:00.000",
-                                             "09/12/25 15:00:00.000", "09/12/25 14:05:00.093"}));
+  EXPECT_THAT(names, testing::NamesInCreationOrder(
+                         *store_, {Stamp(cutoff), "09/12/25 14:00:00.000", "09/12/25 15:00:00.000",
+                                   "09/12/25 14:05:00.093"}));
 }
 
 TEST_F(DiskHistoryTest, DayNamesThatAreNotTimesAreDeletedAndCounted) {
@@ -141,7 +144,8 @@ TEST_F(DiskHistoryTest, ChangedSeparatorsKeepTheSamplesWrittenBefore) {
   EXPECT_EQ(SampleDisk(*store_, clock_, dots, disk), 0u);
   std::vector<std::string> names;
   for (const NamedValue& v : Series(SeriesPeriod::kDay)) names.push_back(v.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"09/12/25 14:05:00.000", "09.12.25 14-10-00.000"}));
+  EXPECT_THAT(names, testing::NamesInCreationOrder(
+                         *store_, {"09/12/25 14:05:00.000", "09.12.25 14-10-00.000"}));
   // Both count in the averages.
   PutSample(At(2025, 12, 9, 14, 0), 100);  // not inside the window
   RollUp(*store_, At(2025, 12, 9, 14, 30), dots);

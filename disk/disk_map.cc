@@ -35,7 +35,7 @@ TextSize LabelSize(DrawingCanvas& canvas, const std::string& text) {
 }
 
 void DrawLabel(DrawingCanvas& canvas, const std::string& text, double x, double y) {
-  canvas.DrawText(text, DrawingFont::kAxis, x, y, Colour{0, 0, 0}, kMaxLabelWidth,
+  canvas.WriteText(text, DrawingFont::kAxis, x, y, Colour{0, 0, 0}, kMaxLabelWidth,
                   Ellipsis::kMiddle);
 }
 
@@ -89,11 +89,11 @@ void DrawByteAxis(DrawingCanvas& canvas, const Scale& scale, double left, double
   for (int k = 0; k <= ticks; ++k) {
     const std::string text = ByteText(k * scale.step);
     const double w = canvas.MeasureText(text, DrawingFont::kAxis).width;
-    canvas.DrawText(text, DrawingFont::kAxis, std::floor(tick_x(k) - w / 2), kBottom + kTick + 3,
+    canvas.WriteText(text, DrawingFont::kAxis, std::floor(tick_x(k) - w / 2), kBottom + kTick + 3,
                     Grey(0.25));
   }
   const TextSize unit = canvas.MeasureText("bytes", DrawingFont::kAxis);
-  canvas.DrawText("bytes", DrawingFont::kAxis, std::floor(left + (width - unit.width) / 2),
+  canvas.WriteText("bytes", DrawingFont::kAxis, std::floor(left + (width - unit.width) / 2),
                   kBottom + kTick + 3 + unit.height + 2, Grey(0.25));
 
   // Frame, with the two axes darker.

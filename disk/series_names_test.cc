@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/registry_store.h"
+#include "platform/scratch_registry.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -24,7 +25,7 @@ RegionalSettings WithShortDate(const std::string& format) {
 
 TEST(NameFormatsTest, RememberedOnceForEachChangeWithTheEarliestNameTime) {
   testing::TempDir dir;
-  std::unique_ptr<RegistryStore> store = OpenSqliteRegistryStore(dir / "registry.db");
+  std::unique_ptr<RegistryStore> store = OpenScratchRegistryStore(dir.path());
   EXPECT_TRUE(ReadNameFormats(*store).empty());
 
   const RegionalSettings day_first = WithShortDate("dd/MM/yyyy");

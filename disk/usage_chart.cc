@@ -91,7 +91,7 @@ void DrawValueAxis(DrawingCanvas& canvas) {
   for (int pct = 0; pct <= 100; pct += 10) {
     const std::string text = std::to_string(pct) + "%";
     const TextSize size = canvas.MeasureText(text, DrawingFont::kAxis);
-    canvas.DrawText(text, DrawingFont::kAxis, kLeft - kTick - 3 - size.width,
+    canvas.WriteText(text, DrawingFont::kAxis, kLeft - kTick - 3 - size.width,
                     PlotY(pct) + 0.5 - size.height / 2, Grey(0.25));
   }
 
@@ -143,7 +143,7 @@ void DrawPointLabels(DrawingCanvas& canvas, const std::vector<std::string>& poin
     const double w = canvas.MeasureText(text, DrawingFont::kAxis).width;
     const double left = std::floor(centre - w / 2);
     if (left < shown_right + kLabelGap || left < 0 || left + w > canvas.width()) continue;
-    canvas.DrawText(text, DrawingFont::kAxis, left, kBottom + kTick + 3, Grey(0.0));
+    canvas.WriteText(text, DrawingFont::kAxis, left, kBottom + kTick + 3, Grey(0.0));
     shown_right = left + w;
     ticks.push_back(centre);
   }

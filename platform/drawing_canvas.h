@@ -87,7 +87,7 @@ class DrawingCanvas {
   virtual TextSize MeasureText(std::string_view text, DrawingFont font, double max_width = 0,
                                Ellipsis ellipsis = Ellipsis::kEnd) = 0;
   // Draws it as MeasureText measures it, its top-left corner at (x, y).
-  virtual void DrawText(std::string_view text, DrawingFont font, double x, double y, Colour colour,
+  virtual void WriteText(std::string_view text, DrawingFont font, double x, double y, Colour colour,
                         double max_width = 0, Ellipsis ellipsis = Ellipsis::kEnd) = 0;
   // The width of text in the font for a fraction of MeasureText's cost,
   // off by a pixel or two at most (kerning); -1 when it cannot tell.

@@ -1,0 +1,15 @@
+// The charts' canvas on Windows.
+#include <memory>
+#include <utility>
+
+#include "disk/chart_canvas.h"
+#include "platform/windows/gdiplus_canvas.h"
+
+namespace quarrin {
+
+std::unique_ptr<DrawingCanvas> NewChartCanvas(int width, int height,
+                                              std::shared_ptr<const DrawingBackground> background) {
+  return NewGdiplusCanvas(width, height, std::move(background));
+}
+
+}  // namespace quarrin
