@@ -30,7 +30,9 @@ set(QUARRIN_PROGRAMS stamped_fixture)
 # of the build's own rather than the user's; the first run creates it.
 set(QUARRIN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix the tests run in")
 set(QUARRIN_WINE_ENV "WINEPREFIX=${QUARRIN_WINEPREFIX}" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
-set(CMAKE_CROSSCOMPILING_EMULATOR env ${QUARRIN_WINE_ENV} ${QUARRIN_WINE})
+# Tests whose suite is named OnDisplay draw windows, on an Xvfb of their own.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+  ${PROJECT_SOURCE_DIR}/cmake/wine-display.sh env ${QUARRIN_WINE_ENV} ${QUARRIN_WINE})
 
 # Every test runs in one Wine session that a setup test starts and a cleanup
 # test ends: the server kept up between programs (wineserver -p) and Wine's
