@@ -46,8 +46,10 @@ class PopupWindow {
 };
 
 // The system's dialog; `on_dismissed` runs on the loop's thread after the
-// user's OK has hidden it. Null where the system has none here.
-std::unique_ptr<PopupWindow> NewSystemPopupWindow(std::function<void()> on_dismissed = {});
+// user's OK has hidden it, `on_shown` each time the window has been shown.
+// Null where the popup is drawn otherwise (Linux: popup/popup_window.h).
+std::unique_ptr<PopupWindow> NewSystemPopupWindow(std::function<void()> on_dismissed = {},
+                                                  std::function<void()> on_shown = {});
 
 }  // namespace quarrin
 

@@ -45,8 +45,8 @@ HFONT FormFont(int height, int weight) {
 
 class Win32PopupWindow final : public PopupWindow {
  public:
-  explicit Win32PopupWindow(std::function<void()> on_dismissed)
-      : on_dismissed_(std::move(on_dismissed)) {}
+  Win32PopupWindow(std::function<void()> on_dismissed, std::function<void()> on_shown)
+      : on_dismissed_(std::move(on_dismissed)), on_shown_(std::move(on_shown)) {}
   ~Win32PopupWindow() override {
     for (HFONT font : {font_, bold_font_, message_font_}) {
       if (font != nullptr) DeleteObject(font);
@@ -200,6 +200,7 @@ class Win32PopupWindow final : public PopupWindow {
         ShowWindow(hwnd_, SW_SHOW);
       }
       SetForegroundWindow(hwnd_);
+      if (on_shown_) on_shown_();
     } else if (!shown && IsWindowVisible(hwnd_)) {
       HideForm();
     }
@@ -320,6 +321,7 @@ class Win32PopupWindow final : public PopupWindow {
   }
 
   const std::function<void()> on_dismissed_;
+  const std::function<void()> on_shown_;
   mutable std::mutex mu_;
   DWORD thread_id_ = 0;
   bool quit_ = false;
@@ -336,8 +338,9 @@ class Win32PopupWindow final : public PopupWindow {
 
 }  // namespace
 
-std::unique_ptr<PopupWindow> NewSystemPopupWindow(std::function<void()> on_dismissed) {
-  return std::make_unique<Win32PopupWindow>(std::move(on_dismissed));
+std::unique_ptr<PopupWindow> NewSystemPopupWindow(std::function<void()> on_dismissed,
+                                                  std::function<void()> on_shown) {
+  return std::make_unique<Win32PopupWindow>(std::move(on_dismissed), std::move(on_shown));
 }
 
 }  // namespace quarrin

@@ -11,45 +11,21 @@
 #include <string>
 #include <thread>
 
-#include "platform/windows/wide_text.h"
+#include "platform/windows/popup_window_testing.h"
 
 namespace quarrin {
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
-std::string DlgText(HWND form, int id) {
-  wchar_t buffer[4096] = {};
-  GetDlgItemTextW(form, id, buffer, 4096);
-  return Utf8FromWide(buffer);
-}
-
-std::string Caption(HWND form) {
-  wchar_t buffer[512] = {};
-  GetWindowTextW(form, buffer, 512);
-  return Utf8FromWide(buffer);
-}
+using testing::Caption;
+using testing::Click;
+using testing::DlgText;
+using testing::WaitUntil;
 
 // The visible popup window of this process, or null.
 HWND VisibleForm() {
   HWND form = FindWindowW(kPopupWindowClass, nullptr);
   return form != nullptr && IsWindowVisible(form) ? form : nullptr;
-}
-
-void Click(HWND form, int x, int y) {
-  const LPARAM at = MAKELPARAM(x, y);
-  PostMessageW(form, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  PostMessageW(form, WM_LBUTTONUP, 0, at);
 }
 
 // Runs a popup's loop on a thread of its own, as the popup process's main
