@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cancel_flag.h"
 #include "platform/popup_window.h"
 
 namespace quarrin {
@@ -42,10 +43,12 @@ class PopupSessionLauncher {
  public:
   virtual ~PopupSessionLauncher() = default;
   // Starts a copy in the console user's session with `texts`, and waits, at
-  // most `limit`, until it reports its window shown. kNoUser when no user is
-  // logged on at the console; kFailed when the copy could not be started or
-  // did not show its window in time (it is ended then).
-  virtual PopupLaunch Launch(const PopupTexts& texts, std::chrono::milliseconds limit) = 0;
+  // most `limit` and only until `cancel` is set, for it to report its window
+  // shown. kNoUser when no user is logged on at the console; kFailed when
+  // the copy could not be started or did not show its window in time (it is
+  // ended then).
+  virtual PopupLaunch Launch(const PopupTexts& texts, std::chrono::milliseconds limit,
+                             const CancelFlag& cancel) = 0;
 };
 
 // The launcher of this program's copies, or null where the service shows the

@@ -10,8 +10,10 @@
 #include <wtsapi32.h>
 
 #include <cstdlib>
+#include <string_view>
 #include <utility>
 
+#include "platform/ascii.h"
 #include "platform/paths.h"
 #include "platform/windows/wide_text.h"
 
@@ -108,7 +110,8 @@ class WtsPopupLauncher final : public PopupSessionLauncher {
         leading_args_(std::move(leading_args)),
         console_session_(std::move(console_session)) {}
 
-  PopupLaunch Launch(const PopupTexts& texts, std::chrono::milliseconds limit) override {
+  PopupLaunch Launch(const PopupTexts& texts, std::chrono::milliseconds limit,
+                     const CancelFlag& cancel) override {
     const uint32_t session = console_session_();
     if (session == kNoConsoleSession) {
       return {PopupLaunch::Outcome::kNoUser, "no session is attached to the console", nullptr};
@@ -164,9 +167,13 @@ class WtsPopupLauncher final : public PopupSessionLauncher {
                                 &written, nullptr) &&
                       written == bytes.size();
     input_write.Close();
+    // In short slices, so that a stop does not wait for the copy.
     HANDLE waits[] = {shown.get(), process.get()};
-    const DWORD woke = sent ? WaitForMultipleObjects(2, waits, FALSE, static_cast<DWORD>(limit.count()))
-                            : WAIT_FAILED;
+    DWORD woke = sent ? WAIT_TIMEOUT : WAIT_FAILED;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (woke == WAIT_TIMEOUT && !cancel.IsSet() && std::chrono::steady_clock::now() < end) {
+      woke = WaitForMultipleObjects(2, waits, FALSE, 50);
+    }
     auto copy = std::make_unique<WinPopupProcess>(process.release());
     if (woke == WAIT_OBJECT_0) return {PopupLaunch::Outcome::kShown, "", std::move(copy)};
     copy->End(limit);
@@ -214,8 +221,8 @@ std::optional<PopupHandOver> ReceivePopupHandOver(const std::vector<std::string>
   // "-POPUP <event>" (or "/POPUP"), wherever it stands.
   for (size_t i = 1; i + 1 < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg.size() != 6 || (arg[0] != '-' && arg[0] != '/') ||
-        _stricmp(arg.c_str() + 1, kPopupSwitch) != 0) {
+    if (arg.empty() || (arg[0] != '-' && arg[0] != '/') ||
+        !EqualsIgnoringAsciiCase(std::string_view(arg).substr(1), kPopupSwitch)) {
       continue;
     }
     char* end = nullptr;

@@ -22,6 +22,7 @@ using namespace std::chrono_literals;
 
 uint32_t ConsoleSession() { return static_cast<uint32_t>(WTSGetActiveConsoleSessionId()); }
 
+const CancelFlag kNoStop{};
 const PopupTexts kTexts{"Quarrin 1.2.3.4", "01/02/03 04:05:06.789", "10.0.0.9",
                         "line one\r\nline \"two\" \\ \xE2\x82\xAC"};
 
@@ -41,7 +42,7 @@ TEST(PopupLauncherTest, WineHasAConsoleSessionWithAUser) {
 
 TEST(PopupLauncherTest, WithoutAConsoleSessionNothingIsStarted) {
   auto launcher = NewWtsPopupLauncher(ExecutablePath(), {}, [] { return kNoConsoleSession; });
-  const PopupLaunch launch = launcher->Launch(kTexts, 5s);
+  const PopupLaunch launch = launcher->Launch(kTexts, 5s, kNoStop);
   EXPECT_EQ(launch.outcome, PopupLaunch::Outcome::kNoUser);
   EXPECT_EQ(launch.detail, "no session is attached to the console");
   EXPECT_EQ(launch.process, nullptr);
@@ -49,7 +50,7 @@ TEST(PopupLauncherTest, WithoutAConsoleSessionNothingIsStarted) {
 
 TEST(PopupLauncherTest, AProgramThatCannotStartFailsWithTheReason) {
   auto launcher = NewWtsPopupLauncher("C:\\nowhere\\QuarrinSrvc.exe", {}, ConsoleSession);
-  const PopupLaunch launch = launcher->Launch(kTexts, 5s);
+  const PopupLaunch launch = launcher->Launch(kTexts, 5s, kNoStop);
   EXPECT_EQ(launch.outcome, PopupLaunch::Outcome::kFailed);
   EXPECT_EQ(launch.detail.rfind("CreateProcessAsUser: ", 0), 0u) << launch.detail;
   EXPECT_EQ(launch.process, nullptr);
@@ -60,7 +61,7 @@ TEST(PopupLauncherTest, AProgramThatCannotStartFailsWithTheReason) {
 TEST(PopupLauncherTest, ACopyWithoutADesktopFails) {
   auto launcher = NewWtsPopupLauncher(ExecutablePath(), {"--gtest_filter=PopupCopy.*"}, ConsoleSession);
   const auto start = std::chrono::steady_clock::now();
-  const PopupLaunch launch = launcher->Launch(kTexts, 60s);
+  const PopupLaunch launch = launcher->Launch(kTexts, 60s, kNoStop);
   EXPECT_EQ(launch.outcome, PopupLaunch::Outcome::kFailed);
   EXPECT_EQ(launch.detail, "the popup process ended without showing its window");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
@@ -90,7 +91,7 @@ TEST(PopupCopy, ShowsWhatTheServiceHandsOver) {
 
 TEST(PopupLauncherOnDisplayTest, TheCopyShowsTheTextsUntilOkAndCanBeEnded) {
   auto launcher = NewWtsPopupLauncher(ExecutablePath(), {"--gtest_filter=PopupCopy.*"}, ConsoleSession);
-  PopupLaunch launch = launcher->Launch(kTexts, 60s);
+  PopupLaunch launch = launcher->Launch(kTexts, 60s, kNoStop);
   ASSERT_EQ(launch.outcome, PopupLaunch::Outcome::kShown) << launch.detail;
   ASSERT_NE(launch.process, nullptr);
   HWND form = FindWindowW(kPopupWindowClass, nullptr);
@@ -105,7 +106,7 @@ TEST(PopupLauncherOnDisplayTest, TheCopyShowsTheTextsUntilOkAndCanBeEnded) {
   EXPECT_TRUE(testing::WaitUntil([&] { return !launch.process->running(); }, 10s));
 
   // A copy the service no longer wants is ended.
-  launch = launcher->Launch(kTexts, 60s);
+  launch = launcher->Launch(kTexts, 60s, kNoStop);
   ASSERT_EQ(launch.outcome, PopupLaunch::Outcome::kShown) << launch.detail;
   launch.process->End(5s);
   EXPECT_FALSE(launch.process->running());
