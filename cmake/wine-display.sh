@@ -26,15 +26,22 @@ fifo=$(mktemp -u) && mkfifo "$fifo" || exit 1
 # Xvfb picks a free display number and writes it once it accepts clients.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
 xvfb=$!
+# Both go with this script, also when a time-out ends it.
+cleanup() {
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null
+  kill "$xvfb" 2>/dev/null
+  wait "$xvfb" 2>/dev/null
+}
+trap 'cleanup; exit 1' INT TERM
 read -r number <"$fifo"
 rm -f "$fifo"
 if [ -z "$number" ]; then
   echo "wine-display.sh: Xvfb did not start" >&2
+  cleanup
   exit 1
 fi
-DISPLAY=":$number" "$@"
+DISPLAY=":$number" "$@" &
+wait $!
 status=$?
-WINEPREFIX="$prefix" wineserver -k 2>/dev/null
-kill "$xvfb" 2>/dev/null
-wait "$xvfb" 2>/dev/null
+cleanup
 exit $status
