@@ -23,7 +23,7 @@ set_property(TARGET PkgConfig::GCRYPT APPEND PROPERTY INTERFACE_LINK_LIBRARIES w
 
 # The folders ported so far, and the programs built of them.
 # (update: only its signature check so far, see update/CMakeLists.txt.)
-set(QUARRIN_FOLDERS platform core service diag update)
+set(QUARRIN_FOLDERS platform core service diag popup update)
 set(QUARRIN_PROGRAMS stamped_fixture)
 
 # Wine runs the tests (and their listing at build time) quietly, in a prefix

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-// after windows.h
-#include <shellapi.h>
 #include <wtsapi32.h>
 
 #include <chrono>
@@ -67,19 +65,10 @@ TEST(PopupLauncherTest, ACopyWithoutADesktopFails) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
 }
 
-std::vector<std::string> ProgramArgs() {
-  int count = 0;
-  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::string> args;
-  for (int i = 0; i < count; ++i) args.push_back(Utf8FromWide(wide[i]));
-  LocalFree(wide);
-  return args;
-}
-
 // The copy's side, as the program runs it with the popup switch: skipped
 // when this runner was started otherwise.
 TEST(PopupCopy, ShowsWhatTheServiceHandsOver) {
-  std::optional<PopupHandOver> hand_over = ReceivePopupHandOver(ProgramArgs());
+  std::optional<PopupHandOver> hand_over = ReceivePopupHandOver(testing::ProgramArgs());
   if (!hand_over) GTEST_SKIP() << "runs as a popup copy only";
   PopupWindow* loop = nullptr;
   std::unique_ptr<PopupWindow> window =
