@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/ascii.h"
 #include "platform/paths.h"
@@ -143,20 +144,37 @@ class WtsPopupLauncher final : public PopupSessionLauncher {
     for (const std::string& arg : leading_args_) command += L" " + Quoted(WideFromUtf8Lenient(arg));
     command += L" -" + WideFromUtf8Lenient(kPopupSwitch) + L" " +
                std::to_wstring(reinterpret_cast<uintptr_t>(shown.get()));
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    wchar_t desktop[] = L"winsta0\\default";
-    startup.lpDesktop = desktop;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input_read.get();
-    PROCESS_INFORMATION started{};
-    // Inheriting handles passes the pipe's reading end and the event; no
-    // console for a copy that only shows a window.
-    if (!CreateProcessAsUserW(token.get(), WideFromUtf8Lenient(program_).c_str(), command.data(),
-                              nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                              &started)) {
-      return Failed("CreateProcessAsUser", GetLastError());
+    // The copy inherits the pipe's reading end and the event, and nothing
+    // else of the service (its listening socket least of all).
+    HANDLE inherit[] = {input_read.get(), shown.get()};
+    SIZE_T list_size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
+    std::vector<unsigned char> list_memory(list_size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &list_size)) {
+      return Failed("InitializeProcThreadAttributeList", GetLastError());
     }
+    const bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherit,
+                                                  sizeof inherit, nullptr, nullptr);
+    const DWORD list_error = GetLastError();
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    wchar_t desktop[] = L"winsta0\\default";
+    startup.StartupInfo.lpDesktop = desktop;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = input_read.get();
+    startup.lpAttributeList = list;
+    PROCESS_INFORMATION started{};
+    // No console for a copy that only shows a window.
+    const bool created =
+        listed && CreateProcessAsUserW(token.get(), WideFromUtf8Lenient(program_).c_str(),
+                                       command.data(), nullptr, nullptr, TRUE,
+                                       CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                                       nullptr, &startup.StartupInfo, &started);
+    const DWORD create_error = GetLastError();
+    DeleteProcThreadAttributeList(list);
+    if (!listed) return Failed("UpdateProcThreadAttribute", list_error);
+    if (!created) return Failed("CreateProcessAsUser", create_error);
     CloseHandle(started.hThread);
     Handle process(started.hProcess);
     input_read.Close();
