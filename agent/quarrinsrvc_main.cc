@@ -5,9 +5,13 @@
 //   QUARRIN_SCM=TARNQuarrinSrvc QuarrinSrvc
 //                                      run as the service process (what the
 //                                      service manager does; Ctrl-C stops it)
+//   QuarrinSrvc -POPUP <event>         (Windows) a copy that the service starts
+//                                      in the console user's session to show
+//                                      a message
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "agent/agent_wiring.h"
 #include "agent/module_drawing.h"
@@ -17,7 +21,10 @@
 #include "platform/disk_space.h"
 #include "platform/http_client.h"
 #include "platform/memory.h"
+#include "platform/popup_session.h"
 #include "popup/headless_popup_loop.h"
+#include "popup/popup_copy.h"
+#include "popup/session_popup_loop.h"
 #include "service/service_program.h"
 
 // The drawing module, embedded at build time.
@@ -46,6 +53,10 @@ int main(int argc, char** argv) {
   // heap from spreading over many (about 60 MB resident instead of 37 MB
   // after 100,000 requests).
   LimitHeapArenas(2);
+  // Where the service has no desktop of its own (Windows), copies of this
+  // program show the popup in the console user's session; this may be one.
+  std::unique_ptr<PopupSessionLauncher> popup_launcher = NewSystemPopupSessionLauncher();
+  if (popup_launcher && IsPopupCopy({argv, argv + argc})) return RunPopupCopy({argv, argv + argc});
   ServiceProgram program(argc, argv, {kServiceName, kServiceDisplayName, "QuarrinSrvc"});
   if (!program.Open()) return 1;
 
@@ -66,7 +77,12 @@ int main(int argc, char** argv) {
     return *status;
   }
 
-  window_loop = OpenPopupLoop(drawing);
+  if (popup_launcher) {
+    window_loop = std::make_unique<SessionPopupLoop>(
+        *popup_launcher, [](const std::string& note) { std::fprintf(stderr, "%s\n", note.c_str()); });
+  } else {
+    window_loop = OpenPopupLoop(drawing);
+  }
   tasks.SetPopupScreen(window_loop.get());
   const int exit_status = RunServiceProcess(program.host(), service, *window_loop);
   // A shutdown leaves the HTTP server running; it must not outlive the

@@ -23,14 +23,16 @@ set_property(TARGET PkgConfig::GCRYPT APPEND PROPERTY INTERFACE_LINK_LIBRARIES w
 
 # The folders ported so far, and the programs built of them.
 # (update: only its signature check so far, see update/CMakeLists.txt.)
-set(QUARRIN_FOLDERS platform core service diag disk update)
+set(QUARRIN_FOLDERS platform core service diag disk popup update)
 set(QUARRIN_PROGRAMS stamped_fixture)
 
 # Wine runs the tests (and their listing at build time) quietly, in a prefix
 # of the build's own rather than the user's; the first run creates it.
 set(QUARRIN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix the tests run in")
 set(QUARRIN_WINE_ENV "WINEPREFIX=${QUARRIN_WINEPREFIX}" WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
-set(CMAKE_CROSSCOMPILING_EMULATOR env ${QUARRIN_WINE_ENV} ${QUARRIN_WINE})
+# Tests whose suite is named OnDisplay draw windows, on an Xvfb of their own.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+  ${PROJECT_SOURCE_DIR}/cmake/wine-display.sh env ${QUARRIN_WINE_ENV} ${QUARRIN_WINE})
 
 # Every test runs in one Wine session that a setup test starts and a cleanup
 # test ends: the server kept up between programs (wineserver -p) and Wine's
