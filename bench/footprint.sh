@@ -31,11 +31,15 @@ tree() { echo "$1"; for c in $(pgrep -P "$1"); do tree "$c"; done; }
 # "alone" is the proportional set size the program would have if no other
 # program shared its libraries except the C library and the loader, which
 # every process on the machine shares: what other programs running now
-# happen to share (the agent's tests, other agents) does not count.
+# happen to share (the agent's tests, other agents) does not count. Only for
+# a program of one process.
 report() {
   local name=$1 pid=$2
   echo "== $name"
-  for p in $(tree "$pid"); do cat "/proc/$p/smaps" 2>/dev/null; done | awk -v top="$top" '
+  local procs
+  procs=$(tree "$pid" | wc -l)
+  for p in $(tree "$pid"); do cat "/proc/$p/smaps" 2>/dev/null; done |
+    awk -v top="$top" -v procs="$procs" '
     /^[0-9a-f]+-[0-9a-f]+ / {
       path = (NF >= 6) ? $6 : "[anon]"
       if (path ~ /^\/memfd:/) path = "[module " substr(path, 8) "]"
@@ -43,9 +47,13 @@ report() {
     /^Pss:/ { pss[next_is] += $2; total_pss += $2 }
     /^Rss:/ { rss[next_is] += $2; total_rss += $2 }
     END {
-      alone = total_rss
-      for (k in rss) if (k ~ /^(libc\.so|libm\.so|ld-linux)/) alone -= rss[k] - pss[k]
-      printf "%-36s %9d kB PSS %9d kB RSS %9d kB alone\n", "total", total_pss, total_rss, alone
+      # Several processes share pages among themselves: no such figure.
+      alone = "-"
+      if (procs == 1) {
+        alone = total_rss
+        for (k in rss) if (k ~ /^(libc\.so|libm\.so|ld-linux)/) alone -= rss[k] - pss[k]
+      }
+      printf "%-36s %9d kB PSS %9d kB RSS %9s kB alone\n", "total", total_pss, total_rss, alone
       n = 0
       for (k in pss) order[++n] = k
       for (i = 1; i <= n; i++) for (j = i + 1; j <= n; j++)
