@@ -32,3 +32,26 @@ stop_workspace() {
   fi
   rm -rf "$work"
 }
+
+# start_zabbix DIR: zabbix_agentd in the foreground of a background job,
+# listening on 127.0.0.1 (it takes ports up to 32767 only), its files in DIR.
+# Its process id in $zb_pid.
+start_zabbix() {
+  local dir=$1 port
+  port=$(python3 -c 'import random,socket
+while True:
+    p=random.randint(20000,32767); s=socket.socket()
+    try: s.bind(("127.0.0.1",p)); print(p); break
+    except OSError: pass')
+  cat > "$dir/zabbix_agentd.conf" <<CONF
+ListenIP=127.0.0.1
+ListenPort=$port
+Server=127.0.0.1
+ServerActive=
+LogType=console
+PidFile=$dir/zabbix_agentd.pid
+AllowRoot=1
+CONF
+  zabbix_agentd -f -c "$dir/zabbix_agentd.conf" >/dev/null 2>&1 &
+  zb_pid=$!
+}

@@ -60,23 +60,7 @@ if [ -n "$exporter" ]; then
 fi
 
 if [ -n "$zabbix" ]; then
-  # zabbix_agentd takes ports up to 32767 only.
-  zb_port=$(python3 -c 'import random,socket
-while True:
-    p=random.randint(20000,32767); s=socket.socket()
-    try: s.bind(("127.0.0.1",p)); print(p); break
-    except OSError: pass')
-  cat > "$root/zabbix_agentd.conf" <<EOF
-ListenIP=127.0.0.1
-ListenPort=$zb_port
-Server=127.0.0.1
-ServerActive=
-LogType=console
-PidFile=$root/zabbix_agentd.pid
-AllowRoot=1
-EOF
-  "$zabbix" -f -c "$root/zabbix_agentd.conf" >/dev/null 2>&1 &
-  zb_pid=$!
+  start_zabbix "$root"
   pids+=("$zb_pid")
 fi
 

@@ -1,11 +1,13 @@
 // The floor under the agent's figures in bench/idle.sh: a program that loads
-// the libraries the idle agent holds (SQLite, libmicrohttpd, libcurl,
-// pugixml), does what the agent's start-up must do with them at the least
-// (initialise libcurl, fetch the manifest once, open a database), then
-// answers every HTTP request with "ok" until it is killed.
+// the libraries the idle agent holds (SQLite, libmicrohttpd, pugixml), does
+// what the agent's start-up must do with them at the least (fetch the
+// manifest once with libcurl, loaded for that and unloaded again as the agent
+// does, open a database), then answers every HTTP request with "ok" until it
+// is killed.
 //
 //   library_floor PORT MANIFEST_URL
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <microhttpd.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -38,14 +40,26 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: library_floor PORT MANIFEST_URL\n");
     return 2;
   }
-  curl_global_init(CURL_GLOBAL_DEFAULT);
   pugi::xml_document manifest;
-  if (CURL* curl = curl_easy_init()) {
-    curl_easy_setopt(curl, CURLOPT_URL, argv[2]);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Keep);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &manifest);
-    curl_easy_perform(curl);
-    curl_easy_cleanup(curl);
+  // libcurl's functions by name: it is not linked, only loaded for the fetch.
+  if (void* curl = dlopen("libcurl-gnutls.so.4", RTLD_NOW | RTLD_LOCAL)) {
+    auto symbol = [curl](const char* name) { return dlsym(curl, name); };
+    // As the agent does: libssh2 without the crypto it only needs for SCP.
+    if (void* ssh = dlopen("libssh2.so.1", RTLD_NOW | RTLD_NOLOAD)) {
+      if (void* init = dlsym(ssh, "libssh2_init")) reinterpret_cast<int (*)(int)>(init)(1);
+      dlclose(ssh);
+    }
+    reinterpret_cast<decltype(&curl_global_init)>(symbol("curl_global_init"))(CURL_GLOBAL_DEFAULT);
+    auto easy_setopt = reinterpret_cast<decltype(&curl_easy_setopt)>(symbol("curl_easy_setopt"));
+    if (CURL* easy = reinterpret_cast<decltype(&curl_easy_init)>(symbol("curl_easy_init"))()) {
+      easy_setopt(easy, CURLOPT_URL, argv[2]);
+      easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Keep);
+      easy_setopt(easy, CURLOPT_WRITEDATA, &manifest);
+      reinterpret_cast<decltype(&curl_easy_perform)>(symbol("curl_easy_perform"))(easy);
+      reinterpret_cast<decltype(&curl_easy_cleanup)>(symbol("curl_easy_cleanup"))(easy);
+    }
+    reinterpret_cast<decltype(&curl_global_cleanup)>(symbol("curl_global_cleanup"))();
+    dlclose(curl);
   }
   sqlite3* db = nullptr;
   sqlite3_open(":memory:", &db);

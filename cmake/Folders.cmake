@@ -63,3 +63,28 @@ function(quarrin_executable name main)
   quarrin_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
 endfunction()
+
+# quarrin_embedded_module(<name> MAP <version script> SOURCES <file>...
+#                         [DEPS <target>...]): the shared object <name>, which
+# exports only what MAP names, and the object library <name>_image that
+# carries its file, without its debugging sections, as read-only data between
+# <name>_begin and <name>_end (see platform/embedded_module.h).
+function(quarrin_embedded_module name)
+  cmake_parse_arguments(ARG "" "MAP" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} MODULE ${ARG_SOURCES})
+  quarrin_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  set(map ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_MAP})
+  target_link_options(${name} PRIVATE LINKER:--version-script=${map} LINKER:-z,defs)
+  set_target_properties(${name} PROPERTIES LINK_DEPENDS ${map})
+
+  set(IMAGE "${CMAKE_CURRENT_BINARY_DIR}/${name}.image")
+  add_custom_command(OUTPUT ${IMAGE}
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug $<TARGET_FILE:${name}> ${IMAGE}
+    DEPENDS ${name})
+  set(SYMBOL ${name})
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${name}_image.S)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/embedded_module.S.in ${source} @ONLY)
+  set_source_files_properties(${source} PROPERTIES OBJECT_DEPENDS ${IMAGE})
+  add_library(${name}_image OBJECT ${source} ${IMAGE})
+endfunction()

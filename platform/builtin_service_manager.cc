@@ -5,8 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <string_view>
 #include <unistd.h>
 
 #include "platform/file_io.h"
@@ -27,12 +26,21 @@ struct StatusRecord {
   uint32_t accepted = 0;
 };
 
+// The record is three short lines; a file much larger is not one of ours.
+constexpr size_t kMaxRecordBytes = 4096;
+
+// Read and written without streams: the first stream a process makes sets
+// up the C++ locale, half a megabyte of libstdc++ touched for the life of
+// the service, whose status goes through here.
 std::optional<StatusRecord> ReadRecord(const std::string& name) {
-  std::ifstream in(RecordPath(name));
-  if (!in) return std::nullopt;
+  std::string text;
+  if (ReadFileCapped(RecordPath(name), kMaxRecordBytes, &text) != 0) return std::nullopt;
   StatusRecord record;
-  std::string line;
-  while (std::getline(in, line)) {
+  std::string_view rest = text;
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    const std::string line(rest.substr(0, end));
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
     std::string key = line.substr(0, eq), value = line.substr(eq + 1);
@@ -48,10 +56,8 @@ std::optional<StatusRecord> ReadRecord(const std::string& name) {
 }
 
 std::string FormatRecord(ServiceState state, const std::string& pid, uint32_t accepted) {
-  std::ostringstream out;
-  out << "state=" << ServiceStateName(state) << "\npid=" << pid << "\naccepted=" << accepted
-      << "\n";
-  return out.str();
+  return "state=" + std::string(ServiceStateName(state)) + "\npid=" + pid +
+         "\naccepted=" + std::to_string(accepted) + "\n";
 }
 
 // The live record of a service, or nullopt when it is not running.

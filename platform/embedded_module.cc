@@ -21,7 +21,8 @@ std::string DlError() {
 }  // namespace
 
 std::unique_ptr<EmbeddedModule> EmbeddedModule::Load(const char* name, const void* image,
-                                                     size_t size, std::string* error) {
+                                                     size_t size, std::string* error,
+                                                     Lifetime lifetime) {
   if (image == nullptr || size == 0) {
     *error = std::string("the module ") + name + " is empty";
     return nullptr;
@@ -44,7 +45,11 @@ std::unique_ptr<EmbeddedModule> EmbeddedModule::Load(const char* name, const voi
     *error = DlError();
     return nullptr;
   }
-  return std::unique_ptr<EmbeddedModule>(new EmbeddedModule(handle));
+  return std::unique_ptr<EmbeddedModule>(new EmbeddedModule(handle, lifetime));
+}
+
+EmbeddedModule::~EmbeddedModule() {
+  if (lifetime_ == Lifetime::kOwner) dlclose(handle_);
 }
 
 void* EmbeddedModule::Symbol(const char* name, std::string* error) const {

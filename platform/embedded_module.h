@@ -14,16 +14,23 @@ namespace quarrin {
 
 class EmbeddedModule {
  public:
+  enum class Lifetime {
+    kProcess,  // stays loaded for the life of the process
+    kOwner,    // unloaded when this object goes
+  };
+
   // Copies the image into an anonymous in-memory file and loads it from
   // there with all its symbols bound at once. Returns null with the reason
   // in *error when it cannot. `name` only labels the file (as
   // /proc/<pid>/maps shows it).
+  // With Lifetime::kOwner the owner must make sure that nothing the module
+  // handed out (objects, functions, exceptions, threads) is in use when this
+  // goes; by default it stays loaded, as what it handed out may be.
   static std::unique_ptr<EmbeddedModule> Load(const char* name, const void* image, size_t size,
-                                              std::string* error);
+                                              std::string* error,
+                                              Lifetime lifetime = Lifetime::kProcess);
 
-  // The module stays loaded for the life of the process: what it handed out
-  // (objects, functions) may still be in use when this goes.
-  ~EmbeddedModule() = default;
+  ~EmbeddedModule();
   EmbeddedModule(const EmbeddedModule&) = delete;
   EmbeddedModule& operator=(const EmbeddedModule&) = delete;
 
@@ -31,8 +38,9 @@ class EmbeddedModule {
   void* Symbol(const char* name, std::string* error) const;
 
  private:
-  explicit EmbeddedModule(void* handle) : handle_(handle) {}
+  EmbeddedModule(void* handle, Lifetime lifetime) : handle_(handle), lifetime_(lifetime) {}
   void* handle_;
+  Lifetime lifetime_;
 };
 
 }  // namespace quarrin

@@ -114,7 +114,7 @@ class CancellingHttpClient final : public HttpClient {
 
 // The client on libcurl. Proxies named by the usual environment variables
 // (http_proxy, no_proxy, ...) are honoured. Returns the one process-wide
-// instance; libcurl's global set-up runs once, on the first call.
+// instance; libcurl is loaded only while exchanges run.
 HttpClient& CurlHttpClient();
 
 }  // namespace quarrin

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 #include "tests/http_test_server.h"
@@ -204,6 +207,30 @@ TEST(HttpClientTest, ASetCancelFlagAbandonsTheExchange) {
     EXPECT_THROW(CurlHttpClient().Send(request), HttpError);
     EXPECT_EQ(server->RequestCount(), seen);
   }
+}
+
+bool LibcurlMapped() {
+  std::ifstream maps("/proc/self/maps");
+  std::stringstream text;
+  text << maps.rdbuf();
+  return text.str().find("/libcurl") != std::string::npos;
+}
+
+TEST(HttpClientTest, LibcurlIsLoadedOnlyWhileExchangesRun) {
+  // The test server answers in this process, so it sees the exchange's side.
+  std::atomic<bool> loaded_while_answering{false};
+  HttpTestServer server([&](const RecordedRequest&) {
+    loaded_while_answering = LibcurlMapped();
+    return Reply(200, "ok");
+  });
+  EXPECT_EQ(CurlHttpClient().Send(Get(server.Url())).body, "ok");
+  EXPECT_TRUE(loaded_while_answering);
+  EXPECT_FALSE(LibcurlMapped());
+  // Loaded again for the next one; a failed exchange unloads it too.
+  EXPECT_EQ(CurlHttpClient().Send(Get(server.Url())).body, "ok");
+  RefusingPort refusing;
+  EXPECT_THROW(CurlHttpClient().Send(Get(refusing.Url())), HttpError);
+  EXPECT_FALSE(LibcurlMapped());
 }
 
 TEST(HttpClientTest, TheCancellingClientLendsItsFlagToEveryRequest) {

@@ -2,8 +2,9 @@
 
 #include <cstdio>
 #include <exception>
-#include <iostream>
 #include <optional>
+#include <ostream>
+#include <streambuf>
 #include <utility>
 #include <vector>
 
@@ -15,6 +16,39 @@
 #include "service/installer.h"
 
 namespace quarrin {
+
+namespace {
+
+// An output stream straight onto a C stream. Including <iostream> for
+// std::cout would make every start of the service set up the standard
+// streams and the C++ locale (half a megabyte of libstdc++ touched for the
+// life of the process) for the installer's one line.
+class CFileStream final : public std::ostream {
+ public:
+  explicit CFileStream(FILE* file) : std::ostream(nullptr), buffer_(file) { rdbuf(&buffer_); }
+
+ private:
+  class Buffer final : public std::streambuf {
+   public:
+    explicit Buffer(FILE* file) : file_(file) {}
+
+   protected:
+    int_type overflow(int_type c) override {
+      if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+      return std::fputc(c, file_) == EOF ? traits_type::eof() : c;
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+      return static_cast<std::streamsize>(std::fwrite(text, 1, static_cast<size_t>(count), file_));
+    }
+    int sync() override { return std::fflush(file_) == 0 ? 0 : -1; }
+
+   private:
+    FILE* file_;
+  };
+  Buffer buffer_;
+};
+
+}  // namespace
 
 ServiceProgram::ServiceProgram(int argc, char** argv, ServiceProgramNames names)
     : names_(std::move(names)),
@@ -70,11 +104,11 @@ std::optional<int> ServiceProgram::InstallOrCheck(std::function<void()> after_in
   request.silent = switches_.silent;
   request.after_install = std::move(after_install);
   request.after_uninstall = std::move(after_uninstall);
-  if (switches_.install) {
-    return InstallService(registry(), manager(), request, std::cout, std::cerr);
-  }
-  if (switches_.uninstall) {
-    return UninstallService(registry(), manager(), request, std::cout, std::cerr);
+  if (switches_.install || switches_.uninstall) {
+    CFileStream out(stdout);
+    CFileStream err(stderr);
+    return switches_.install ? InstallService(registry(), manager(), request, out, err)
+                             : UninstallService(registry(), manager(), request, out, err);
   }
   if (!StartedByServiceManager(names_.name)) {
     process_events_->WriteEventLog(kDispatcherFailedText, EventType::kError, 0, 0);
