@@ -1,13 +1,6 @@
 #include "http/connection_gate.h"
 
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "http/raw_reply.h"
 #include "http/request_head.h"
@@ -22,26 +15,16 @@ using SteadyClock = std::chrono::steady_clock;
 // are looked at between bursts.
 constexpr int kAcceptBatch = 64;
 
-// How many bytes must be waiting before poll calls the socket readable (an
-// end of stream always counts).
-void SetLowWaterMark(int fd, int bytes) {
-  setsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &bytes, sizeof bytes);
-}
+// How long a connection whose partial head stays readable (the system
+// cannot be told to wake the gate only for more) waits before another look.
+constexpr std::chrono::milliseconds kLookAgain{20};
 
 }  // namespace
 
-std::string ClientKey(const sockaddr* peer) {
-  if (peer->sa_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(peer);
-    return std::string(reinterpret_cast<const char*>(&in->sin_addr), sizeof in->sin_addr);
-  }
-  if (peer->sa_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(peer);
-    const auto* bytes = reinterpret_cast<const char*>(&in6->sin6_addr);
-    if (IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) return std::string(bytes + 12, 4);
-    return std::string(bytes, sizeof in6->sin6_addr);
-  }
-  return std::string();
+std::string ClientKey(const IpAddress& peer) {
+  const auto* bytes = reinterpret_cast<const char*>(peer.bytes.data());
+  if (peer.IsIPv4()) return std::string(bytes + 12, 4);
+  return std::string(bytes, peer.bytes.size());
 }
 
 ConnectionGate::ConnectionGate(const GateOptions& options, Handover handover)
@@ -49,9 +32,10 @@ ConnectionGate::ConnectionGate(const GateOptions& options, Handover handover)
 
 ConnectionGate::~ConnectionGate() { Stop(); }
 
-bool ConnectionGate::Start(int listener, std::string* error) {
-  if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
-    if (error) *error = std::string("wake-up pipe of the HTTP server: ") + std::strerror(errno);
+bool ConnectionGate::Start(TcpSocket listener, std::string* error) {
+  std::string reason;
+  if (!wake_.Open(&reason)) {
+    if (error) *error = "HTTP server: " + reason;
     return false;
   }
   listener_ = listener;
@@ -61,17 +45,14 @@ bool ConnectionGate::Start(int listener, std::string* error) {
 
 void ConnectionGate::Stop() {
   if (!thread_.joinable()) return;
-  const char stop = 's';
-  (void)!write(wake_[1], &stop, 1);
+  wake_.Signal();
   thread_.join();
   for (Waiting& w : waiting_) {
-    close(w.fd);
+    CloseTcp(w.socket);
     Release(w.client);
   }
   waiting_.clear();
-  close(wake_[0]);
-  close(wake_[1]);
-  wake_[0] = wake_[1] = -1;
+  wake_.Close();
 }
 
 void ConnectionGate::Release(const std::string& client) {
@@ -82,37 +63,38 @@ void ConnectionGate::Release(const std::string& client) {
 }
 
 void ConnectionGate::Run() {
-  std::vector<pollfd> polled;
+  std::vector<TcpWaitEntry> polled;
   for (;;) {
     const SteadyClock::time_point now = SteadyClock::now();
     polled.clear();
-    polled.push_back({wake_[0], POLLIN, 0});
+    polled.push_back({wake_.socket()});
     const bool accepting = now >= accept_paused_until_;
-    polled.push_back({accepting ? listener_ : -1, POLLIN, 0});
+    polled.push_back({accepting ? listener_ : kNoTcpSocket});
     SteadyClock::time_point next = accepting ? SteadyClock::time_point::max() : accept_paused_until_;
     for (const Waiting& w : waiting_) {
-      polled.push_back({w.fd, POLLIN | POLLRDHUP, 0});
-      next = std::min(next, w.deadline);
+      const bool resting = w.look_again > now;
+      polled.push_back({resting ? kNoTcpSocket : w.socket});
+      next = std::min(next, resting ? std::min(w.deadline, w.look_again) : w.deadline);
     }
     int timeout = -1;
     if (next != SteadyClock::time_point::max()) {
       const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
       timeout = static_cast<int>(std::clamp<int64_t>(wait, 0, 60000));
     }
-    if (poll(polled.data(), polled.size(), timeout) < 0) {
+    if (WaitForTcp(polled, timeout) < 0) {
       // Out of memory for a moment, say: the gate must not end for it.
-      if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
-    if (polled[0].revents != 0) return;
+    if (polled[0].readable || polled[0].hung_up) return;
 
     const SteadyClock::time_point then = SteadyClock::now();
     std::vector<Waiting> still;
     for (size_t i = 0; i < waiting_.size(); ++i) {
       Waiting& w = waiting_[i];
-      const short events = polled[i + 2].revents;
+      const TcpWaitEntry& events = polled[i + 2];
       Verdict verdict = Verdict::kWait;
-      if (events != 0) verdict = Examine(w, (events & (POLLRDHUP | POLLHUP | POLLERR)) != 0);
+      if (events.readable || events.hung_up) verdict = Examine(w, events.hung_up);
       if (verdict == Verdict::kWait && w.deadline <= then) {
         Refuse(w, PlainReply(408, "Request Timeout",
                              "Request Timeout: the request head did not arrive in time"));
@@ -121,26 +103,24 @@ void ConnectionGate::Run() {
       if (verdict == Verdict::kWait) still.push_back(std::move(w));
     }
     waiting_ = std::move(still);
-    if (polled[1].revents != 0) AcceptSome(then);
+    if (polled[1].readable) AcceptSome(then);
   }
 }
 
 void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
   for (int i = 0; i < kAcceptBatch; ++i) {
-    Waiting w{};
-    w.peer_length = sizeof w.peer;
-    w.fd = accept4(listener_, reinterpret_cast<sockaddr*>(&w.peer), &w.peer_length,
-                   SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (w.fd < 0) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
+    Waiting w;
+    const AcceptResult accepted = AcceptTcp(listener_, &w.socket, &w.peer);
+    if (accepted == AcceptResult::kRetry) continue;
+    if (accepted != AcceptResult::kAccepted) {
       // Out of descriptors: the listener would stay readable and the loop
       // spin; the queued clients wait a moment instead.
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      if (accepted == AcceptResult::kOutOfResources) {
         accept_paused_until_ = now + std::chrono::milliseconds(100);
       }
       return;
     }
-    w.client = ClientKey(reinterpret_cast<const sockaddr*>(&w.peer));
+    w.client = ClientKey(w.peer.ip);
     bool admitted = false;
     {
       std::lock_guard lock(mu_);
@@ -154,15 +134,15 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
       }
     }
     if (!admitted) {
-      WriteFinalReply(w.fd, PlainReply(503, "Service Unavailable",
+      SendFinalTcp(w.socket, PlainReply(503, "Service Unavailable",
                                        "Service Unavailable: too many connections, try again later",
                                        "Retry-After: " +
                                            std::to_string(options_.retry_after.count()) + "\r\n"));
-      close(w.fd);
+      CloseTcp(w.socket);
       continue;
     }
     if (!options_.inspect_head) {
-      handover_({w.fd, w.peer, w.peer_length, std::string(), w.client});
+      handover_({w.socket, w.peer, std::string(), w.client});
       continue;
     }
     w.deadline = now + options_.head_timeout;
@@ -172,10 +152,10 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
 
 ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
   peeked_.resize(options_.head_limit);
-  const ssize_t n = recv(w.fd, peeked_.data(), peeked_.size(), MSG_PEEK | MSG_DONTWAIT);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return Verdict::kWait;
+  const std::ptrdiff_t n = PeekTcp(w.socket, peeked_.data(), peeked_.size());
+  if (n == kTcpWouldBlock) return Verdict::kWait;
   if (n < 0) {
-    close(w.fd);
+    CloseTcp(w.socket);
     Release(w.client);
     return Verdict::kClosed;
   }
@@ -184,8 +164,8 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
   switch (head.state) {
     case HeadState::kComplete:
     case HeadState::kTooLong:  // the library answers that it is too long
-      SetLowWaterMark(w.fd, 1);
-      handover_({w.fd, w.peer, w.peer_length, head.request_line, w.client});
+      SetTcpReadableThreshold(w.socket, 1);
+      handover_({w.socket, w.peer, head.request_line, w.client});
       return Verdict::kHandOver;
     case HeadState::kNotHttp:
       Refuse(w, PlainReply(400, "Bad Request", "Bad Request: the request line is not HTTP"));
@@ -195,8 +175,11 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
   }
   if (!peer_closed && n > 0) {
     // The bytes stay in the socket, so the socket would stay readable: it
-    // is to wake the loop again only when more than these have arrived.
-    SetLowWaterMark(w.fd, static_cast<int>(n) + 1);
+    // is to wake the loop again only when more than these have arrived, or
+    // where that cannot be said, after a pause.
+    if (!SetTcpReadableThreshold(w.socket, static_cast<int>(n) + 1)) {
+      w.look_again = SteadyClock::now() + kLookAgain;
+    }
     return Verdict::kWait;
   }
   Refuse(w, PlainReply(400, "Bad Request",
@@ -207,8 +190,8 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
 }
 
 void ConnectionGate::Refuse(Waiting& w, const std::string& reply) {
-  WriteFinalReply(w.fd, reply);
-  close(w.fd);
+  SendFinalTcp(w.socket, reply);
+  CloseTcp(w.socket);
   Release(w.client);
 }
 

@@ -16,8 +16,6 @@
 #ifndef QUARRIN_HTTP_CONNECTION_GATE_H_
 #define QUARRIN_HTTP_CONNECTION_GATE_H_
 
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -26,6 +24,9 @@
 #include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include "platform/ip_address.h"
+#include "platform/tcp_socket.h"
 
 namespace quarrin {
 
@@ -43,16 +44,15 @@ struct GateOptions {
 // A connection the gate hands over, with the request line as sent and the
 // key it is counted under until Release.
 struct AdmittedConnection {
-  int fd = -1;
-  sockaddr_storage peer{};
-  socklen_t peer_length = 0;
+  TcpSocket socket = kNoTcpSocket;
+  TcpPeer peer;
   std::string request_line;
   std::string client;
 };
 
 // The key a peer's connections are counted under: its address without the
 // port (an IPv4-mapped IPv6 address counts as the IPv4 one).
-std::string ClientKey(const sockaddr* peer);
+std::string ClientKey(const IpAddress& peer);
 
 class ConnectionGate {
  public:
@@ -67,7 +67,7 @@ class ConnectionGate {
   // Starts accepting on `listener` (non-blocking, listening; it stays the
   // caller's to close). False with the reason when the thread's wake-up
   // channel cannot be made.
-  bool Start(int listener, std::string* error);
+  bool Start(TcpSocket listener, std::string* error);
   // Stops accepting and closes the connections still waiting. Connections
   // handed over stay counted until they are released.
   void Stop();
@@ -76,11 +76,13 @@ class ConnectionGate {
 
  private:
   struct Waiting {
-    int fd;
-    sockaddr_storage peer;
-    socklen_t peer_length;
+    TcpSocket socket = kNoTcpSocket;
+    TcpPeer peer;
     std::string client;
     std::chrono::steady_clock::time_point deadline;
+    // Where a part of the head waits and the system cannot be told to wake
+    // the gate only for more: when to look again.
+    std::chrono::steady_clock::time_point look_again;
   };
   enum class Verdict { kWait, kHandOver, kClosed };
 
@@ -92,8 +94,8 @@ class ConnectionGate {
 
   const GateOptions options_;
   const Handover handover_;
-  int listener_ = -1;
-  int wake_[2] = {-1, -1};
+  TcpSocket listener_ = kNoTcpSocket;
+  TcpWakeup wake_;
   std::thread thread_;
   std::vector<Waiting> waiting_;  // the gate thread's own
   std::string peeked_;            // the gate thread's own

@@ -1,13 +1,7 @@
 #include "http/http_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <microhttpd.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
@@ -21,8 +15,7 @@
 #include "http/connection_gate.h"
 #include "http/raw_reply.h"
 #include "platform/ascii.h"
-
-#include "platform/file_io.h"
+#include "platform/tcp_socket.h"
 
 namespace quarrin {
 
@@ -32,7 +25,7 @@ using SteadyClock = std::chrono::steady_clock;
 
 // One connection as the deadline watchdog sees it.
 struct ConnectionWatch {
-  int fd = -1;
+  TcpSocket socket = kNoTcpSocket;
   bool armed = true;  // false while the handler runs
   bool answering = false;  // the handler has started; set until closed
   SteadyClock::time_point deadline;
@@ -82,34 +75,15 @@ std::optional<IpAddress> ClientAddress(MHD_Connection* connection) {
   return info == nullptr ? std::nullopt : IpAddressOf(info->client_addr);
 }
 
-// The listener's address: the one named, or every address (IPv6 and IPv4
-// on one socket), or 127.0.0.1. False when `text` names none.
-bool ListenAddress(const HttpServerOptions& options, sockaddr_storage* address, bool* dual_stack) {
-  *address = {};
-  *dual_stack = false;
-  std::optional<IpAddress> ip;
+// The listener's address: the one named, or none for every address, or
+// 127.0.0.1. False when the one named is no address.
+bool ListenAddress(const HttpServerOptions& options, std::optional<IpAddress>* address) {
+  *address = std::nullopt;
   if (!options.address.empty()) {
-    ip = ParseIpAddress(options.address);
-    if (!ip) return false;
-  } else if (options.loopback_only) {
-    ip = ParseIpAddress("127.0.0.1");
+    *address = ParseIpAddress(options.address);
+    return address->has_value();
   }
-  if (ip && ip->IsIPv4()) {
-    auto* in = reinterpret_cast<sockaddr_in*>(address);
-    in->sin_family = AF_INET;
-    in->sin_port = htons(options.port);
-    std::memcpy(&in->sin_addr, ip->bytes.data() + 12, 4);
-    return true;
-  }
-  auto* in6 = reinterpret_cast<sockaddr_in6*>(address);
-  in6->sin6_family = AF_INET6;
-  in6->sin6_port = htons(options.port);
-  if (ip) {
-    std::memcpy(&in6->sin6_addr, ip->bytes.data(), 16);
-  } else {
-    in6->sin6_addr = in6addr_any;
-    *dual_stack = true;
-  }
+  if (options.loopback_only) *address = ParseIpAddress("127.0.0.1");
   return true;
 }
 
@@ -238,56 +212,24 @@ class HttpServer::Impl {
   std::thread watchdog_;
   // Connections handed to the library whose start it has not yet told, by
   // descriptor.
-  std::unordered_map<int, AdmittedConnection> handed_;
-  int listener_ = -1;
+  std::unordered_map<TcpSocket, AdmittedConnection> handed_;
+  TcpSocket listener_ = kNoTcpSocket;
   std::unique_ptr<ConnectionGate> gate_;
 };
 
 bool HttpServer::Impl::Start(std::string* error) {
-  auto fail = [&](const std::string& what, int fd) {
-    std::string reason = ErrnoMessage(what, errno);
-    if (fd >= 0) close(fd);
-    if (error) *error = reason;
-    return false;
-  };
   const std::string port_text = "port " + std::to_string(options_.port);
-  sockaddr_storage address;
-  bool dual_stack = false;
-  if (!ListenAddress(options_, &address, &dual_stack)) {
+  std::optional<IpAddress> address;
+  if (!ListenAddress(options_, &address)) {
     if (error) *error = "HTTPAddress '" + options_.address + "' is not an IPv4 or IPv6 address";
     return false;
   }
-  // The listener is made here so that a failure says why.
-  int fd = socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0 && dual_stack && errno == EAFNOSUPPORT) {
-    // No IPv6 on this system: every IPv4 address.
-    auto* in = reinterpret_cast<sockaddr_in*>(&address);
-    *in = {};
-    in->sin_family = AF_INET;
-    in->sin_port = htons(options_.port);
-    in->sin_addr.s_addr = htonl(INADDR_ANY);
-    dual_stack = false;
-    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  }
-  if (fd < 0) return fail("socket for " + port_text, -1);
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (address.ss_family == AF_INET6) {
-    int v6_only = dual_stack ? 0 : 1;
-    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6_only, sizeof v6_only);
-  }
-  const socklen_t size =
-      address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0) {
-    return fail("bind to " + port_text, fd);
-  }
-  // Deep enough that a burst of connections (the gate refuses them at once)
-  // does not make the kernel drop the handshakes of others.
-  if (listen(fd, 1024) != 0) return fail("listen on " + port_text, fd);
-  socklen_t length = sizeof address;
-  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    return fail("getsockname of " + port_text, fd);
-  }
+  // The listener is made here so that a failure says why. Its backlog is
+  // deep enough that a burst of connections (the gate refuses them at once)
+  // does not make the system drop the handshakes of others.
+  uint16_t bound_port = 0;
+  const TcpSocket fd = OpenTcpListener(address, options_.port, 1024, &bound_port, error);
+  if (fd == kNoTcpSocket) return false;
   const bool tls = !options_.tls_certificate_pem.empty() && !options_.tls_key_pem.empty();
   // Options that only some servers have; the daemon copies the texts.
   MHD_OptionItem tls_options[] = {
@@ -315,7 +257,7 @@ bool HttpServer::Impl::Start(std::string* error) {
       MHD_OPTION_ARRAY, tls ? tls_options : tls_options + 2,
       MHD_OPTION_END);
   if (daemon_ == nullptr) {
-    close(fd);
+    CloseTcp(fd);
     if (error) {
       *error = "starting the HTTP daemon on " + port_text + " failed" +
                (tls ? " (is the certificate or key not PEM, or not a pair?)" : "");
@@ -336,13 +278,11 @@ bool HttpServer::Impl::Start(std::string* error) {
   if (!gate_->Start(fd, error)) {
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
-    close(fd);
+    CloseTcp(fd);
     return false;
   }
   listener_ = fd;
-  port_ = ntohs(address.ss_family == AF_INET6
-                    ? reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port
-                    : reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
+  port_ = bound_port;
   watchdog_ = std::thread(&Impl::Watchdog, this);
   return true;
 }
@@ -351,8 +291,8 @@ void HttpServer::Impl::Stop() {
   if (daemon_ == nullptr) return;
   // No new connections.
   gate_->Stop();
-  close(listener_);
-  listener_ = -1;
+  CloseTcp(listener_);
+  listener_ = kNoTcpSocket;
   {
     std::unique_lock lock(mu_);
     drained_.wait_for(lock, options_.stop_grace, [this] { return answering_ == 0; });
@@ -381,7 +321,7 @@ void HttpServer::Impl::Watchdog() {
         // The connection's thread sees the end of the stream and closes it
         // itself; the descriptor stays valid until OnConnection has removed
         // the watch, which it cannot do while we hold the lock.
-        shutdown(watch.fd, SHUT_RDWR);
+        ShutdownTcp(watch.socket);
         watch.armed = false;
       } else if (watch.deadline < next) {
         next = watch.deadline;
@@ -420,10 +360,10 @@ void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void*
     if (info == nullptr) return;
     if (self->watches_.empty()) self->wake_.notify_all();
     ConnectionWatch& watch = self->watches_.emplace_back();
-    watch.fd = info->connect_fd;
+    watch.socket = static_cast<TcpSocket>(info->connect_fd);
     watch.deadline = SteadyClock::now() + self->options_.request_deadline;
     watch.self = std::prev(self->watches_.end());
-    auto handed = self->handed_.find(watch.fd);
+    auto handed = self->handed_.find(watch.socket);
     if (handed != self->handed_.end()) {
       watch.request_line = std::move(handed->second.request_line);
       watch.client = std::move(handed->second.client);
@@ -440,9 +380,8 @@ void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void*
 }
 
 void HttpServer::Impl::HandOver(AdmittedConnection admitted) {
-  const int fd = admitted.fd;
-  const sockaddr_storage peer = admitted.peer;
-  const socklen_t peer_length = admitted.peer_length;
+  const TcpSocket fd = admitted.socket;
+  const TcpPeer peer = admitted.peer;
   const std::string client = admitted.client;
   {
     std::lock_guard lock(mu_);
@@ -451,8 +390,8 @@ void HttpServer::Impl::HandOver(AdmittedConnection admitted) {
     // at the gate stays taken, which only such a failure can cause.
     handed_.insert_or_assign(fd, std::move(admitted));
   }
-  if (MHD_add_connection(daemon_, fd, reinterpret_cast<const sockaddr*>(&peer), peer_length) !=
-      MHD_YES) {
+  if (MHD_add_connection(daemon_, static_cast<MHD_socket>(fd), peer.address(),
+                         static_cast<socklen_t>(peer.length)) != MHD_YES) {
     // The library has closed it.
     {
       std::lock_guard lock(mu_);
@@ -468,7 +407,7 @@ MHD_Result HttpServer::Impl::CutOff(MHD_Connection* connection) {
   // The library has sent nothing yet but perhaps "100 Continue", and a
   // final reply may follow that; it closes the connection when told MHD_NO.
   if (info != nullptr) {
-    WriteFinalReply(info->connect_fd,
+    SendFinalTcp(static_cast<TcpSocket>(info->connect_fd),
                     PlainReply(MHD_HTTP_CONTENT_TOO_LARGE, "Payload Too Large",
                                "Payload Too Large: the body may have at most " +
                                    std::to_string(options_.max_body_bytes) + " bytes"));

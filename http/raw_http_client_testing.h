@@ -4,12 +4,6 @@
 #ifndef QUARRIN_HTTP_RAW_HTTP_CLIENT_TESTING_H_
 #define QUARRIN_HTTP_RAW_HTTP_CLIENT_TESTING_H_
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -18,6 +12,8 @@
 #include <vector>
 
 #include "platform/ascii.h"
+#include "platform/ip_address.h"
+#include "platform/tcp_socket.h"
 
 namespace quarrin::testing {
 
@@ -28,44 +24,21 @@ class RawConnection {
   // 127.0.0.0/8 serves, so that a test can be several clients);
   // valid() tells whether it worked.
   explicit RawConnection(uint16_t port, const char* from = "127.0.0.1") {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    if (fd_ >= 0 && (inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
-                     bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)) {
-      close(fd_);
-      fd_ = -1;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
+    const std::optional<IpAddress> local = ParseIpAddress(from);
+    if (local) socket_ = ConnectTcp(*local, *ParseIpAddress("127.0.0.1"), port);
   }
-  ~RawConnection() {
-    if (fd_ >= 0) close(fd_);
-  }
+  ~RawConnection() { CloseTcp(socket_); }
   RawConnection(const RawConnection&) = delete;
   RawConnection& operator=(const RawConnection&) = delete;
 
-  bool valid() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool valid() const { return socket_ != kNoTcpSocket; }
+  TcpSocket socket() const { return socket_; }
 
   // False when the peer has gone away.
-  bool Send(std::string_view bytes) {
-    while (!bytes.empty()) {
-      ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-  }
+  bool Send(std::string_view bytes) { return SendTcp(socket_, bytes); }
 
   // Tells the server that nothing more will be sent.
-  void EndSending() { shutdown(fd_, SHUT_WR); }
+  void EndSending() { EndSendingTcp(socket_); }
 
   // Everything the server sends until it closes the connection or nothing
   // arrives for `timeout`. *closed tells which.
@@ -73,13 +46,12 @@ class RawConnection {
     std::string out;
     char buffer[16384];
     for (;;) {
-      pollfd p{fd_, POLLIN, 0};
-      int ready = poll(&p, 1, static_cast<int>(timeout.count()));
-      if (ready <= 0) {
+      const std::ptrdiff_t n =
+          ReceiveTcp(socket_, buffer, sizeof buffer, static_cast<int>(timeout.count()));
+      if (n == kTcpWouldBlock) {
         if (closed) *closed = false;
         return out;
       }
-      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
       if (n <= 0) {
         if (closed) *closed = true;
         return out;
@@ -89,7 +61,7 @@ class RawConnection {
   }
 
  private:
-  int fd_ = -1;
+  TcpSocket socket_ = kNoTcpSocket;
 };
 
 struct RawResponse {

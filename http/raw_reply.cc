@@ -1,7 +1,5 @@
 #include "http/raw_reply.h"
 
-#include <sys/socket.h>
-
 namespace quarrin {
 
 std::string PlainReply(unsigned status, std::string_view reason, std::string_view text,
@@ -14,20 +12,6 @@ std::string PlainReply(unsigned status, std::string_view reason, std::string_vie
   reply += "\r\n";
   reply += body;
   return reply;
-}
-
-void WriteFinalReply(int fd, std::string_view reply) {
-  while (!reply.empty()) {
-    const ssize_t n = send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n <= 0) break;
-    reply.remove_prefix(static_cast<size_t>(n));
-  }
-  shutdown(fd, SHUT_WR);
-  // Bounded: what has arrived already, no more than a few buffers' worth.
-  char scratch[16384];
-  for (int i = 0; i < 8; ++i) {
-    if (recv(fd, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) break;
-  }
 }
 
 }  // namespace quarrin

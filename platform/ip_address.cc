@@ -1,8 +1,14 @@
 #include "platform/ip_address.h"
 
+// The socket address types and text conversions of both systems.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#endif
 
 #include <cstring>
 
@@ -55,6 +61,32 @@ std::optional<IpAddress> IpAddressOf(const sockaddr* address) {
     return a;
   }
   return std::nullopt;
+}
+
+int SocketAddressOf(const std::optional<IpAddress>& ip, uint16_t port, sockaddr_storage* address) {
+  *address = {};
+  if (ip && ip->IsIPv4()) {
+    auto* in = reinterpret_cast<sockaddr_in*>(address);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(port);
+    std::memcpy(&in->sin_addr, ip->bytes.data() + 12, 4);
+    return sizeof(sockaddr_in);
+  }
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(address);
+  in6->sin6_family = AF_INET6;
+  in6->sin6_port = htons(port);
+  if (ip) {
+    std::memcpy(&in6->sin6_addr, ip->bytes.data(), 16);
+  } else {
+    in6->sin6_addr = in6addr_any;
+  }
+  return sizeof(sockaddr_in6);
+}
+
+uint16_t PortOf(const sockaddr_storage& address) {
+  return ntohs(address.ss_family == AF_INET6
+                   ? reinterpret_cast<const sockaddr_in6*>(&address)->sin6_port
+                   : reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
 }
 
 }  // namespace quarrin

@@ -11,6 +11,7 @@
 #include <string_view>
 
 struct sockaddr;
+struct sockaddr_storage;
 
 namespace quarrin {
 
@@ -32,6 +33,12 @@ std::optional<IpAddress> ParseIpAddress(std::string_view text);
 // The address of an AF_INET or AF_INET6 socket address; nullopt for other
 // families and null.
 std::optional<IpAddress> IpAddressOf(const sockaddr* address);
+
+// Writes the socket address of `ip` and `port` (no address: every IPv6
+// address) into *address; returns its length.
+int SocketAddressOf(const std::optional<IpAddress>& ip, uint16_t port, sockaddr_storage* address);
+// The port of an AF_INET or AF_INET6 socket address.
+uint16_t PortOf(const sockaddr_storage& address);
 
 }  // namespace quarrin
 
