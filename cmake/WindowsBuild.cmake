@@ -14,6 +14,9 @@ include(cmake/GoogleTestFromSource.cmake)
 add_subdirectory(third_party/pugixml)
 # Under the name the Linux build gives the system's pugixml.
 add_library(PkgConfig::PUGIXML ALIAS pugixml)
+# libmicrohttpd from its pinned sources, under the Linux build's name too.
+add_subdirectory(third_party/libmicrohttpd)
+add_library(PkgConfig::MHD ALIAS microhttpd)
 # libgcrypt (update signatures) from Debian's MinGW-w64 packages, linked
 # statically: with libgpg-error, which libgcrypt.pc names only as a private
 # requirement, and the Winsock that libgpg-error calls.
@@ -22,8 +25,9 @@ pkg_check_modules(GCRYPT REQUIRED IMPORTED_TARGET libgcrypt gpg-error)
 set_property(TARGET PkgConfig::GCRYPT APPEND PROPERTY INTERFACE_LINK_LIBRARIES ws2_32)
 
 # The folders ported so far, and the programs built of them.
-# (update: only its signature check so far, see update/CMakeLists.txt.)
-set(QUARRIN_FOLDERS platform core service diag disk popup update)
+# (http: only the server so far, update: only its signature check so far;
+# see their CMakeLists.txt.)
+set(QUARRIN_FOLDERS platform core service diag disk popup http update)
 set(QUARRIN_PROGRAMS stamped_fixture)
 
 # Wine runs the tests (and their listing at build time) quietly, in a prefix

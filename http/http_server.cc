@@ -231,6 +231,12 @@ bool HttpServer::Impl::Start(std::string* error) {
   const TcpSocket fd = OpenTcpListener(address, options_.port, 1024, &bound_port, error);
   if (fd == kNoTcpSocket) return false;
   const bool tls = !options_.tls_certificate_pem.empty() && !options_.tls_key_pem.empty();
+  if (tls && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+    // A library built without TLS (the Windows build's).
+    CloseTcp(fd);
+    if (error) *error = "HTTPS on " + port_text + " is not supported by this build";
+    return false;
+  }
   // Options that only some servers have; the daemon copies the texts.
   MHD_OptionItem tls_options[] = {
       {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(options_.tls_key_pem.c_str())},
