@@ -96,4 +96,6 @@ HttpClient& CurlHttpClient() {
   return client;
 }
 
+HttpClient& SystemHttpClient() { return CurlHttpClient(); }
+
 }  // namespace quarrin

@@ -114,8 +114,14 @@ class CancellingHttpClient final : public HttpClient {
 
 // The client on libcurl. Proxies named by the usual environment variables
 // (http_proxy, no_proxy, ...) are honoured. Returns the one process-wide
-// instance; libcurl is loaded only while exchanges run.
+// instance; libcurl is loaded only while exchanges run. Linux only.
 HttpClient& CurlHttpClient();
+
+// The system's own client, one instance for the process: the one on libcurl
+// on Linux; on Windows the one on WinHTTP, which takes the machine's WinHTTP
+// proxy setting and checks HTTPS servers against the system's certificate
+// store.
+HttpClient& SystemHttpClient();
 
 }  // namespace quarrin
 
