@@ -27,7 +27,7 @@ set_property(TARGET PkgConfig::GCRYPT APPEND PROPERTY INTERFACE_LINK_LIBRARIES w
 # The folders ported so far, and the programs built of them.
 # (http: only the server so far, update: only its signature check so far;
 # see their CMakeLists.txt.)
-set(QUARRIN_FOLDERS platform core service diag disk popup http update)
+set(QUARRIN_FOLDERS platform core service diag disk popup http update inventory)
 set(QUARRIN_PROGRAMS stamped_fixture)
 
 # Wine runs the tests (and their listing at build time) quietly, in a prefix

@@ -1,5 +1,6 @@
 #include "inventory/installed_apps.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "gtest/gtest.h"
 #include "platform/reg_file.h"
 #include "platform/registry_store.h"
+#include "platform/scratch_registry.h"
 #include "tests/test_support.h"
 
 namespace quarrin {
@@ -78,7 +80,7 @@ class InstalledAppsTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  std::unique_ptr<RegistryStore> store_ = OpenSqliteRegistryStore(dir_ / "registry.db");
+  std::unique_ptr<RegistryStore> store_ = OpenScratchRegistryStore(dir_.path());
   const std::string stamped_ = testing::BuiltExecutable("stamped_fixture");  // 1.2.3.4
   const std::string missing_ = dir_ / "no such dir/java-17/bin/javaw";
 };

@@ -1,20 +1,13 @@
 #include "inventory/pc_details.h"
 
-#include <cstring>
 #include <exception>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <asm/prctl.h>
-#include <cpuid.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
-
 #include "core/registry.h"
+#include "platform/hypervisor.h"
 #include "platform/memory.h"
 
 namespace quarrin {
@@ -80,33 +73,12 @@ int32_t NodeType(Registry& reg) {
   return 1;
 }
 
-// The CPUID answer cannot change while the process runs, and in a guest
-// every CPUID traps to the hypervisor; it is asked once.
-bool AskCpuidForVMware() {
-#if defined(__x86_64__) || defined(__i386__)
-  // CPUID raises a fault only where the process has had it made to fault
-  // (arch_prctl ARCH_SET_CPUID, as record-and-replay tools do); ask first.
-  // Kernels without the call answer -1 and never fault.
-  if (syscall(SYS_arch_prctl, ARCH_GET_CPUID, 0) == 0) return false;
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-  if ((ecx & (1u << 31)) == 0) return false;  // no hypervisor present
-  // The hypervisor leaves: EBX, ECX, EDX of 0x40000000 spell its vendor.
-  __cpuid(0x40000000, eax, ebx, ecx, edx);
-  char vendor[12];
-  std::memcpy(vendor, &ebx, 4);
-  std::memcpy(vendor + 4, &ecx, 4);
-  std::memcpy(vendor + 8, &edx, 4);
-  return std::memcmp(vendor, "VMwareVMware", sizeof vendor) == 0;
-#else
-  return false;
-#endif
-}
-
 }  // namespace
 
+// The CPUID answer cannot change while the process runs, and in a guest
+// every CPUID traps to the hypervisor; it is asked once.
 bool VMwareProbe() {
-  static const bool answer = AskCpuidForVMware();
+  static const bool answer = HypervisorVendor() == "VMwareVMware";
   return answer;
 }
 

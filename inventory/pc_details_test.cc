@@ -1,8 +1,5 @@
 #include "inventory/pc_details.h"
 
-#include <sys/utsname.h>
-#include <unistd.h>
-
 #include <climits>
 #include <filesystem>
 #include <memory>
@@ -15,6 +12,7 @@
 #include "platform/memory.h"
 #include "platform/reg_file.h"
 #include "platform/registry_store.h"
+#include "platform/scratch_registry.h"
 #include "platform/system_facts.h"
 #include "tests/forwarding_store.h"
 #include "tests/test_support.h"
@@ -32,7 +30,9 @@ constexpr char kCurrentVersion[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Win
 class PCDetailsTest : public ::testing::Test {
  protected:
   void Load(const std::string& changes) {
-    store_ = OpenSqliteRegistryStore(dir_ / ("registry" + std::to_string(++stores_) + ".db"));
+    const std::string folder = dir_ / ("store" + std::to_string(++stores_));
+    std::filesystem::create_directory(folder);
+    store_ = OpenScratchRegistryStore(folder);
     ApplyRegChanges(*store_, ParseRegFile(testing::ReadFileText(
                                  testing::SourcePath("tests/fixtures/inventory_pc.reg"))));
     ApplyRegChanges(*store_, ParseRegFile(kPC + changes));
@@ -251,50 +251,6 @@ TEST_F(PCDetailsTest, AFailingStoreIsNotAMissingValue) {
     tPCDetails d;
     EXPECT_THROW(CollectPCDetails(store, &d, [] { return false; }), RegistryError) << name;
   }
-}
-
-TEST(VMwareProbeTest, AnswersWithoutAFaultAndAlwaysAlike) {
-  const bool first = VMwareProbe();
-  EXPECT_EQ(VMwareProbe(), first);
-  // Without a hypervisor there is no VMware either.
-  const std::string cpuinfo = testing::ReadFileText("/proc/cpuinfo");
-  if (cpuinfo.find("flags") != std::string::npos &&
-      cpuinfo.find(" hypervisor") == std::string::npos) {
-    EXPECT_FALSE(first);
-  }
-#if !defined(__x86_64__) && !defined(__i386__)
-  EXPECT_FALSE(first);
-#endif
-}
-
-// The live view of the machine these tests run on.
-TEST(PCDetailsLiveTest, DescribesThisMachine) {
-  testing::TempDir dir;
-  std::unique_ptr<RegistryStore> stored = OpenSqliteRegistryStore(dir / "registry.db");
-  std::unique_ptr<SystemFacts> facts = LinuxSystemFacts();
-  std::unique_ptr<RegistryStore> view = WithLiveFacts(*stored, *facts);
-  tPCDetails d;
-  ASSERT_NO_THROW(CollectPCDetails(*view, &d));
-
-  char host[HOST_NAME_MAX + 1] = {};
-  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
-  EXPECT_EQ(d.MachineName, host);
-  EXPECT_EQ(d.TotCPU, sysconf(_SC_NPROCESSORS_ONLN));
-  struct utsname uts {};
-  ASSERT_EQ(uname(&uts), 0);
-  EXPECT_EQ(d.ServicePack, uts.release);
-  if (std::filesystem::exists("/etc/os-release")) {
-    EXPECT_NE(d.ProductName, "");
-  }
-  if (testing::ReadFileText("/proc/cpuinfo").find("model name") != std::string::npos) {
-    EXPECT_NE(d.CPUName, "");
-  }
-  EXPECT_GT(d.InstallDate.days, kUnixEpochDays);
-  EXPECT_EQ(d.VMWare, VMwareProbe());
-  // Linux has no counterpart for these; they stay empty.
-  EXPECT_EQ(d.RegisteredOwner, "");
-  EXPECT_EQ(d.IEVersion, "");
-  EXPECT_EQ(d.NBNodeType, 0);
 }
 
 }  // namespace

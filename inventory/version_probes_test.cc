@@ -8,6 +8,7 @@
 #include "core/registry.h"
 #include "platform/reg_file.h"
 #include "platform/registry_store.h"
+#include "platform/scratch_registry.h"
 #include "tests/elf_image.h"
 #include "tests/test_support.h"
 
@@ -46,21 +47,6 @@ TEST(GetFileVersionTextTest, EmptyWithoutAResource) {
   }
 }
 
-TEST(GetFileVersionTextTest, LongAndEmptyTexts) {
-  const uint16_t version[4] = {1, 0, 0, 0};
-  const std::string long_text(300, 'v');
-  const std::string stamp = testing::VersionStampBytes(
-      {}, version, 0x0409, 0xFDE9, {{"Comments", long_text}, {"Empty", ""}});
-  testing::TempDir dir;
-  testing::WriteFileText(dir / "program", testing::BuildElfImage({}, {{".quarrin.version", stamp}}));
-  std::string out;
-  GetFileVersionText("Comments", dir / "program", &out);
-  EXPECT_EQ(out, long_text.substr(0, 254));
-  out = "left over";
-  GetFileVersionText("Empty", dir / "program", &out);
-  EXPECT_EQ(out, "");
-}
-
 // The engine's folder holds a stamped IDAPI32.dll (1.2.3.4); an empty one and
 // a library without a stamp sit beside it.
 TEST(GetBDEVersionTest, TheLibraryInTheFolderThatDLLPathNames) {
@@ -84,8 +70,9 @@ TEST(GetBDEVersionTest, TheLibraryInTheFolderThatDLLPathNames) {
   };
   int n = 0;
   for (const auto& c : cases) {
-    std::unique_ptr<RegistryStore> store =
-        OpenSqliteRegistryStore(dir / ("registry" + std::to_string(++n) + ".db"));
+    const std::string folder = dir / ("store" + std::to_string(++n));
+    std::filesystem::create_directory(folder);
+    std::unique_ptr<RegistryStore> store = OpenScratchRegistryStore(folder);
     if (c.value != "-") {
       ApplyRegChanges(*store, ParseRegFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Borland\\"
                                            "Database Engine]\n" + c.value + "\n"));
@@ -100,7 +87,7 @@ TEST(GetBDEVersionTest, TheLibraryInTheFolderThatDLLPathNames) {
 
 TEST(GetBDEVersionTest, ADLLPathThatIsNotTextFails) {
   testing::TempDir dir;
-  std::unique_ptr<RegistryStore> store = OpenSqliteRegistryStore(dir / "registry.db");
+  std::unique_ptr<RegistryStore> store = OpenScratchRegistryStore(dir.path());
   ApplyRegChanges(*store, ParseRegFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Borland\\"
                                        "Database Engine]\n\"DLLPath\"=dword:00000001\n"));
   tFileVersion version;
