@@ -55,11 +55,14 @@ function(quarrin_tests folder)
 endfunction()
 
 # quarrin_executable(<name> <main> [DEPS <target>...]): a program stamped
-# with its version.
+# with its version; on Windows it also carries the event-log message table.
 function(quarrin_executable name main)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   add_executable(${name} ${main})
   quarrin_stamp_version(${name} ${name})
+  if(WIN32)
+    quarrin_event_messages(${name})
+  endif()
   quarrin_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
 endfunction()

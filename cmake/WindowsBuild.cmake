@@ -23,6 +23,7 @@ add_library(PkgConfig::MHD ALIAS microhttpd)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GCRYPT REQUIRED IMPORTED_TARGET libgcrypt gpg-error)
 set_property(TARGET PkgConfig::GCRYPT APPEND PROPERTY INTERFACE_LINK_LIBRARIES ws2_32)
+include(cmake/EventMessages.cmake)
 
 # The folders ported so far, and the programs built of them.
 # (http: only the server so far, update: only its signature check so far;

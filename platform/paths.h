@@ -1,7 +1,8 @@
 // Where the executables keep their files. On Linux every path is below
 // QUARRIN_ROOT (empty by default), so tests can run in a fresh folder side by
-// side; on Windows the folders are the system's own, and the root, the state
-// folder and its databases (the Linux stand-ins' files) do not exist.
+// side; on Windows the folders are the system's own, there is no root, and
+// the state folder lies below the common application data folder (the
+// databases of the Linux stand-ins are never made there).
 #ifndef QUARRIN_PLATFORM_PATHS_H_
 #define QUARRIN_PLATFORM_PATHS_H_
 
@@ -15,7 +16,7 @@ std::string QuarrinRoot();
 // QUARRIN_ROOT + absolute_path.
 std::string Rooted(std::string_view absolute_path);
 
-std::string StateDir();          // <root>/var/lib/quarrin
+std::string StateDir();          // <root>/var/lib/quarrin; Windows: <0x23>\TARN\Quarrin
 std::string RegistryDbPath();    // <state>/registry.db
 std::string EventLogDbPath();    // <state>/eventlog.db
 std::string CommonAppDataDir();  // <root>/var/lib; Windows: CSIDL 0x23

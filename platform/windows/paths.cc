@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 
 #include "platform/windows/wide_text.h"
@@ -62,6 +63,16 @@ std::string SpecialFolderPath(int csidl) {
 }
 
 std::string CommonAppDataDir() { return SpecialFolderPath(kCsidlCommonAppData); }
+
+// The machine's own folders hold the state: there is no root to put before
+// them. The registry and the event log are the system's, so their database
+// files are never made; the names only keep the state folder's layout.
+std::string StateDir() {
+  const std::string common = CommonAppDataDir();
+  return common.empty() ? "" : common + "\\TARN\\Quarrin";
+}
+std::string RegistryDbPath() { return StateDir() + "\\registry.db"; }
+std::string EventLogDbPath() { return StateDir() + "\\eventlog.db"; }
 std::string ProgramFilesDir() { return SpecialFolderPath(kCsidlProgramFiles); }
 
 std::string SystemDriveRoot() {
@@ -69,6 +80,30 @@ std::string SystemDriveRoot() {
   const UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
   if (n < 3 || n >= MAX_PATH || windows[1] != L':') return "";
   return Utf8FromWide(std::wstring_view(windows, 2)) + "\\";
+}
+
+void EnsureStateFolder() {
+  const std::string dir = StateDir();
+  if (dir.empty()) {
+    throw std::runtime_error(
+        "the common application data folder is unknown: cannot create the state folder");
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(WideFromUtf8Lenient(dir), ec);
+  std::error_code ignored;
+  if (!std::filesystem::is_directory(WideFromUtf8Lenient(dir), ignored)) {
+    if (!ec) ec = std::make_error_code(std::errc::not_a_directory);
+    throw std::runtime_error(dir + ": cannot create the state folder: " + ec.message());
+  }
+  // Writable when a file can be made in it.
+  const std::wstring probe = WideFromUtf8Lenient(dir + "\\.write-check");
+  HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    throw std::runtime_error(dir + ": the state folder is not writable: " +
+                             SystemErrorText(GetLastError()));
+  }
+  CloseHandle(file);
 }
 
 bool MakeDirs(const std::string& path) {

@@ -68,6 +68,13 @@ TEST(WindowsPathsTest, SystemFolders) {
   EXPECT_FALSE(LocalComputerName().empty());
 }
 
+TEST(WindowsPathsTest, StateFolderIsBelowCommonAppData) {
+  EXPECT_EQ(StateDir(), CommonAppDataDir() + "\\TARN\\Quarrin");
+  EnsureStateFolder();
+  EXPECT_TRUE(std::filesystem::is_directory(StateDir()));
+  EnsureStateFolder();  // there already
+}
+
 TEST(WindowsPathsTest, MakeDirsTakesUtf8) {
   testing::TempDir dir;
   const std::string path = dir / "caf\xc3\xa9\\deeper";
