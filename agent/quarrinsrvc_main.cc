@@ -9,12 +9,11 @@
 //                                      in the console user's session to show
 //                                      a message
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <string>
 
+#include "agent/agent_drawing.h"
 #include "agent/agent_wiring.h"
-#include "agent/module_drawing.h"
 #include "agent/quarrin_service.h"
 #include "core/service_identity.h"
 #include "platform/clock.h"
@@ -22,30 +21,9 @@
 #include "platform/http_client.h"
 #include "platform/memory.h"
 #include "platform/popup_session.h"
-#include "popup/headless_popup_loop.h"
 #include "popup/popup_copy.h"
 #include "popup/session_popup_loop.h"
 #include "service/service_program.h"
-
-// The drawing module, embedded at build time.
-extern "C" const unsigned char quarrin_drawing_module_begin[];
-extern "C" const unsigned char quarrin_drawing_module_end[];
-
-namespace {
-
-// The popup's loop: the window's own on the display named by DISPLAY,
-// otherwise one that only keeps the popup's state.
-std::unique_ptr<quarrin::PopupLoop> OpenPopupLoop(quarrin::Drawing& drawing) {
-  if (quarrin::NamedDisplay() == nullptr) return std::make_unique<quarrin::HeadlessPopupLoop>();
-  try {
-    return drawing.NewPopupLoop();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "Message popup: %s; messages are kept but not shown\n", e.what());
-    return std::make_unique<quarrin::HeadlessPopupLoop>();
-  }
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace quarrin;
@@ -60,8 +38,7 @@ int main(int argc, char** argv) {
   ServiceProgram program(argc, argv, {kServiceName, kServiceDisplayName, "QuarrinSrvc"});
   if (!program.Open()) return 1;
 
-  ModuleDrawing drawing(quarrin_drawing_module_begin,
-                        static_cast<size_t>(quarrin_drawing_module_end - quarrin_drawing_module_begin));
+  const std::unique_ptr<Drawing> drawing = OpenAgentDrawing();
   // The main thread's loop; it owns the popup window and so outlives the
   // tasks that drive it. Set when the process runs as the service.
   std::unique_ptr<PopupLoop> window_loop;
@@ -69,7 +46,7 @@ int main(int argc, char** argv) {
   CancellingHttpClient http(CurlHttpClient(), program.host().stop_flag());
   AgentFacilities facilities{program.registry(), program.event_log(), SystemClock(), http,
                              program.manager()};
-  AgentWiring tasks(facilities, SystemDriveSpace(), drawing);
+  AgentWiring tasks(facilities, SystemDriveSpace(), *drawing);
   TTARNQuarrinSrvc service(facilities, tasks, program.host());
   tasks.Attach(&service);
   if (auto status = program.InstallOrCheck([&] { service.ServiceAfterInstall(); },
@@ -81,7 +58,7 @@ int main(int argc, char** argv) {
     window_loop = std::make_unique<SessionPopupLoop>(
         *popup_launcher, [](const std::string& note) { std::fprintf(stderr, "%s\n", note.c_str()); });
   } else {
-    window_loop = OpenPopupLoop(drawing);
+    window_loop = OpenPopupLoop(*drawing);
   }
   tasks.SetPopupScreen(window_loop.get());
   const int exit_status = RunServiceProcess(program.host(), service, *window_loop);
