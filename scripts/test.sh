@@ -5,7 +5,8 @@
 # suite on each; then packages the Release build as a .deb and installs,
 # upgrades, removes and purges it on this machine, as root (see
 # scripts/test-deb.sh); then cross-builds the Windows layers ported so far
-# and runs their tests under Wine; then runs every fuzzer for a few seconds
+# and runs their tests under Wine, and the Windows agent's service end to
+# end (scripts/test-windows-e2e.sh); then runs every fuzzer for a few seconds
 # (FUZZ_SECONDS, 5) and the suite once more under ThreadSanitizer. Exits
 # non-zero on any failure or sanitizer report.
 set -euo pipefail
@@ -47,6 +48,8 @@ cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_
   -DQUARRIN_WERROR=ON
 cmake --build build-windows -j "$jobs"
 ctest --test-dir build-windows --output-on-failure --timeout 600
+# The agent's service end to end under Wine, in a fresh prefix of its own.
+./scripts/test-windows-e2e.sh build-windows
 
 # The fuzzers, a few seconds each, under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
