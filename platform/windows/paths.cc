@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "platform/private_files.h"
 #include "platform/windows/wide_text.h"
 
 namespace quarrin {
@@ -88,12 +89,15 @@ void EnsureStateFolder() {
     throw std::runtime_error(
         "the common application data folder is unknown: cannot create the state folder");
   }
-  std::error_code ec;
-  std::filesystem::create_directories(WideFromUtf8Lenient(dir), ec);
-  std::error_code ignored;
-  if (!std::filesystem::is_directory(WideFromUtf8Lenient(dir), ignored)) {
-    if (!ec) ec = std::make_error_code(std::errc::not_a_directory);
-    throw std::runtime_error(dir + ": cannot create the state folder: " + ec.message());
+  // Private from the start: a protected access list for SYSTEM, the
+  // Administrators and this user, not what the folder above hands down.
+  try {
+    MakePrivateFolder(dir);
+  } catch (const std::runtime_error& e) {
+    std::string reason = e.what();
+    const std::string lead = dir + ": cannot create the folder: ";
+    if (reason.starts_with(lead)) reason.erase(0, lead.size());
+    throw std::runtime_error(dir + ": cannot create the state folder: " + reason);
   }
   // Writable when a file can be made in it.
   const std::wstring probe = WideFromUtf8Lenient(dir + "\\.write-check");
