@@ -59,10 +59,13 @@ std::string LookupUrl(const DeploymentSettings& deployment, const std::string& m
 
 DateTime MillisecondsToLocalDateTime(double ms, std::time_t now) {
   if (ms == 0) return DateTime{0.0};
-  // localtime_r need not look at TZ again; tzset makes a changed zone count.
-  tzset();
-  struct tm local {};
-  long offset_seconds = localtime_r(&now, &local) != nullptr ? local.tm_gmtoff : 0;
+  // The zone offset in force at `now`: its local time less its universal
+  // time, in whole seconds.
+  const int64_t now_ms = static_cast<int64_t>(now) * 1000;
+  const int64_t offset_seconds =
+      MillisecondsBetween(AddMilliseconds(DateTime{kUnixEpochDays}, now_ms),
+                          LocalDateTimeFromUnixMs(now_ms)) /
+      1000;
   return DateTime{ms / kMsPerDay + kUnixEpochDays + static_cast<double>(offset_seconds) / 86400.0};
 }
 
