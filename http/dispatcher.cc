@@ -26,6 +26,7 @@
 #include "inventory/version_probes.h"
 #include "platform/ascii.h"
 #include "platform/file_io.h"
+#include "platform/entry_size.h"
 #include "platform/paths.h"
 #include "platform/utf8.h"
 #include "popup/popup_facade.h"
@@ -230,7 +231,7 @@ void Info(const DispatcherContext& c, const HttpServerRequest& request, HttpServ
   v.bde_version = bde.Text;
   const std::string genesis =
       SpecialFolderPath(kCsidlProgramFiles) + "/Amfac/Amfac Healthlinks/Data/GENESIS.GDB";
-  v.genesis_size = SizeText(FileExists(genesis) ? ListedFileSize(genesis) : 0, c.regional);
+  v.genesis_size = SizeText(FileExists(genesis) ? ListedEntrySize(genesis) : 0, c.regional);
   v.install_date = DefaultDateTimeText(details.InstallDate, c.regional);
   int64_t total, free;
   QueryDrive(c, &total, &free);

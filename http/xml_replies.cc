@@ -1,7 +1,5 @@
 #include "http/xml_replies.h"
 
-#include <sys/stat.h>
-
 #include <utility>
 
 #include "platform/utf8.h"
@@ -106,12 +104,6 @@ std::string XmlEscape(std::string_view text) {
 std::string XmlSafeChars(std::string_view text) { return Sanitised(text, false); }
 
 std::string XmlText(std::string_view text) { return Sanitised(text, true); }
-
-int64_t ListedFileSize(const std::string& path) {
-  struct stat st {};
-  if (path.empty() || lstat(path.c_str(), &st) != 0) return 0;
-  return static_cast<int64_t>(st.st_size);
-}
 
 std::string InfoDocument(const tPCDetails& d, const InfoValues& v) {
   std::string s;

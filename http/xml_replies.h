@@ -38,11 +38,6 @@ std::string XmlText(std::string_view text);
 // Only the U+FFFD replacements of XmlText; for text already escaped.
 std::string XmlSafeChars(std::string_view text);
 
-// The size of the directory entry at path as a listing reports it (a folder
-// or a symbolic link included, the link itself not followed); 0 when there
-// is none. The path names one entry: no wildcards.
-int64_t ListedFileSize(const std::string& path);
-
 // The values of the info document that do not come from tPCDetails.
 struct InfoValues {
   std::string version;

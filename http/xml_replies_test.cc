@@ -1,8 +1,6 @@
 #include "http/xml_replies.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <pugixml.hpp>
 
@@ -46,20 +44,6 @@ TEST(XmlTextTest, EscapesMarkupAndReplacesWhatXmlCannotCarry) {
   };
   for (const auto& c : cases) EXPECT_EQ(XmlText(c.in), c.out) << c.in;
   EXPECT_EQ(XmlSafeChars("&lt;\x01"), "&lt;\xEF\xBF\xBD");
-}
-
-TEST(ListedFileSizeTest, SizeOfTheEntryOrZero) {
-  testing::TempDir dir;
-  testing::WriteFileText(dir / "GENESIS.GDB", std::string(12345, 'g'));
-  EXPECT_EQ(ListedFileSize(dir / "GENESIS.GDB"), 12345);
-  EXPECT_EQ(ListedFileSize(dir / "missing"), 0);
-  EXPECT_EQ(ListedFileSize(""), 0);
-  // A large sparse file: the count is 64-bit.
-  ASSERT_EQ(truncate((dir / "GENESIS.GDB").c_str(), 5'000'000'000LL), 0);
-  EXPECT_EQ(ListedFileSize(dir / "GENESIS.GDB"), 5'000'000'000LL);
-  struct stat st {};
-  ASSERT_EQ(lstat(dir.path().c_str(), &st), 0);
-  EXPECT_EQ(ListedFileSize(dir.path()), st.st_size);  // a folder is an entry too
 }
 
 tPCDetails OfficePc() {
