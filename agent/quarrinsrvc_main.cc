@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   // tasks that drive it. Set when the process runs as the service.
   std::unique_ptr<PopupLoop> window_loop;
   // A stop or shutdown abandons every outbound transfer at once.
-  CancellingHttpClient http(CurlHttpClient(), program.host().stop_flag());
+  CancellingHttpClient http(SystemHttpClient(), program.host().stop_flag());
   AgentFacilities facilities{program.registry(), program.event_log(), SystemClock(), http,
                              program.manager()};
   AgentWiring tasks(facilities, SystemDriveSpace(), *drawing);

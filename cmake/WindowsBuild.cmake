@@ -28,8 +28,8 @@ include(cmake/EventMessages.cmake)
 # The folders ported so far, and the programs built of them.
 # (http: only the server so far, update: only its signature check so far;
 # see their CMakeLists.txt.)
-set(QUARRIN_FOLDERS platform core service diag disk popup http update inventory)
-set(QUARRIN_PROGRAMS stamped_fixture)
+set(QUARRIN_FOLDERS platform core service diag disk popup http update inventory report agent)
+set(QUARRIN_PROGRAMS stamped_fixture QuarrinSrvc QuarrinSrvc_next TARNStartSrvc)
 
 # Wine runs the tests (and their listing at build time) quietly, in a prefix
 # of the build's own rather than the user's; the first run creates it.
