@@ -43,6 +43,7 @@ class RecordingDrawing final : public Drawing {
     return "";
   }
   std::unique_ptr<PopupLoop> NewPopupLoop() override { return nullptr; }
+  void ReleaseFonts() override {}
   std::vector<std::string> last_labels() {
     std::lock_guard lock(mu_);
     return last_labels_;

@@ -30,6 +30,10 @@ class Drawing {
   // A loop that shows the popup on the X display named by DISPLAY
   // (PopupWindowLoop).
   virtual std::unique_ptr<PopupLoop> NewPopupLoop() = 0;
+  // Frees the fonts kept between pictures with the font libraries' caches
+  // (ReleaseChartFonts), once nothing draws any more: at the end of the
+  // process, after the HTTP server has stopped.
+  virtual void ReleaseFonts() = 0;
 };
 
 }  // namespace quarrin

@@ -1,5 +1,6 @@
 #include "agent/linked_drawing.h"
 
+#include "disk/chart_canvas.h"
 #include "disk/usage_chart.h"
 #include "popup/popup_window_loop.h"
 
@@ -19,5 +20,7 @@ std::string LinkedDrawing::DrawDiskMap(const std::string& caption,
 std::unique_ptr<PopupLoop> LinkedDrawing::NewPopupLoop() {
   return std::make_unique<PopupWindowLoop>();
 }
+
+void LinkedDrawing::ReleaseFonts() { ReleaseChartFonts(); }
 
 }  // namespace quarrin

@@ -12,6 +12,7 @@ class LinkedDrawing final : public Drawing {
                         const std::vector<double>& values) override;
   std::string DrawDiskMap(const std::string& caption, const std::vector<FolderBar>& bars) override;
   std::unique_ptr<PopupLoop> NewPopupLoop() override;
+  void ReleaseFonts() override;
 };
 
 }  // namespace quarrin

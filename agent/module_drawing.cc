@@ -31,4 +31,8 @@ std::string ModuleDrawing::DrawDiskMap(const std::string& caption,
 
 std::unique_ptr<PopupLoop> ModuleDrawing::NewPopupLoop() { return Loaded().NewPopupLoop(); }
 
+void ModuleDrawing::ReleaseFonts() {
+  if (drawing_ != nullptr) drawing_->ReleaseFonts();
+}
+
 }  // namespace quarrin

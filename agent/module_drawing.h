@@ -31,6 +31,8 @@ class ModuleDrawing final : public Drawing {
                         const std::vector<double>& values) override;
   std::string DrawDiskMap(const std::string& caption, const std::vector<FolderBar>& bars) override;
   std::unique_ptr<PopupLoop> NewPopupLoop() override;
+  // Releases only what a loaded module holds; never loads it.
+  void ReleaseFonts() override;
 
  private:
   Drawing& Loaded();

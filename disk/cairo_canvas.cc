@@ -1,5 +1,6 @@
 // The chart canvas of cairo and pango, encoded with libjpeg.
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
 
 #include <array>
@@ -36,7 +37,7 @@ struct Fonts {
   std::array<std::array<double, 128>, 2> advance;
 };
 
-// Entries live as long as the process: there are never more than the
+// Entries live until ReleaseChartFonts: there are never more than the
 // largest number of charts drawn at once, and loading the fonts again for
 // every chart would cost more than the chart itself.
 std::mutex pool_mutex;
@@ -76,6 +77,14 @@ Fonts* LeaseFonts() {
 void ReturnFonts(Fonts* f) {
   std::lock_guard lock(pool_mutex);
   FreeFonts().push_back(f);
+}
+
+void DeleteFonts(Fonts* f) {
+  pango_font_description_free(f->axis);
+  pango_font_description_free(f->title);
+  g_object_unref(f->context);
+  g_object_unref(f->font_map);
+  delete f;
 }
 
 int Stride(int width) { return cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, width); }
@@ -293,6 +302,15 @@ std::unique_ptr<DrawingCanvas> NewChartCanvas(int width, int height,
   std::vector<uint8_t> pixels = background ? background->encoder.background()
                                            : std::vector<uint8_t>(PictureBytes(width, height), 0xFF);
   return std::make_unique<CairoCanvas>(width, height, std::move(pixels));
+}
+
+void ReleaseChartFonts() {
+  std::lock_guard lock(pool_mutex);
+  for (Fonts* f : FreeFonts()) DeleteFonts(f);
+  FreeFonts().clear();
+  // Cairo's font faces hold fontconfig patterns, so cairo lets go first.
+  cairo_debug_reset_static_data();
+  FcFini();
 }
 
 }  // namespace quarrin

@@ -22,6 +22,11 @@ std::unique_ptr<DrawingCanvas> NewChartCanvas(
 // font; a title wider than the picture loses its end to an ellipsis.
 void DrawTitle(DrawingCanvas& canvas, std::string_view title);
 
+// Frees the fonts that pictures keep between draws, and the caches the font
+// libraries hold for them. Only when no picture is being drawn and none will
+// be: at the end of the process.
+void ReleaseChartFonts();
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_DISK_CHART_CANVAS_H_

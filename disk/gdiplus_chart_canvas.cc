@@ -12,4 +12,7 @@ std::unique_ptr<DrawingCanvas> NewChartCanvas(int width, int height,
   return NewGdiplusCanvas(width, height, std::move(background));
 }
 
+// GDI+ keeps no fonts between pictures.
+void ReleaseChartFonts() {}
+
 }  // namespace quarrin
