@@ -16,12 +16,12 @@ function(quarrin_library name)
 endfunction()
 
 # quarrin_tests(<folder> [DEPS <target>...] [NEEDS <target>...]
-#               [LINUX_ONLY <file>...]): the folder's *_test.cc files as one
-# runner, <folder>_tests, linked with DEPS; NEEDS names the programs its tests
-# start. The Windows build leaves out the LINUX_ONLY files and adds the
+#               [LINUX_ONLY <file>...] [PROPERTIES <name> <value>...]): the
+# folder's *_test.cc files as one runner, <folder>_tests, linked with DEPS;
+# NEEDS names the programs its tests start; PROPERTIES are set on each test. The Windows build leaves out the LINUX_ONLY files and adds the
 # folder's windows/*_test.cc, and needs only the programs it builds.
 function(quarrin_tests folder)
-  cmake_parse_arguments(ARG "" "" "DEPS;NEEDS;LINUX_ONLY" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;NEEDS;LINUX_ONLY;PROPERTIES" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
   set(needs ${ARG_NEEDS})
   if(WIN32)
@@ -46,7 +46,7 @@ function(quarrin_tests folder)
   if(needs)
     add_dependencies(${folder}_tests ${needs})
   endif()
-  set(properties TIMEOUT 300)
+  set(properties TIMEOUT 300 ${ARG_PROPERTIES})
   if(WIN32)
     list(APPEND properties FIXTURES_REQUIRED wine)  # the Wine session
   endif()
