@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "agent/agent_drawing.h"
+#include "disk/chart_canvas.h"
 #include "disk/usage_chart.h"
 
 namespace quarrin {
@@ -23,6 +24,7 @@ class LinkedChartDrawing final : public Drawing {
   std::unique_ptr<PopupLoop> NewPopupLoop() override {
     throw std::runtime_error("the service's process has no desktop to show a window on");
   }
+  void ReleaseFonts() override { ReleaseChartFonts(); }
 };
 
 }  // namespace

@@ -65,6 +65,6 @@ int main(int argc, char** argv) {
   // A shutdown leaves the HTTP server running; it must not outlive the
   // service whose state its requests read.
   tasks.StopHttpServer();
-  drawing.ReleaseFonts();
+  drawing->ReleaseFonts();
   return exit_status;
 }
