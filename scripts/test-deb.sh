@@ -29,16 +29,7 @@ if dpkg-query -W -f='${Status}' quarrin-agent 2>/dev/null | grep -qv "not-instal
   exit 1
 fi
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-check() {  # description command...
-  local what="$1"
-  shift
-  if "$@"; then echo "ok: $what"; else fail "$what"; fi
-}
+source scripts/checks.sh
 
 made_etc=0
 cleanup() {
