@@ -20,10 +20,11 @@ packages=(
   prometheus-node-exporter zabbix-agent rrdtool
   # the Windows build: MinGW-w64 cross compiler (posix threads) with libgcrypt
   # built for it, GoogleTest's sources to build for Windows, Wine (64-bit only)
-  # to run the cross-built tests and services, msitools for Windows installers;
+  # to run the cross-built tests and services, msitools and wixl for the
+  # Windows installer;
   # xvfb above gives Wine a display
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libgcrypt-mingw-w64-dev
-  googletest wine wine64 msitools
+  googletest wine wine64 msitools wixl
 )
 
 missing=()
