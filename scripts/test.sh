@@ -5,9 +5,11 @@
 # suite on each; then packages the Release build as a .deb and installs,
 # upgrades, removes and purges it on this machine, as root (see
 # scripts/test-deb.sh); then cross-builds the Windows layers ported so far
-# and runs their tests under Wine, and the Windows agent's service end to
-# end (scripts/test-windows-e2e.sh); then runs every fuzzer for a few seconds
-# (FUZZ_SECONDS, 5) and the suite once more under ThreadSanitizer. Exits
+# and runs their tests under Wine, the Windows agent's service end to end
+# (scripts/test-windows-e2e.sh), and installs, upgrades and removes the
+# Windows installer under Wine (scripts/test-msi.sh); then runs every fuzzer
+# for a few seconds (FUZZ_SECONDS, 5) and the suite once more under
+# ThreadSanitizer. Exits
 # non-zero on any failure or sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,6 +52,9 @@ cmake --build build-windows -j "$jobs"
 ctest --test-dir build-windows --output-on-failure --timeout 600
 # The agent's service end to end under Wine, in a fresh prefix of its own.
 ./scripts/test-windows-e2e.sh build-windows
+# Its installer and the one a build higher, installed, upgraded and removed
+# under Wine in a prefix of its own.
+./scripts/test-msi.sh build-windows
 
 # The fuzzers, a few seconds each, under AddressSanitizer and
 # UndefinedBehaviorSanitizer.
