@@ -28,8 +28,8 @@ fi
 version=$(sed -n 's/^QUARRIN_VERSION:STRING=//p' "$build/CMakeCache.txt")
 # One build higher in the third number: the installer tells versions apart
 # by the first three only.
-IFS=. read -r major minor build revision <<<"$version"
-next_version="$major.$minor.$((build + 1)).$revision"
+IFS=. read -r major minor third fourth <<<"$version"
+next_version="$major.$minor.$((third + 1)).$fourth"
 next_msi=$(./scripts/package-msi.sh "$build-next" "-DQUARRIN_VERSION=$next_version" | tail -n 1)
 echo "packages: $msi $next_msi"
 
