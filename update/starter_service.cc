@@ -46,7 +46,10 @@ std::string ImagePathOf(RegistryStore& store, const std::string& service) {
   Registry reg(store, kAccessRead);
   reg.SetRootKey(RootKey::kLocalMachine);
   if (!reg.OpenKeyReadOnly(std::string(kServicesKey) + service)) return "";
-  return reg.ReadString("ImagePath");
+  // The service manager runs a quoted path (one with a space) as it is.
+  std::string path = reg.ReadString("ImagePath");
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
+  return path;
 }
 
 // Why the download's signature does not hold, or nullopt when it does or

@@ -73,8 +73,14 @@ class ScmServiceManager final : public ServiceManager {
 
   void Register(const ServiceRegistration& r) override {
     ScHandle manager = OpenManager();
-    const std::wstring name = Wide(r.name), display = Wide(r.display_name),
-                       image = Wide(r.image_path), dependencies = MultiString(r.dependencies);
+    // A path with a space is quoted: unquoted, the manager would try
+    // C:\Program.exe first for C:\Program Files\..., which any user who
+    // may write to C:\ could plant.
+    const std::string path = r.image_path.find(' ') != std::string::npos && r.image_path[0] != '"'
+                                 ? '"' + r.image_path + '"'
+                                 : r.image_path;
+    const std::wstring name = Wide(r.name), display = Wide(r.display_name), image = Wide(path),
+                       dependencies = MultiString(r.dependencies);
     // No load-order group or tag; the local system account, no password.
     SC_HANDLE service = CreateServiceW(
         manager.get(), name.c_str(), display.c_str(), SERVICE_ALL_ACCESS, r.service_type,

@@ -2,6 +2,7 @@
 // installed, started, paused, continued, stopped and removed through it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 
 #include "platform/registry_open.h"
 #include "platform/service_dispatch.h"
@@ -75,6 +76,30 @@ TEST_F(ScmServiceManagerTest, InstallsRunsControlsAndRemovesAService) {
   EXPECT_FALSE(registry.KeyExists(RootKey::kLocalMachine, key));
   EXPECT_THROW(manager_->Unregister(kName), ServiceManagerError);
   EXPECT_THROW(manager_->Start(kName), ServiceManagerError);
+}
+
+// Registered from a folder with a space in its name, the path is quoted, so
+// the manager cannot take the part before the space for the program; the
+// service starts from it.
+TEST_F(ScmServiceManagerTest, APathWithASpaceIsRegisteredQuoted) {
+  testing::TempDir dir;
+  const std::string folder = dir / "Program Files";
+  std::filesystem::create_directory(folder);
+  const std::string program = folder + "\\scm_test_service.exe";
+  std::filesystem::copy_file(testing::BesideRunner("scm_test_service.exe"), program);
+  ServiceRegistration r;
+  r.name = kName;
+  r.display_name = "Quarrin SCM Test Service";
+  r.image_path = program;
+  manager_->Register(r);
+  const std::string key = "System\\CurrentControlSet\\Services\\" + std::string(kName);
+  auto image = registry_.store().GetValue(RootKey::kLocalMachine, key, "ImagePath");
+  ASSERT_TRUE(image.has_value());
+  EXPECT_EQ(image->data.substr(0, image->data.find('\0')), '"' + program + '"');
+  manager_->Start(kName);
+  EXPECT_TRUE(WaitForState(ServiceState::kRunning));
+  manager_->Control(kName, kControlStop);
+  EXPECT_TRUE(WaitForState(ServiceState::kStopped));
 }
 
 TEST_F(ScmServiceManagerTest, RequestsGoThroughTheManagerOfAnInstalledServiceOnly) {
