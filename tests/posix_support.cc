@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <mutex>
+#include <random>
 #include <stdexcept>
 
 #include "platform/process.h"
@@ -10,17 +12,36 @@
 
 namespace quarrin::testing {
 
-uint16_t FreePort() {
+namespace {
+
+// Whether a listener can take the port on every IPv4 address.
+bool Bindable(uint16_t port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket failed");
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  socklen_t length = sizeof address;
-  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-                     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  address.sin_port = htons(port);
+  const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   close(fd);
-  if (!bound) throw std::runtime_error("no free port");
-  return ntohs(address.sin_port);
+  return bound;
+}
+
+}  // namespace
+
+// A port below the range the system hands out for port 0 and for outgoing
+// connections (32768 and up by default): a port taken from that range can be
+// given to another test's client or server before the agent under test
+// binds it, which then finds another program on "its" port.
+uint16_t FreePort() {
+  static std::mutex mutex;
+  static std::mt19937 random(std::random_device{}());
+  std::lock_guard lock(mutex);
+  std::uniform_int_distribution<int> ports(10000, 32000);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const auto port = static_cast<uint16_t>(ports(random));
+    if (Bindable(port)) return port;
+  }
+  throw std::runtime_error("no free port");
 }
 
 CommandResult RunCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
