@@ -4,18 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
+
+#include "platform/file_io_capped.h"
 
 namespace quarrin {
-
-std::string ErrnoMessage(std::string_view context, int error) {
-  std::string message(context);
-  message += ": ";
-  message += std::strerror(error);
-  return message;
-}
 
 bool FileExists(const std::string& path) {
   struct stat st {};
@@ -34,27 +27,11 @@ int ReadFileCapped(const std::string& path, size_t max_bytes, std::string* data,
     close(fd);
     return error;
   }
-  // One byte past the cap tells whether the file goes on.
-  char buffer[16384];
-  while (data->size() <= max_bytes) {
-    const size_t want = std::min(sizeof buffer, max_bytes + 1 - data->size());
-    const ssize_t n = read(fd, buffer, want);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = errno;
-      close(fd);
-      data->clear();
-      return error;
-    }
-    if (n == 0) break;
-    data->append(buffer, static_cast<size_t>(n));
-  }
+  error = ReadCappedFrom(
+      [fd](char* buffer, size_t size) { return static_cast<long>(read(fd, buffer, size)); },
+      max_bytes, data, cut);
   close(fd);
-  if (data->size() > max_bytes) {
-    data->resize(max_bytes);
-    if (cut != nullptr) *cut = true;
-  }
-  return 0;
+  return error;
 }
 
 int WriteAll(int fd, const void* data, size_t size) {

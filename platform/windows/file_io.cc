@@ -10,19 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <optional>
 
+#include "platform/file_io_capped.h"
 #include "platform/windows/wide_text.h"
 
 namespace quarrin {
-
-std::string ErrnoMessage(std::string_view context, int error) {
-  std::string message(context);
-  message += ": ";
-  message += std::strerror(error);
-  return message;
-}
 
 bool FileExists(const std::string& path) {
   const std::optional<std::wstring> wide = WideFromUtf8(path);
@@ -42,26 +35,13 @@ int ReadFileCapped(const std::string& path, size_t max_bytes, std::string* data,
   if ((st.st_mode & _S_IFREG) == 0) return EINVAL;
   const int fd = _wopen(wide->c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
   if (fd < 0) return errno;
-  // One byte past the cap tells whether the file goes on.
-  char buffer[16384];
-  while (data->size() <= max_bytes) {
-    const size_t want = std::min(sizeof buffer, max_bytes + 1 - data->size());
-    const int n = _read(fd, buffer, static_cast<unsigned>(want));
-    if (n < 0) {
-      const int error = errno;
-      _close(fd);
-      data->clear();
-      return error;
-    }
-    if (n == 0) break;
-    data->append(buffer, static_cast<size_t>(n));
-  }
+  const int error = ReadCappedFrom(
+      [fd](char* buffer, size_t size) {
+        return static_cast<long>(_read(fd, buffer, static_cast<unsigned>(size)));
+      },
+      max_bytes, data, cut);
   _close(fd);
-  if (data->size() > max_bytes) {
-    data->resize(max_bytes);
-    if (cut != nullptr) *cut = true;
-  }
-  return 0;
+  return error;
 }
 
 int WriteAll(int fd, const void* data, size_t size) {
