@@ -1,6 +1,5 @@
 // The chart canvas of cairo and pango, encoded with libjpeg.
 #include <cairo.h>
-#include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
 
 #include <array>
@@ -308,9 +307,6 @@ void ReleaseChartFonts() {
   std::lock_guard lock(pool_mutex);
   for (Fonts* f : FreeFonts()) DeleteFonts(f);
   FreeFonts().clear();
-  // Cairo's font faces hold fontconfig patterns, so cairo lets go first.
-  cairo_debug_reset_static_data();
-  FcFini();
 }
 
 }  // namespace quarrin
