@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config dpkg-dev lintian
   # libraries the agent links
   libsqlite3-dev libmicrohttpd-dev libcurl4-gnutls-dev libpugixml-dev
-  libcairo2-dev libpango1.0-dev libfontconfig-dev libjpeg62-turbo-dev libfltk1.3-dev libgcrypt20-dev
+  libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev libfltk1.3-dev libgcrypt20-dev
   # tests and benchmarks; clang and its runtime for the fuzzers
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   # run time: chart fonts, a display for the popup tests, and tools the tests drive
