@@ -17,6 +17,8 @@ add_library(PkgConfig::PUGIXML ALIAS pugixml)
 # libmicrohttpd from its pinned sources, under the Linux build's name too.
 add_subdirectory(third_party/libmicrohttpd)
 add_library(PkgConfig::MHD ALIAS microhttpd)
+# Its header, like the Linux build's system one, outside our warnings.
+set_target_properties(microhttpd PROPERTIES SYSTEM TRUE)
 # libgcrypt (update signatures) from Debian's MinGW-w64 packages, linked
 # statically: with libgpg-error, which libgcrypt.pc names only as a private
 # requirement, and the Winsock that libgpg-error calls.
@@ -26,7 +28,7 @@ set_property(TARGET PkgConfig::GCRYPT APPEND PROPERTY INTERFACE_LINK_LIBRARIES w
 include(cmake/EventMessages.cmake)
 
 # The folders ported so far, and the programs built of them.
-# (http: only the server so far, update: only its signature check so far;
+# (http: only the server so far, update: its signature check and manifest;
 # see their CMakeLists.txt.)
 set(QUARRIN_FOLDERS platform core service diag disk popup http update inventory report agent)
 set(QUARRIN_PROGRAMS stamped_fixture QuarrinSrvc QuarrinSrvc_next TARNStartSrvc)

@@ -22,7 +22,7 @@ class InventoryServiceTest : public ::testing::Test {
  protected:
   std::unique_ptr<IQuarrin> Proxy(const std::string& url) {
     InventoryServiceLink link;
-    link.http = &CurlHttpClient();
+    link.http = &SystemHttpClient();
     link.inventory_url = url;
     link.limits = limits_;
     return GetIQuarrin(false, "", link);
@@ -205,7 +205,7 @@ TEST_F(InventoryServiceTest, NoReplyIsATransportErrorWithinTheTimeOuts) {
 
 TEST_F(InventoryServiceTest, TheAddressDefaultsAndTheServiceDescription) {
   InventoryServiceLink link;
-  link.http = &CurlHttpClient();
+  link.http = &SystemHttpClient();
   link.inventory_url = service_.EndpointUrl();
   // Through the description, whose place follows from the endpoint's.
   auto bound = GetIQuarrin(true, "", link);
@@ -254,7 +254,7 @@ TEST_F(InventoryServiceTest, TheDoubleRejectsRequestsThatBreakTheContract) {
       "i:type=\"d:string\">Word</Application>"
       "<Path i:type=\"d:string\"></Path><Version i:type=\"d:string\">1</Version>"
       "</t:tApplicationDetails></s:Body></s:Envelope>");
-  ASSERT_EQ(CurlHttpClient().Send(valid).status, 200);
+  ASSERT_EQ(SystemHttpClient().Send(valid).status, 200);
   ASSERT_TRUE(service_.Violations().empty()) << service_.Violations().front();
 
   struct Case {
@@ -291,7 +291,7 @@ TEST_F(InventoryServiceTest, TheDoubleRejectsRequestsThatBreakTheContract) {
     HttpRequest broken = valid;
     c.change(broken);
     size_t before = service_.Violations().size();
-    EXPECT_EQ(CurlHttpClient().Send(broken).status, 500) << c.what;
+    EXPECT_EQ(SystemHttpClient().Send(broken).status, 500) << c.what;
     EXPECT_EQ(service_.Violations().size(), before + 1) << c.what;
   }
 }

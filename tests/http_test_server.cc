@@ -1,19 +1,16 @@
 #include "tests/http_test_server.h"
 
-#include <arpa/inet.h>
 #include <microhttpd.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <stdexcept>
 
 #include "platform/ascii.h"
+#include "platform/ip_address.h"
+#include "platform/tcp_socket.h"
 
 namespace quarrin::testing {
 
@@ -45,13 +42,9 @@ MHD_Result CollectHeader(void* cls, MHD_ValueKind /*kind*/, const char* key, con
 std::string ClientAddress(MHD_Connection* connection) {
   const MHD_ConnectionInfo* info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-  if (info == nullptr || info->client_addr == nullptr) return "";
-  char text[INET6_ADDRSTRLEN] = "";
-  if (info->client_addr->sa_family == AF_INET) {
-    const auto* in = reinterpret_cast<const sockaddr_in*>(info->client_addr);
-    inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-  }
-  return text;
+  if (info == nullptr) return "";
+  const std::optional<IpAddress> ip = IpAddressOf(info->client_addr);
+  return ip && ip->IsIPv4() ? ip->Text() : "";
 }
 
 void FreeBody(void* cls) { delete static_cast<BodySource*>(cls); }
@@ -207,27 +200,21 @@ HttpTestServer::HttpTestServer(TestHandler handler, const TestTls& tls)
       {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(tls.certificate_pem.c_str())},
       {MHD_OPTION_END, 0, nullptr},
   };
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = 0;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string error;
+  const TcpSocket listener = OpenTcpListener(ParseIpAddress("127.0.0.1"), 0, 64, &port_, &error);
+  if (listener == kNoTcpSocket) throw std::runtime_error("test HTTP server: " + error);
   daemon_ = MHD_start_daemon(
       MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
           (https_ ? MHD_USE_TLS : 0),
       0, nullptr, nullptr, &Callbacks::OnRequest, this,
-      MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
+      MHD_OPTION_LISTEN_SOCKET, static_cast<MHD_socket>(listener),
       MHD_OPTION_ARRAY, https_ ? tls_options : tls_options + 2,
       MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::OnUri, this,
       MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::OnCompleted, this,
       MHD_OPTION_CONNECTION_TIMEOUT, 60u,
       MHD_OPTION_END);
-  if (daemon_ == nullptr) throw std::runtime_error("test HTTP server: cannot listen on 127.0.0.1");
-  const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_BIND_PORT);
-  if (info == nullptr || info->port == 0) {
-    MHD_stop_daemon(daemon_);
-    throw std::runtime_error("test HTTP server: no port bound");
-  }
-  port_ = info->port;
+  // (Not closed on failure: the library closes it on some of its paths.)
+  if (daemon_ == nullptr) throw std::runtime_error("test HTTP server: cannot serve on 127.0.0.1");
 }
 
 HttpTestServer::~HttpTestServer() {
@@ -269,23 +256,6 @@ bool HttpTestServer::stopping() const {
   std::lock_guard lock(mu_);
   return stopping_;
 }
-
-RefusingPort::RefusingPort() {
-  fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    std::string error = std::strerror(errno);
-    if (fd_ >= 0) close(fd_);
-    throw std::runtime_error("refusing port: " + error);
-  }
-  port_ = ntohs(address.sin_port);
-}
-
-RefusingPort::~RefusingPort() { close(fd_); }
 
 std::string RefusingPort::Url(std::string_view path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);

@@ -131,7 +131,7 @@ class RefusingPort {
   std::string Url(std::string_view path = "/") const;
 
  private:
-  int fd_ = -1;
+  std::intptr_t fd_ = -1;  // a descriptor or SOCKET
   uint16_t port_ = 0;
 };
 

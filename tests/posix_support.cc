@@ -1,13 +1,17 @@
 // The test support that needs POSIX: ports and child processes.
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <random>
 #include <stdexcept>
 
 #include "platform/process.h"
+#include "tests/http_test_server.h"
 #include "tests/test_support.h"
 
 namespace quarrin::testing {
@@ -49,5 +53,23 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::vector
   ProcessResult r = RunProcess(argv, env, input);
   return {r.exit_status, std::move(r.out), std::move(r.err)};
 }
+
+RefusingPort::RefusingPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    std::string error = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    throw std::runtime_error("refusing port: " + error);
+  }
+  fd_ = fd;
+  port_ = ntohs(address.sin_port);
+}
+
+RefusingPort::~RefusingPort() { close(static_cast<int>(fd_)); }
 
 }  // namespace quarrin::testing

@@ -18,8 +18,10 @@
 #include "core/registry.h"
 #include "platform/event_log.h"
 #include "platform/fake_clock.h"
+#include "platform/memory_event_log.h"
 #include "platform/reg_file.h"
 #include "platform/registry_store.h"
+#include "platform/scratch_registry.h"
 #include "report/ping_host.h"
 #include "report/reporting_context.h"
 #include "tests/inventory_service_double.h"
@@ -31,8 +33,8 @@ namespace quarrin::testing {
 class ReportingFixture : public ::testing::Test {
  protected:
   ReportingFixture()
-      : store_(OpenSqliteRegistryStore(dir_ / "registry.db")),
-        log_(OpenEventLog(dir_ / "eventlog.db")),
+      : store_(OpenScratchRegistryStore(dir_.path())),
+        log_(std::make_unique<MemoryEventLog>()),
         clock_(EncodeDateTime({2026, 3, 10, 2, 15, 0})) {
     ApplyRegChanges(
         *store_, ParseRegFile(ReadFileText(SourcePath("tests/fixtures/report_workstation.reg"))));
@@ -43,7 +45,7 @@ class ReportingFixture : public ::testing::Test {
     state_.deployment.lookup_domain_suffix = ".corp.example";
     context_.registry = store_.get();
     context_.events = &events_;
-    context_.http = &CurlHttpClient();
+    context_.http = &SystemHttpClient();
     context_.clock = &clock_;
     context_.state = &state_;
     context_.vmware_probe = [] { return false; };

@@ -47,7 +47,7 @@ struct CommandResult {
   std::string out;
   std::string err;
 };
-// Not yet in the Windows build: RunCommand and FreePort.
+// Not yet in the Windows build.
 //
 // Runs argv[0] with the given arguments and extra environment entries
 // ("NAME=value"), standard input from `input`, and waits for it.

@@ -97,7 +97,7 @@ TEST_F(ManifestTest, VersionIsComparedWithTheCurrentOne) {
     Publish("/QuarrinSrvc.xml", c.body);
     tFileUpdate update;
     update.UpdateAvailable = true;
-    ReadManifestVersion(CurlHttpClient(), Url("/QuarrinSrvc.xml"), "VersionInfo", c.current, &update);
+    ReadManifestVersion(SystemHttpClient(), Url("/QuarrinSrvc.xml"), "VersionInfo", c.current, &update);
     EXPECT_EQ(update.Major, c.major);
     EXPECT_EQ(update.Minor, c.minor);
     EXPECT_EQ(update.Release, c.release);
@@ -112,10 +112,10 @@ TEST_F(ManifestTest, SectionNamesTheVersionBlock) {
                         "<Beta><major>5</major><minor>0</minor><release>0</release><build>0</build>"
                         "</Beta></data>");
   tFileUpdate update;
-  ReadManifestVersion(CurlHttpClient(), Url("/m.xml"), "Beta", Version(1, 0, 0, 0), &update);
+  ReadManifestVersion(SystemHttpClient(), Url("/m.xml"), "Beta", Version(1, 0, 0, 0), &update);
   EXPECT_EQ(update.Text, "5.0.0.0");
   EXPECT_TRUE(update.UpdateAvailable);
-  ReadManifestVersion(CurlHttpClient(), Url("/m.xml"), "", Version(1, 0, 0, 0), &update);
+  ReadManifestVersion(SystemHttpClient(), Url("/m.xml"), "", Version(1, 0, 0, 0), &update);
   EXPECT_EQ(update.Text, "1.0.0.0");
   EXPECT_FALSE(update.UpdateAvailable);
 }
@@ -156,7 +156,7 @@ TEST_F(ManifestTest, FailuresGiveAnErrorTextAndKeepTheNumbers) {
     update.Release = 5;
     update.Build = 4;
     update.UpdateAvailable = true;
-    ReadManifestVersion(CurlHttpClient(), c.url, "VersionInfo", Version(0, 0, 0, 1), &update);
+    ReadManifestVersion(SystemHttpClient(), c.url, "VersionInfo", Version(0, 0, 0, 1), &update);
     EXPECT_FALSE(update.UpdateAvailable);
     EXPECT_EQ(update.Text.rfind("Error: ", 0), 0u) << update.Text;
     EXPECT_TRUE(update.Text.ends_with(c.text)) << update.Text;
@@ -195,7 +195,7 @@ TEST_F(ManifestTest, ValueIsTheElementTextOrEmpty) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " from " + c.url);
     std::string value = "left over";
-    ReadManifestValue(CurlHttpClient(), c.name, c.url, &value);
+    ReadManifestValue(SystemHttpClient(), c.name, c.url, &value);
     EXPECT_EQ(value, c.value);
   }
 }
@@ -203,10 +203,10 @@ TEST_F(ManifestTest, ValueIsTheElementTextOrEmpty) {
 TEST_F(ManifestTest, EveryReadFetchesTheDocumentAgain) {
   Publish("/m.xml", "<data><Syslog>first</Syslog></data>");
   std::string value;
-  ReadManifestValue(CurlHttpClient(), "Syslog", Url("/m.xml"), &value);
+  ReadManifestValue(SystemHttpClient(), "Syslog", Url("/m.xml"), &value);
   EXPECT_EQ(value, "first");
   Publish("/m.xml", "<data><Syslog>second</Syslog></data>");
-  ReadManifestValue(CurlHttpClient(), "Syslog", Url("/m.xml"), &value);
+  ReadManifestValue(SystemHttpClient(), "Syslog", Url("/m.xml"), &value);
   EXPECT_EQ(value, "second");
   ASSERT_EQ(server_.RequestCount(), 2u);
   EXPECT_EQ(server_.Requests()[1].method, "GET");
