@@ -78,7 +78,13 @@ function(quarrin_embedded_module name)
   quarrin_warnings(${name})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   set(map ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_MAP})
-  target_link_options(${name} PRIVATE LINKER:--version-script=${map} LINKER:-z,defs)
+  target_link_options(${name} PRIVATE LINKER:--version-script=${map})
+  # Every symbol resolved at link time, but in the fuzz build: clang puts the
+  # sanitizers' runtime in the executable only, where the module finds it
+  # when loaded.
+  if(NOT QUARRIN_FUZZ)
+    target_link_options(${name} PRIVATE LINKER:-z,defs)
+  endif()
   set_target_properties(${name} PROPERTIES LINK_DEPENDS ${map})
 
   set(IMAGE "${CMAKE_CURRENT_BINARY_DIR}/${name}.image")
