@@ -27,6 +27,9 @@ namespace quarrin {
 // The warning that a sample deleted day-series values whose names are not
 // times under any regional formats the agent knows.
 inline constexpr uint32_t kUnreadableSamplesEventId = 105;
+// The warning that a message could not be shown in the console user's
+// session (Windows: no user logged on, or the session copy failed).
+inline constexpr uint32_t kPopupNotShownEventId = 106;
 
 class AgentWiring final : public AgentTasks {
  public:

@@ -8,13 +8,13 @@
 //   QuarrinSrvc -POPUP <event>         (Windows) a copy that the service starts
 //                                      in the console user's session to show
 //                                      a message
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "agent/agent_drawing.h"
 #include "agent/agent_wiring.h"
 #include "agent/quarrin_service.h"
+#include "core/event_writer.h"
 #include "core/service_identity.h"
 #include "platform/clock.h"
 #include "platform/disk_space.h"
@@ -55,8 +55,13 @@ int main(int argc, char** argv) {
   }
 
   if (popup_launcher) {
+    // A service's standard error goes nowhere; why a message was not shown
+    // belongs in the event log.
     window_loop = std::make_unique<SessionPopupLoop>(
-        *popup_launcher, [](const std::string& note) { std::fprintf(stderr, "%s\n", note.c_str()); });
+        *popup_launcher, [&log = program.event_log()](const std::string& note) {
+          EventWriter(log, kServiceName)
+              .WriteEventLog(note, EventType::kWarning, 0, kPopupNotShownEventId);
+        });
   } else {
     window_loop = OpenPopupLoop(*drawing);
   }

@@ -4,7 +4,7 @@
 # host's own messages, has none. The message file is written here rather than
 # kept in the tree, so that its CR LF line ends (which windmc copies into the
 # texts) cannot be lost to a checkout; windmc runs at configure time.
-set(QUARRIN_EVENT_IDS 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 100 101 102 103 104 105 999)
+set(QUARRIN_EVENT_IDS 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 100 101 102 103 104 105 106 999)
 set(QUARRIN_EVENT_MESSAGES_DIR "${CMAKE_BINARY_DIR}/event_messages")
 set(mc "LanguageNames=(EnglishUS=0x409:MSG00409)\n")
 foreach(id ${QUARRIN_EVENT_IDS})

@@ -43,7 +43,7 @@ std::map<DWORD, std::wstring> MessageTable() {
 TEST(EventMessagesTest, EachWrittenIdHasTheTextOfItsEntry) {
   std::map<DWORD, std::wstring> expected;
   for (DWORD id = 1; id <= 15; ++id) expected[id] = L"%1\r\n";
-  for (DWORD id = 100; id <= 105; ++id) expected[id] = L"%1\r\n";
+  for (DWORD id = 100; id <= 106; ++id) expected[id] = L"%1\r\n";
   expected[999] = L"%1\r\n";
   EXPECT_EQ(MessageTable(), expected);
 
