@@ -18,6 +18,9 @@ std::string DlError() {
   return text ? text : "unknown error";
 }
 
+// The path the loader opens a module by, and knows it by afterwards.
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 }  // namespace
 
 std::unique_ptr<EmbeddedModule> EmbeddedModule::Load(const char* name, const void* image,
@@ -37,19 +40,29 @@ std::unique_ptr<EmbeddedModule> EmbeddedModule::Load(const char* name, const voi
     close(fd);
     return nullptr;
   }
-  // The loader maps the file; the descriptor is not needed afterwards.
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  close(fd);
+  // The loader hands out the module it already has under a path for every
+  // later load of that path. So the descriptor stays open, and its number
+  // taken, while the module is loaded: a descriptor number that came again
+  // would load the module loaded before under it instead of this one.
+  void* handle = dlopen(DescriptorPath(fd).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     *error = DlError();
+    close(fd);
     return nullptr;
   }
-  return std::unique_ptr<EmbeddedModule>(new EmbeddedModule(handle, lifetime));
+  return std::unique_ptr<EmbeddedModule>(new EmbeddedModule(handle, fd, lifetime));
 }
 
 EmbeddedModule::~EmbeddedModule() {
-  if (lifetime_ == Lifetime::kOwner) dlclose(handle_);
+  if (lifetime_ != Lifetime::kOwner) return;  // still loaded, under its path
+  dlclose(handle_);
+  const std::string path = DescriptorPath(fd_);
+  if (void* kept = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+    // Something keeps the module loaded after all, and so its path taken.
+    dlclose(kept);
+    return;
+  }
+  close(fd_);
 }
 
 void* EmbeddedModule::Symbol(const char* name, std::string* error) const {

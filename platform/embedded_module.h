@@ -20,7 +20,8 @@ class EmbeddedModule {
   };
 
   // Copies the image into an anonymous in-memory file and loads it from
-  // there with all its symbols bound at once. Returns null with the reason
+  // there with all its symbols bound at once; the file stays open while the
+  // module is loaded. Returns null with the reason
   // in *error when it cannot. `name` only labels the file (as
   // /proc/<pid>/maps shows it).
   // With Lifetime::kOwner the owner must make sure that nothing the module
@@ -38,8 +39,10 @@ class EmbeddedModule {
   void* Symbol(const char* name, std::string* error) const;
 
  private:
-  EmbeddedModule(void* handle, Lifetime lifetime) : handle_(handle), lifetime_(lifetime) {}
+  EmbeddedModule(void* handle, int fd, Lifetime lifetime)
+      : handle_(handle), fd_(fd), lifetime_(lifetime) {}
   void* handle_;
+  int fd_;  // the in-memory file the module was loaded from
   Lifetime lifetime_;
 };
 
