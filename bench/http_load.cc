@@ -7,7 +7,9 @@
 //
 // The paths are used in turn. Prints one line:
 //   requests=N ok=N p50_us=X p99_us=X mean_us=X wall_s=X req_per_s=X
-// "ok" counts the replies with status 200. Exits 1 when any request failed.
+// "ok" counts the replies with status 200. Exits 1 when any request failed;
+// the first few failures are described on stderr (path, and the reply's
+// status line or what went wrong before it).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,10 +29,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// One request; true when the status was 200.
-bool Fetch(uint16_t port, const std::string& request) {
+// One request; true when the status was 200. Otherwise `why` says what
+// happened instead.
+bool Fetch(uint16_t port, const std::string& request, std::string& why) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    why = std::string("socket: ") + std::strerror(errno);
+    return false;
+  }
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   sockaddr_in address{};
@@ -38,6 +45,7 @@ bool Fetch(uint16_t port, const std::string& request) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+    why = std::string("connect or send: ") + std::strerror(errno);
     close(fd);
     return false;
   }
@@ -47,6 +55,7 @@ bool Fetch(uint16_t port, const std::string& request) {
   size_t wanted = std::string::npos;
   for (;;) {
     ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n < 0) why = std::string("recv: ") + std::strerror(errno);
     if (n <= 0) break;
     reply.append(buffer, static_cast<size_t>(n));
     if (header_end == std::string::npos) {
@@ -61,7 +70,14 @@ bool Fetch(uint16_t port, const std::string& request) {
     if (wanted != std::string::npos && reply.size() >= wanted) break;
   }
   close(fd);
-  return reply.compare(0, 12, "HTTP/1.1 200") == 0 || reply.compare(0, 12, "HTTP/1.0 200") == 0;
+  if (reply.compare(0, 12, "HTTP/1.1 200") == 0 || reply.compare(0, 12, "HTTP/1.0 200") == 0) return true;
+  if (!reply.empty()) {
+    why = "reply " + reply.substr(0, std::min(reply.find("\r\n"), size_t{80})) + " after " +
+          std::to_string(reply.size()) + " bytes";
+  } else if (why.empty()) {
+    why = "closed without a reply";
+  }
+  return false;
 }
 
 }  // namespace
@@ -98,7 +114,14 @@ int main(int argc, char** argv) {
   const Clock::time_point start = Clock::now();
   for (long i = 0; i < count; ++i) {
     const Clock::time_point t0 = Clock::now();
-    ok += Fetch(port, requests[static_cast<size_t>(i) % requests.size()]);
+    const std::string& request = requests[static_cast<size_t>(i) % requests.size()];
+    std::string why;
+    if (Fetch(port, request, why)) {
+      ++ok;
+    } else if (i - ok < 5) {
+      std::fprintf(stderr, "http_load: %s: %s\n", request.substr(0, request.find(" HTTP/")).c_str(),
+                   why.c_str());
+    }
     micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
