@@ -67,11 +67,25 @@ function(quarrin_executable name main)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
 endfunction()
 
+# quarrin_embed_image(<name> <target>): the object library <name>_image that
+# carries the file of <target>, without its debugging sections, as read-only
+# data between <name>_begin and <name>_end.
+function(quarrin_embed_image name target)
+  set(IMAGE "${CMAKE_CURRENT_BINARY_DIR}/${name}.image")
+  add_custom_command(OUTPUT ${IMAGE}
+    COMMAND ${CMAKE_OBJCOPY} --strip-debug $<TARGET_FILE:${target}> ${IMAGE}
+    DEPENDS ${target})
+  set(SYMBOL ${name})
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${name}_image.S)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/embedded_module.S.in ${source} @ONLY)
+  set_source_files_properties(${source} PROPERTIES OBJECT_DEPENDS ${IMAGE})
+  add_library(${name}_image OBJECT ${source} ${IMAGE})
+endfunction()
+
 # quarrin_embedded_module(<name> MAP <version script> SOURCES <file>...
 #                         [DEPS <target>...]): the shared object <name>, which
 # exports only what MAP names, and the object library <name>_image that
-# carries its file, without its debugging sections, as read-only data between
-# <name>_begin and <name>_end (see platform/embedded_module.h).
+# carries it (see platform/embedded_module.h).
 function(quarrin_embedded_module name)
   cmake_parse_arguments(ARG "" "MAP" "SOURCES;DEPS" ${ARGN})
   add_library(${name} MODULE ${ARG_SOURCES})
@@ -86,14 +100,16 @@ function(quarrin_embedded_module name)
     target_link_options(${name} PRIVATE LINKER:-z,defs)
   endif()
   set_target_properties(${name} PROPERTIES LINK_DEPENDS ${map})
+  quarrin_embed_image(${name} ${name})
+endfunction()
 
-  set(IMAGE "${CMAKE_CURRENT_BINARY_DIR}/${name}.image")
-  add_custom_command(OUTPUT ${IMAGE}
-    COMMAND ${CMAKE_OBJCOPY} --strip-debug $<TARGET_FILE:${name}> ${IMAGE}
-    DEPENDS ${name})
-  set(SYMBOL ${name})
-  set(source ${CMAKE_CURRENT_BINARY_DIR}/${name}_image.S)
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/embedded_module.S.in ${source} @ONLY)
-  set_source_files_properties(${source} PROPERTIES OBJECT_DEPENDS ${IMAGE})
-  add_library(${name}_image OBJECT ${source} ${IMAGE})
+# quarrin_embedded_program(<name> SOURCES <file>... [DEPS <target>...]): the
+# program <name> and the object library <name>_image that carries it, for a
+# program that runs it from memory as a helper.
+function(quarrin_embedded_program name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  quarrin_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  quarrin_embed_image(${name} ${name})
 endfunction()

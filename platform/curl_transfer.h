@@ -1,6 +1,6 @@
-// The HTTP client on libcurl itself. Only the HTTP module links it (see
-// curl_module_entry.cc); the program reaches it through CurlHttpClient(),
-// which loads the module for the time of each exchange.
+// The HTTP client on libcurl itself. Only the HTTP transfer helper links it
+// (see curl_helper_main.cc); the program reaches it through
+// CurlHttpClient(), which starts the helper for each exchange.
 #ifndef QUARRIN_PLATFORM_CURL_TRANSFER_H_
 #define QUARRIN_PLATFORM_CURL_TRANSFER_H_
 
@@ -8,7 +8,7 @@
 
 namespace quarrin {
 
-// The one instance of the module; libcurl's global set-up runs on its first
+// The one instance of the helper; libcurl's global set-up runs on its first
 // exchange.
 HttpClient& LibcurlClient();
 

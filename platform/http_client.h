@@ -114,7 +114,8 @@ class CancellingHttpClient final : public HttpClient {
 
 // The client on libcurl. Proxies named by the usual environment variables
 // (http_proxy, no_proxy, ...) are honoured. Returns the one process-wide
-// instance; libcurl is loaded only while exchanges run. Linux only.
+// instance; each exchange runs in a helper process of its own, so libcurl
+// is never loaded in the calling one. Linux only.
 HttpClient& CurlHttpClient();
 
 // The system's own client, one instance for the process: the one on libcurl
