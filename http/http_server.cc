@@ -32,6 +32,7 @@ struct ConnectionWatch {
   std::list<ConnectionWatch>::iterator self;
   std::string request_line;  // as the client sent it
   std::string client;        // what the gate counts it under
+  bool released = false;     // its place at the gate given back
 };
 
 // What a connection's start left for it; null for none.
@@ -192,6 +193,12 @@ class HttpServer::Impl {
                     RequestState* state);
   // Disarms (while the handler runs) or re-arms a connection's deadline.
   void SetDeadline(MHD_Connection* connection, bool armed);
+  // Gives the connection's place at the gate back, once. Under mu_.
+  void ReleasePlace(ConnectionWatch& watch) {
+    if (watch.released) return;
+    watch.released = true;
+    gate_->Release(watch.client);
+  }
   void Watchdog();
   // Gives the library a connection whose head has arrived.
   void HandOver(AdmittedConnection admitted);
@@ -379,7 +386,7 @@ void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void*
   } else if (code == MHD_CONNECTION_NOTIFY_CLOSED && *socket_context != nullptr) {
     auto* watch = static_cast<ConnectionWatch*>(*socket_context);
     if (watch->answering && --self->answering_ == 0) self->drained_.notify_all();
-    self->gate_->Release(watch->client);
+    self->ReleasePlace(*watch);
     self->watches_.erase(watch->self);
     *socket_context = nullptr;
   }
@@ -427,10 +434,20 @@ void* HttpServer::Impl::OnUri(void* /*cls*/, const char* uri, MHD_Connection* /*
   return state;
 }
 
-void HttpServer::Impl::OnCompleted(void* /*cls*/, MHD_Connection* /*connection*/,
-                                   void** request_state, MHD_RequestTerminationCode /*reason*/) {
+void HttpServer::Impl::OnCompleted(void* cls, MHD_Connection* connection, void** request_state,
+                                   MHD_RequestTerminationCode /*reason*/) {
   delete static_cast<RequestState*>(*request_state);
   *request_state = nullptr;
+  // Every reply closes its connection, so the exchange is over and the
+  // client's place at the gate is free now. The library says that the
+  // connection has closed only after its thread has been joined, which on
+  // a busy machine comes late enough for a client that asks one request
+  // after the other to find all its places taken.
+  auto* self = static_cast<Impl*>(cls);
+  if (ConnectionWatch* watch = WatchOf(connection)) {
+    std::lock_guard lock(self->mu_);
+    self->ReleasePlace(*watch);
+  }
 }
 
 MHD_Result HttpServer::Impl::OnRequest(void* cls, MHD_Connection* connection, const char* url,

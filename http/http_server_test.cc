@@ -258,6 +258,19 @@ TEST(HttpServerTest, AClientOverItsLimitIsRefusedWhileOthersAreServed) {
   EXPECT_EQ(server.requests().size(), 3u);
 }
 
+// A place is free again as soon as its reply has gone, so a client that
+// asks one request after the other never finds its own places taken.
+TEST(HttpServerTest, AClientAskingOneRequestAfterTheOtherIsNeverTurnedAway) {
+  HttpServerOptions options;
+  options.per_client_limit = 1;
+  RecordingServer server(options);
+  int refused = 0;
+  for (int i = 0; i < 300; ++i) {
+    if (RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s).status != 200) ++refused;
+  }
+  EXPECT_EQ(refused, 0);
+}
+
 TEST(HttpServerTest, AFullServerAnswers503WithRetryAfterUntilAPlaceIsFree) {
   HttpServerOptions options;
   options.connection_limit = 4;
