@@ -11,6 +11,7 @@
 #include "disk/disk_history.h"
 #include "disk/disk_map.h"
 #include "inventory/pc_details.h"
+#include "platform/memory.h"
 #include "platform/paths.h"
 #include "platform/regional_settings.h"
 #include "report/inventory_report.h"
@@ -173,6 +174,9 @@ void AgentWiring::ReportApplications() {
 void AgentWiring::SampleDisk() {
   const size_t unreadable = quarrin::SampleDisk(f_.registry, f_.clock,
                                                 ReadRegionalSettings(f_.registry), system_drive_);
+  // The five-minute tick is also when the heap gives back what bursts of
+  // requests and the daily run left free in it.
+  ReleaseFreeHeap();
   if (unreadable == 0) return;
   events_.WriteEventLog(GetFileVersion("").Text + " Deleted " + std::to_string(unreadable) +
                             " disk samples whose names are not times under the current or the "

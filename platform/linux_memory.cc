@@ -26,4 +26,6 @@ uint64_t TotalPhysicalMemory() {
 
 void LimitHeapArenas(int count) { mallopt(M_ARENA_MAX, count); }
 
+void ReleaseFreeHeap() { malloc_trim(0); }
+
 }  // namespace quarrin

@@ -25,6 +25,11 @@ std::string MemoryText();
 // every one of them resident.
 void LimitHeapArenas(int count);
 
+// Gives the heap's free memory back to the system. A burst of requests
+// leaves free memory spread over the heap, which the C library would keep
+// resident for good.
+void ReleaseFreeHeap();
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_PLATFORM_MEMORY_H_

@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <malloc.h>
 #include <windows.h>
 
 namespace quarrin {
@@ -13,5 +14,7 @@ uint64_t TotalPhysicalMemory() {
 
 // The process heap of Windows has no per-thread arenas to limit.
 void LimitHeapArenas(int) {}
+
+void ReleaseFreeHeap() { _heapmin(); }
 
 }  // namespace quarrin
