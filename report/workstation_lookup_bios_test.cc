@@ -15,10 +15,7 @@ namespace {
 
 using testing::Reply;
 using testing::TestReply;
-
-std::string Record(const std::string& inside) {
-  return "<WORKSTATIONS><WORKSTATION>" + inside + "</WORKSTATION></WORKSTATIONS>";
-}
+using testing::WorkstationRecord;
 
 class WorkstationLookupBiosTest : public testing::ReportingFixture {
  protected:
@@ -50,7 +47,7 @@ TEST_F(WorkstationLookupBiosTest, TheBiosSerialIsPreferredToTheServiceTag) {
 
 TEST_F(WorkstationLookupBiosTest, BadRepliesEndWithWholeAttributesOrNone) {
   testing::ScopedEnv zone("TZ", "UTC0");
-  TestReply endless = Reply(200, Record("<SERVICETAG>T</SERVICETAG>"), "text/xml");
+  TestReply endless = Reply(200, WorkstationRecord("<SERVICETAG>T</SERVICETAG>"), "text/xml");
   endless.mode = TestReply::Mode::kEndless;
   const std::string date = "<ACQUISITIONDATE>86400000</ACQUISITIONDATE>";
   const std::string tag = "<SERVICETAG>ABC1234</SERVICETAG>";
@@ -62,27 +59,27 @@ TEST_F(WorkstationLookupBiosTest, BadRepliesEndWithWholeAttributesOrNone) {
     const char* serial;     // stored values afterwards
     const char* acquired;
   } cases[] = {
-      {"a whole record", Reply(200, Record(tag + date)), std::nullopt, "ABC1234", "ABC1234",
+      {"a whole record", Reply(200, WorkstationRecord(tag + date)), std::nullopt, "ABC1234", "ABC1234",
        "02/01/1970"},
       {"another root", Reply(200, "<WORKSTATION>" + tag + date + "</WORKSTATION>"), std::nullopt,
        "", "<missing>", "<missing>"},
       {"no workstation", Reply(200, "<WORKSTATIONS/>"), std::nullopt, "", "<missing>", "<missing>"},
-      {"an empty date", Reply(200, Record(tag + "<ACQUISITIONDATE/>")), std::nullopt, "ABC1234",
+      {"an empty date", Reply(200, WorkstationRecord(tag + "<ACQUISITIONDATE/>")), std::nullopt, "ABC1234",
        "ABC1234", "<missing>"},
-      {"a blank date", Reply(200, Record(tag + "<ACQUISITIONDATE> </ACQUISITIONDATE>")),
+      {"a blank date", Reply(200, WorkstationRecord(tag + "<ACQUISITIONDATE> </ACQUISITIONDATE>")),
        std::nullopt, "ABC1234", "ABC1234", "<missing>"},
       {"a date that is not a number",
-       Reply(200, Record(tag + "<ACQUISITIONDATE>2004-06-15</ACQUISITIONDATE>")), std::nullopt,
+       Reply(200, WorkstationRecord(tag + "<ACQUISITIONDATE>2004-06-15</ACQUISITIONDATE>")), std::nullopt,
        "ABC1234", "<missing>", "<missing>"},
       {"a date beyond any calendar",
-       Reply(200, Record(tag + "<ACQUISITIONDATE>1e300</ACQUISITIONDATE>")), std::nullopt,
+       Reply(200, WorkstationRecord(tag + "<ACQUISITIONDATE>1e300</ACQUISITIONDATE>")), std::nullopt,
        "ABC1234", "<missing>", "<missing>"},
       {"a date that overflows",
-       Reply(200, Record(tag + "<ACQUISITIONDATE>1e400</ACQUISITIONDATE>")), std::nullopt,
+       Reply(200, WorkstationRecord(tag + "<ACQUISITIONDATE>1e400</ACQUISITIONDATE>")), std::nullopt,
        "ABC1234", "<missing>", "<missing>"},
       {"not XML", Reply(200, "<WORKSTATIONS><WORKSTATION>"), "BIOS-1", "", "<missing>",
        "<missing>"},
-      {"an HTTP error", Reply(404, Record(tag + date)), "BIOS-1", "", "<missing>", "<missing>"},
+      {"an HTTP error", Reply(404, WorkstationRecord(tag + date)), "BIOS-1", "", "<missing>", "<missing>"},
       {"a huge document", endless, "BIOS-1", "", "<missing>", "<missing>"},
   };
   int n = 0;

@@ -13,10 +13,7 @@ namespace {
 
 using testing::Reply;
 using testing::TestReply;
-
-std::string Record(const std::string& inside) {
-  return "<WORKSTATIONS><WORKSTATION>" + inside + "</WORKSTATION></WORKSTATIONS>";
-}
+using testing::WorkstationRecord;
 
 using WorkstationLookupTest = testing::ReportingFixture;
 
@@ -66,7 +63,7 @@ TEST_F(WorkstationLookupTest, AServiceDeskThatNeverAnswersCostsTheTimeOut) {
   SetAttributes("", "");
   context_.service_desk_limits = {std::chrono::milliseconds(300), std::chrono::milliseconds(600),
                                   1u << 20};
-  TestReply silent = Reply(200, Record("<SERVICETAG>ABC1234</SERVICETAG>"), "text/xml");
+  TestReply silent = Reply(200, WorkstationRecord("<SERVICETAG>ABC1234</SERVICETAG>"), "text/xml");
   silent.delay = std::chrono::seconds(30);
   desk_.Answer(silent);
   auto start = std::chrono::steady_clock::now();

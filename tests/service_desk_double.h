@@ -14,6 +14,13 @@
 
 namespace quarrin::testing {
 
+// A lookup reply of one workstation whose element holds `inside` as it
+// stands, for replies that AnswerRecord cannot make (extra, empty or odd
+// elements).
+inline std::string WorkstationRecord(const std::string& inside) {
+  return "<WORKSTATIONS><WORKSTATION>" + inside + "</WORKSTATION></WORKSTATIONS>";
+}
+
 class ServiceDeskDouble {
  public:
   static constexpr char kLookupPath[] = "/sdw.dll/WorkStations";
