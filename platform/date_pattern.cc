@@ -138,42 +138,26 @@ bool ParseDateTimePattern(std::string_view text, std::string_view pattern,
   int half_day = 0;  // 0: 24-hour clock, 1: AM, 2: PM
   bool twelve_hour = false;
   Reader in(text);
-  size_t i = 0;
-  while (i < pattern.size()) {
-    const char ch = pattern[i];
-    if (ch == '\'' || ch == '"') {
-      size_t close = pattern.find(ch, i + 1);
-      if (close == std::string_view::npos) close = pattern.size();
-      if (!in.Literal(pattern.substr(i + 1, close - i - 1))) return false;
-      i = close + 1;
-      continue;
-    }
-    size_t run = 1;
-    while (i + run < pattern.size() && pattern[i + run] == ch) ++run;
-    i += run;
-    switch (ch) {
-      case 'd':
-      case 'M':
-      case 'y':
-      case 'h':
-      case 'H':
-      case 'm':
-      case 's':
-      case 'z':
-      case 't':
-        if (!ReadField(in, ch, run, reference_year, &c, &half_day)) return false;
-        if (ch == 'h') twelve_hour = true;
+  for (const PatternPiece& piece : SplitDateTimePattern(pattern)) {
+    switch (piece.letter) {
+      case '\0':  // quoted or other text, matched as it stands
+        if (!in.Literal(piece.text)) return false;
         break;
       case '/':
       case ':': {
-        const std::string& sep = ch == '/' ? settings.date_separator : settings.time_separator;
-        for (size_t k = 0; k < run; ++k) {
+        const std::string& sep =
+            piece.letter == '/' ? settings.date_separator : settings.time_separator;
+        for (int k = 0; k < piece.count; ++k) {
           if (!in.Literal(sep)) return false;
         }
         break;
       }
       default:
-        if (!in.Literal(pattern.substr(i - run, run))) return false;
+        if (!ReadField(in, piece.letter, static_cast<size_t>(piece.count), reference_year, &c,
+                       &half_day)) {
+          return false;
+        }
+        if (piece.letter == 'h') twelve_hour = true;
         break;
     }
   }
