@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <memory>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -648,19 +649,22 @@ TEST_F(UpdateCheckTest, DownloadUrlEndingInASlashIsJoinedWithAnotherOne) {
 }
 
 TEST_F(UpdateCheckTest, ASecondCheckWhileOneDownloadsIsSkipped) {
+  // The handler holds its own references: the site's threads may still be
+  // leaving it when this test's body ends.
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
-  std::promise<void> arrived;
-  std::atomic<int> downloads{0};
-  site_.SetHandler([&](const RecordedRequest& r) {
+  auto arrived = std::make_shared<std::promise<void>>();
+  std::future<void> arrival = arrived->get_future();
+  auto downloads = std::make_shared<std::atomic<int>>(0);
+  site_.SetHandler([released, arrived, downloads](const RecordedRequest& r) {
     if (r.path == kManifestPath) return Reply(200, Manifest("1.2.3.4"), "text/xml");
-    if (downloads++ == 0) arrived.set_value();
+    if ((*downloads)++ == 0) arrived->set_value();
     released.wait();
     return Reply(404, "not here");
   });
   tFileUpdate first;
   std::thread running([&] { Check(&first); });
-  arrived.get_future().wait();
+  arrival.wait();
 
   tFileUpdate second;
   second.UpdateAvailable = true;
