@@ -28,7 +28,9 @@ TEST(FileVersionTest, NeutralForAFifo) {
 // upper and lower case name different files here.
 TEST(FileVersionTest, RelativeNamesAndCase) {
   const std::filesystem::path before = std::filesystem::current_path();
-  ASSERT_EQ(chdir(QUARRIN_BUILD_DIR), 0);
+  const std::string build_dir =
+      std::filesystem::path(testing::BuiltExecutable("stamped_fixture")).parent_path().string();
+  ASSERT_EQ(chdir(build_dir.c_str()), 0);
   const std::string exact = GetFileVersion("stamped_fixture").Text;
   const std::string dotted = GetFileVersion("./stamped_fixture").Text;
   const std::string upper = GetFileVersion("STAMPED_FIXTURE").Text;

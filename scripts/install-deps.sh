@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain, and the Debian package's checks
-  build-essential cmake ninja-build pkg-config dpkg-dev lintian
+  build-essential cmake ninja-build pkg-config dpkg-dev lintian ccache
   # libraries the agent links
   libsqlite3-dev libmicrohttpd-dev libcurl4-gnutls-dev libpugixml-dev
   libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev libfltk1.3-dev libgcrypt20-dev
