@@ -7,7 +7,10 @@
 #
 # BUILD_DIR defaults to build-windows; options go to CMake, e.g.
 # -DQUARRIN_VERSION=1.0.0.1 or the deployment defaults. Exits with 2 when
-# the build makes no QuarrinSrvc.exe or TARNStartSrvc.exe.
+# the build makes no QuarrinSrvc.exe or TARNStartSrvc.exe. With
+# QUARRIN_MSI_NEXT=1 it builds the same package one build higher in the third
+# number instead, from copies of the programs restamped with that version
+# (for the upgrade test).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,8 +25,14 @@ for program in QuarrinSrvc TARNStartSrvc; do
     exit 2
   fi
 done
-cmake --build "$build" -j 2 --target QuarrinSrvc TARNStartSrvc quarrin_msi >&2
+target=quarrin_msi
+if [ "${QUARRIN_MSI_NEXT:-}" = 1 ]; then target=quarrin_msi_next; fi
+cmake --build "$build" -j 2 --target QuarrinSrvc TARNStartSrvc "$target" >&2
 version=$(sed -n 's/^QUARRIN_VERSION:STRING=//p' "$build/CMakeCache.txt")
+if [ "$target" = quarrin_msi_next ]; then
+  IFS=. read -r major minor third fourth <<<"$version"
+  version="$major.$minor.$((third + 1)).$fourth"
+fi
 msi="$build/QuarrinAgent-${version}-x64.msi"
 [ -f "$msi" ] || { echo "package-msi.sh: wixl made no $msi" >&2; exit 1; }
 echo "$msi"

@@ -10,7 +10,7 @@
 # and the prefix removed.
 #
 #   scripts/test-msi.sh [BUILD_DIR]     (default build-windows; the higher
-#                                        build goes to BUILD_DIR-next)
+#                                        build goes to BUILD_DIR/msi-next)
 #
 # Skips (exit 0) while the Windows build makes no QuarrinSrvc.exe or
 # TARNStartSrvc.exe.
@@ -27,10 +27,11 @@ fi
 [ "$status" -eq 0 ] || exit "$status"
 version=$(sed -n 's/^QUARRIN_VERSION:STRING=//p' "$build/CMakeCache.txt")
 # One build higher in the third number: the installer tells versions apart
-# by the first three only.
+# by the first three only. Its programs are copies of these with that
+# version stamped in.
 IFS=. read -r major minor third fourth <<<"$version"
 next_version="$major.$minor.$((third + 1)).$fourth"
-next_msi=$(./scripts/package-msi.sh "$build-next" "-DQUARRIN_VERSION=$next_version" | tail -n 1)
+next_msi=$(QUARRIN_MSI_NEXT=1 ./scripts/package-msi.sh "$build" | tail -n 1)
 echo "packages: $msi $next_msi"
 
 source scripts/checks.sh
@@ -167,7 +168,7 @@ echo "msiexec /i $(basename "$next_msi") HTTPPORT=$next_port (upgrade)"
 check "upgraded" msiexec /i next.msi "HTTPPORT=$next_port"
 check "only $next_version installed" test "$(products)" = "$next_version"
 check "agent program replaced" \
-  cmp -s "$build-next/QuarrinSrvc.exe" "$drive_c/Program Files/TARN/Quarrin/QuarrinSrvc.exe"
+  cmp -s "$build/msi-next/QuarrinSrvc.exe" "$drive_c/Program Files/TARN/Quarrin/QuarrinSrvc.exe"
 check "agent running after the upgrade" eventually running
 check "agent's description gives $next_version" \
   eventually is "$agent" Description "Version: $next_version"
