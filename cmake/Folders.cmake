@@ -15,13 +15,16 @@ function(quarrin_library name)
   quarrin_warnings(${name})
 endfunction()
 
-# quarrin_tests(<folder> [DEPS <target>...] [NEEDS <target>...]
+# quarrin_tests(<folder> [WINE_SERVICES] [DEPS <target>...] [NEEDS <target>...]
 #               [LINUX_ONLY <file>...] [PROPERTIES <name> <value>...]): the
 # folder's *_test.cc files as one runner, <folder>_tests, linked with DEPS;
 # NEEDS names the programs its tests start; PROPERTIES are set on each test. The Windows build leaves out the LINUX_ONLY files and adds the
 # folder's windows/*_test.cc, and needs only the programs it builds.
+# WINE_SERVICES: on Windows its tests start services in Wine's service
+# control manager, which hands a starting service's pipe to whichever
+# process asks first; no two such tests run at once.
 function(quarrin_tests folder)
-  cmake_parse_arguments(ARG "" "" "DEPS;NEEDS;LINUX_ONLY;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "WINE_SERVICES" "" "DEPS;NEEDS;LINUX_ONLY;PROPERTIES" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
   set(needs ${ARG_NEEDS})
   if(WIN32)
@@ -49,6 +52,9 @@ function(quarrin_tests folder)
   set(properties TIMEOUT 300 ${ARG_PROPERTIES})
   if(WIN32)
     list(APPEND properties FIXTURES_REQUIRED wine)  # the Wine session
+    if(ARG_WINE_SERVICES)
+      list(APPEND properties RESOURCE_LOCK wine_services)
+    endif()
   endif()
   gtest_discover_tests(${folder}_tests TEST_PREFIX "${folder}." DISCOVERY_TIMEOUT 60
                        PROPERTIES ${properties})
