@@ -1,69 +1,167 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks that no folder includes a higher layer,
-# builds the agent three times (a normal build, one with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a Release build) and runs the whole test
-# suite on each; then packages the Release build as a .deb and installs,
-# upgrades, removes and purges it on this machine, as root (see
-# scripts/test-deb.sh); then cross-builds the Windows layers ported so far
-# and runs their tests under Wine, the Windows agent's service end to end
-# (scripts/test-windows-e2e.sh), and installs, upgrades and removes the
-# Windows installer under Wine (scripts/test-msi.sh); then runs every fuzzer
-# for a few seconds (FUZZ_SECONDS, 5) and the suite once more under
-# ThreadSanitizer. Exits
-# non-zero on any failure or sanitizer report.
+# The test command, in stages. Installs what is missing first.
+#
+#   scripts/test.sh                  the quick tier, before a push: the layer
+#                                    check, the normal build and the whole
+#                                    suite on it, the Windows cross build and
+#                                    its tests under Wine
+#   scripts/test.sh --all            every stage (what CI runs): the quick
+#                                    tier, then the suite with AddressSanitizer
+#                                    and UndefinedBehaviorSanitizer, the
+#                                    fuzzers, the Debian package of a Release
+#                                    build, the Windows service end to end and
+#                                    its installer under Wine, and the suite
+#                                    under ThreadSanitizer
+#   scripts/test.sh --only STAGE...  the named stages only (see --list)
+#   scripts/test.sh --list           the stages, in the order they run
+#
+# Every build goes through the compiler cache (ccache, keyed on paths
+# relative to the checkout, see CMakeLists.txt), so a second clone builds
+# from what the first compiled. Each stage's time is printed at the end, and
+# a failing stage is named on the last line. Exits non-zero on any failure
+# or sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./scripts/install-deps.sh
+quick_stages=(layers build windows)
+all_stages=(layers build windows sanitize fuzz deb windows-e2e msi tsan)
+
+usage() {
+  sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" >&2
+  exit 2
+}
+
+stages=("${quick_stages[@]}")
+case "${1:-}" in
+  "") ;;
+  --all) stages=("${all_stages[@]}") ;;
+  --list) printf '%s\n' "${all_stages[@]}"; exit 0 ;;
+  --only)
+    shift
+    (($#)) || usage
+    for stage in "$@"; do
+      [[ " ${all_stages[*]} " == *" $stage "* ]] || { echo "test.sh: no stage '$stage'" >&2; usage; }
+    done
+    stages=("$@")
+    ;;
+  *) usage ;;
+esac
+
 jobs=$(nproc)
-
-python3 scripts/check-layers.py
-
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRIN_WERROR=ON
-cmake --build build -j "$jobs"
-ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
-
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARRIN_SANITIZE=ON -DQUARRIN_BENCH=OFF \
-  -DQUARRIN_WERROR=ON
-cmake --build build-asan -j "$jobs"
-ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
+# Room for every tree's objects, unless the machine's own setting says otherwise.
+export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-20G}"
 
-# A Release build as a packager makes it: warnings stay warnings.
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARRIN_BENCH=OFF
-cmake --build build-release -j "$jobs"
-ctest --test-dir build-release -j "$jobs" --output-on-failure --timeout 600
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
 
-# The Debian package of the Release build, installed as an administrator
-# would: install, upgrade, remove, purge.
-if [ "$(id -u)" -eq 0 ]; then
-  ./scripts/test-deb.sh build-release
-else
-  sudo ./scripts/test-deb.sh build-release
-fi
+# The stages. Each one configures the tree it needs itself, so that --only
+# works from a fresh clone.
 
-# The Windows build of what is ported so far, cross-built with MinGW-w64,
-# its tests run under Wine in a prefix of the build's own.
-cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DQUARRIN_WERROR=ON
-cmake --build build-windows -j "$jobs"
-ctest --test-dir build-windows --output-on-failure --timeout 600
+stage_layers() {
+  python3 scripts/check-layers.py
+}
+
+# The normal build, warnings as errors, and the whole suite on it.
+stage_build() {
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRIN_WERROR=ON
+  cmake --build build -j "$jobs"
+  ctest --test-dir build -j "$jobs" --output-on-failure --timeout 600
+}
+
+# The Windows build, cross-built with MinGW-w64, its tests run under Wine in
+# a prefix of the build's own.
+stage_windows() {
+  cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DQUARRIN_WERROR=ON
+  cmake --build build-windows -j "$jobs"
+  ctest --test-dir build-windows -j "$jobs" --output-on-failure --timeout 600
+}
+
+# One clang tree with AddressSanitizer and UndefinedBehaviorSanitizer, and
+# libFuzzer's coverage counters in every library: the whole suite runs on
+# it, and the fuzzers are built in it.
+configure_sanitize() {
+  CC=clang-14 CXX=clang++-14 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUARRIN_FUZZ=ON -DQUARRIN_BENCH=OFF -DQUARRIN_WERROR=ON
+}
+stage_sanitize() {
+  configure_sanitize
+  cmake --build build-asan -j "$jobs"
+  ctest --test-dir build-asan -j "$jobs" --output-on-failure --timeout 900
+}
+
+# Every fuzzer for a few seconds (FUZZ_SECONDS, 5), in the sanitizer tree.
+stage_fuzz() {
+  configure_sanitize
+  FUZZ_BUILD=build-asan ./scripts/fuzz.sh "${FUZZ_SECONDS:-5}"
+}
+
+# The Debian package of a Release build, as a packager makes it (warnings
+# stay warnings), installed, upgraded, removed and purged on this machine.
+# The programs in it are the ones the suite ran in the normal build, built
+# with other optimisation flags; the package test runs them as services.
+stage_deb() {
+  as_root ./scripts/test-deb.sh build-release
+}
+
 # The agent's service end to end under Wine, in a fresh prefix of its own.
-./scripts/test-windows-e2e.sh build-windows
-# Its installer and the one a build higher, installed, upgraded and removed
-# under Wine in a prefix of its own.
-./scripts/test-msi.sh build-windows
+stage_windows-e2e() {
+  windows_built
+  ./scripts/test-windows-e2e.sh build-windows
+}
 
-# The fuzzers, a few seconds each, under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
-./scripts/fuzz.sh "${FUZZ_SECONDS:-5}"
+# The Windows installer and the one a build higher, installed, upgraded and
+# removed under Wine in a prefix of its own.
+stage_msi() {
+  windows_built
+  ./scripts/test-msi.sh build-windows
+}
+
+# The Windows tree as the windows stage leaves it, built if it is not.
+windows_built() {
+  cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DQUARRIN_WERROR=ON >/dev/null
+  cmake --build build-windows -j "$jobs"
+}
 
 # ThreadSanitizer: the suite once more, the test runners and the programs
 # they start built with -fsanitize=thread; any report fails the test.
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARRIN_TSAN=ON -DQUARRIN_BENCH=OFF \
-  -DQUARRIN_WERROR=ON
-cmake --build build-tsan -j "$jobs"
-ctest --test-dir build-tsan -j "$jobs" --output-on-failure --timeout 900
+stage_tsan() {
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARRIN_TSAN=ON -DQUARRIN_BENCH=OFF \
+    -DQUARRIN_WERROR=ON
+  cmake --build build-tsan -j "$jobs"
+  ctest --test-dir build-tsan -j "$jobs" --output-on-failure --timeout 900
+}
+
+timings=()
+report() {
+  local status=$?
+  if ((${#timings[@]})); then
+    echo
+    echo "stage times (seconds):"
+    printf '  %s\n' "${timings[@]}"
+  fi
+  if ((status != 0)) && [ -n "${current:-}" ]; then
+    echo "test.sh: FAILED in stage $current"
+  elif ((status == 0)); then
+    echo "test.sh: passed: ${stages[*]}"
+  fi
+}
+trap report EXIT
+
+start=$SECONDS
+./scripts/install-deps.sh
+timings+=("install-deps: $((SECONDS - start))")
+for current in "${stages[@]}"; do
+  echo "== stage $current"
+  start=$SECONDS
+  "stage_$current"
+  timings+=("$current: $((SECONDS - start))")
+done
+current=
+timings+=("total: $SECONDS")
