@@ -17,19 +17,21 @@ endfunction()
 
 # quarrin_tests(<folder> [DEPS <target>...] [NEEDS <target>...]
 #               [LINUX_ONLY <file>...] [PROPERTIES <name> <value>...]): the
-# folder's *_test.cc files as one runner, <folder>_tests, linked with DEPS;
-# NEEDS names the programs its tests start; PROPERTIES are set on each test. The Windows build leaves out the LINUX_ONLY files and adds the
-# folder's windows/*_test.cc, and needs only the programs it builds.
+# *_test.cc files of the folder and of its subfolders as one runner,
+# <folder>_tests, linked with DEPS; NEEDS names the programs its tests start;
+# PROPERTIES are set on each test. A test that one system alone runs says so
+# by its name, *_linux_test.cc or *_windows_test.cc, or by its place, a
+# windows/ subfolder; LINUX_ONLY names more that Windows leaves out. The
+# Windows build needs only the programs it builds.
 function(quarrin_tests folder)
   cmake_parse_arguments(ARG "" "" "DEPS;NEEDS;LINUX_ONLY;PROPERTIES" ${ARGN})
-  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  file(GLOB tests RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS *_test.cc */*_test.cc)
   set(needs ${ARG_NEEDS})
   if(WIN32)
+    list(FILTER tests EXCLUDE REGEX "_linux_test\\.cc$")
     foreach(file ${ARG_LINUX_ONLY})
-      list(REMOVE_ITEM tests ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+      list(REMOVE_ITEM tests ${file})
     endforeach()
-    file(GLOB windows_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/windows/*_test.cc)
-    list(APPEND tests ${windows_tests})
     # Only the programs that the Windows build makes (QUARRIN_PROGRAMS).
     set(built ${needs})
     set(needs)
@@ -38,6 +40,8 @@ function(quarrin_tests folder)
         list(APPEND needs ${program})
       endif()
     endforeach()
+  else()
+    list(FILTER tests EXCLUDE REGEX "(^windows/|_windows_test\\.cc$)")
   endif()
   add_executable(${folder}_tests ${tests})
   quarrin_warnings(${folder}_tests)
