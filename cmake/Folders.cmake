@@ -89,7 +89,7 @@ endfunction()
 # quarrin_embedded_module(<name> MAP <version script> SOURCES <file>...
 #                         [DEPS <target>...]): the shared object <name>, which
 # exports only what MAP names, and the object library <name>_image that
-# carries it (see platform/embedded_module.h).
+# carries it (see platform/process/embedded_module_linux.h).
 function(quarrin_embedded_module name)
   cmake_parse_arguments(ARG "" "MAP" "SOURCES;DEPS" ${ARGN})
   add_library(${name} MODULE ${ARG_SOURCES})

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "core/service_identity.h"
-#include "platform/process.h"
-#include "platform/service_manager.h"
+#include "platform/process/process_linux.h"
+#include "platform/service/service_manager.h"
 
 int main(int argc, char** argv) {
   using namespace quarrin;
