@@ -1,17 +1,10 @@
-// The facts of the running Windows machine: clock, disk, memory and folders.
+// The folders of the running Windows machine.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <chrono>
-#include <ctime>
 #include <filesystem>
-#include <thread>
 
-#include "platform/time/clock.h"
-#include "platform/time/date_time.h"
-#include "platform/files/disk_space.h"
-#include "platform/system/memory.h"
 #include "platform/files/paths.h"
 #include "tests/test_support.h"
 
@@ -20,28 +13,6 @@ namespace {
 
 using ::testing::EndsWith;
 using ::testing::MatchesRegex;
-
-TEST(WindowsClockTest, NowIsTheLocalTimeAndSinceBootCounts) {
-  const int64_t unix_ms = static_cast<int64_t>(std::time(nullptr)) * 1000;
-  const int64_t now_ms = UnixMsFromLocalDateTime(SystemClock().Now());
-  EXPECT_LT(std::abs(now_ms - unix_ms), 2000);
-
-  const std::chrono::milliseconds before = SystemClock().SinceBoot();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  const std::chrono::milliseconds after = SystemClock().SinceBoot();
-  EXPECT_GT(before.count(), 0);
-  EXPECT_GE((after - before).count(), 40);
-}
-
-TEST(WindowsSystemTest, DiskAndMemoryHaveSizes) {
-  int64_t total = -1, free = -1;
-  ASSERT_TRUE(SystemDriveSpace().Query(&total, &free));
-  EXPECT_GT(total, 0);
-  EXPECT_GE(free, 0);
-  EXPECT_LE(free, total);
-  EXPECT_GT(TotalPhysicalMemory(), uint64_t{64} << 20);  // so the text is not "0MB"
-  EXPECT_THAT(MemoryText(), MatchesRegex("^\\d+MB$"));
-}
 
 TEST(WindowsPathsTest, TheExecutableAndItsFolder) {
   EXPECT_EQ(ExecutableName(), "platform_tests.exe");
