@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   };
   for (const ServiceRegistration& r : units) {
     const std::string path = out + "/" + r.name + ".service";
-    if (!WriteFileAtomically(path, SystemdUnitText(r))) {
+    if (!WriteFileAtomically(path, SystemdUnitText(r), 0644)) {
       std::perror(path.c_str());
       return 1;
     }

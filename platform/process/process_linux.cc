@@ -234,12 +234,15 @@ bool ProcessAlive(pid_t pid) {
   return line[close_paren + 2] != 'Z';
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content) {
+bool WriteFileAtomically(const std::string& path, const std::string& content, mode_t mode) {
   std::string tmp = path + ".tmp." + std::to_string(getpid());
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return false;
+  // open's mode is cut by the umask, and a temporary file left by an earlier
+  // run keeps the mode it had.
+  bool ok = fchmod(fd, mode) == 0;
   WriteAll(fd, content.data(), content.size());
-  bool ok = close(fd) == 0;
+  ok = close(fd) == 0 && ok;
   if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
     unlink(tmp.c_str());
     return false;

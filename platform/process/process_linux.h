@@ -35,8 +35,9 @@ pid_t SpawnDetached(const std::string& path, const std::vector<std::string>& env
 bool ProcessAlive(pid_t pid);
 
 // Writes `content` to `path` through a temporary file and a rename, so a
-// reader sees the old or the new content, never a part.
-bool WriteFileAtomically(const std::string& path, const std::string& content);
+// reader sees the old or the new content, never a part. The file gets
+// `mode` whatever the umask.
+bool WriteFileAtomically(const std::string& path, const std::string& content, mode_t mode);
 
 }  // namespace quarrin
 

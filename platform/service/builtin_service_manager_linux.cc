@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <string_view>
 #include <unistd.h>
 
@@ -147,11 +148,18 @@ class BuiltinServiceManager final : public ServiceManager {
 class RecordStatusReporter final : public StatusReporter {
  public:
   explicit RecordStatusReporter(std::string name) : name_(std::move(name)) {}
+  // The record is state like the registry: private to the service's user.
   bool Report(const ServiceStatus& status, std::string* error) override {
-    if (!MakeDirs(ServicesDir()) ||
-        !WriteFileAtomically(RecordPath(name_),
+    try {
+      MakePrivateFolder(ServicesDir());
+    } catch (const std::runtime_error& e) {
+      if (error) *error = e.what();
+      return false;
+    }
+    if (!WriteFileAtomically(RecordPath(name_),
                              FormatRecord(status.state, std::to_string(getpid()),
-                                          status.controls_accepted))) {
+                                          status.controls_accepted),
+                             0600)) {
       if (error) *error = ErrnoMessage(RecordPath(name_), errno);
       return false;
     }

@@ -104,7 +104,7 @@ class SystemdServiceManager final : public ServiceManager {
     const bool packaged = PackagedUnitExists(r.name);
     std::string dir = Rooted("/etc/systemd/system");
     if (!packaged &&
-        (!MakeDirs(dir) || !WriteFileAtomically(UnitPath(r.name), SystemdUnitText(r)))) {
+        (!MakeDirs(dir) || !WriteFileAtomically(UnitPath(r.name), SystemdUnitText(r), 0644))) {
       throw ServiceManagerError(ErrnoMessage(UnitPath(r.name), errno));
     }
     try {
