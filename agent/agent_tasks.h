@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/file_version.h"
-#include "platform/date_time.h"
+#include "platform/time/date_time.h"
 
 namespace quarrin {
 

@@ -11,9 +11,9 @@
 #include "disk/disk_history.h"
 #include "disk/disk_map.h"
 #include "inventory/pc_details.h"
-#include "platform/memory.h"
-#include "platform/paths.h"
-#include "platform/regional_settings.h"
+#include "platform/system/memory.h"
+#include "platform/files/paths.h"
+#include "platform/regional/regional_settings.h"
 #include "report/inventory_report.h"
 #include "report/workstation_lookup.h"
 

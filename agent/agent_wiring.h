@@ -17,7 +17,7 @@
 #include "http/client_access.h"
 #include "http/dispatcher.h"
 #include "http/http_server.h"
-#include "platform/disk_space.h"
+#include "platform/files/disk_space.h"
 #include "popup/popup_facade.h"
 #include "report/reporting_context.h"
 #include "update/update_check.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "agent/quarrin_service.h"
-#include "platform/service_manager.h"
+#include "platform/service/service_manager.h"
 #include "report/inventory_report.h"
 #include "report/workstation_lookup.h"
 #include "service/control_queue.h"

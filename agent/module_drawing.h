@@ -12,7 +12,7 @@
 #include <string>
 
 #include "agent/drawing.h"
-#include "platform/embedded_module.h"
+#include "platform/process/embedded_module_linux.h"
 
 // The module's one export: its Drawing, which lives as long as the process.
 extern "C" quarrin::Drawing* QuarrinDrawing();

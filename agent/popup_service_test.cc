@@ -19,7 +19,7 @@
 
 #include "core/file_version.h"
 #include "http/raw_http_client_testing.h"
-#include "platform/event_log.h"
+#include "platform/eventlog/event_log.h"
 #include "tests/test_support.h"
 #include "tests/xvfb.h"
 

@@ -8,7 +8,7 @@
 
 #include "core/file_version.h"
 #include "core/registry.h"
-#include "platform/fake_clock.h"
+#include "platform/time/fake_clock.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 #include "tests/udp_collector.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/event_log.h"
+#include "platform/eventlog/event_log.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 #include "tests/udp_collector.h"

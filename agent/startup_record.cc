@@ -3,7 +3,7 @@
 #include "core/registry.h"
 #include "core/time_texts.h"
 #include "inventory/version_probes.h"
-#include "platform/memory.h"
+#include "platform/system/memory.h"
 
 namespace quarrin {
 

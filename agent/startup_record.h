@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/regional_settings.h"
-#include "platform/registry_store.h"
+#include "platform/time/clock.h"
+#include "platform/regional/regional_settings.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

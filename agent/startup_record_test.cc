@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "core/registry.h"
-#include "platform/fake_clock.h"
-#include "platform/memory.h"
+#include "platform/time/fake_clock.h"
+#include "platform/system/memory.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

@@ -27,11 +27,11 @@
 #include "disk/disk_history.h"
 #include "disk/jpeg_encoder.h"
 #include "disk/usage_chart.h"
-#include "platform/clock.h"
-#include "platform/disk_space.h"
-#include "platform/paths.h"
-#include "platform/regional_settings.h"
-#include "platform/registry_store.h"
+#include "platform/time/clock.h"
+#include "platform/files/disk_space.h"
+#include "platform/files/paths.h"
+#include "platform/regional/regional_settings.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 namespace {

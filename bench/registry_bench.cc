@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/registry.h"
-#include "platform/registry_store.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 namespace {

@@ -17,22 +17,24 @@ endfunction()
 
 # quarrin_tests(<folder> [WINE_SERVICES] [DEPS <target>...] [NEEDS <target>...]
 #               [LINUX_ONLY <file>...] [PROPERTIES <name> <value>...]): the
-# folder's *_test.cc files as one runner, <folder>_tests, linked with DEPS;
-# NEEDS names the programs its tests start; PROPERTIES are set on each test. The Windows build leaves out the LINUX_ONLY files and adds the
-# folder's windows/*_test.cc, and needs only the programs it builds.
+# *_test.cc files of the folder and of its subfolders as one runner,
+# <folder>_tests, linked with DEPS; NEEDS names the programs its tests start;
+# PROPERTIES are set on each test. A test that one system alone runs says so
+# by its name, *_linux_test.cc or *_windows_test.cc, or by its place, a
+# windows/ subfolder; LINUX_ONLY names more that Windows leaves out. The
+# Windows build needs only the programs it builds.
 # WINE_SERVICES: on Windows its tests start services in Wine's service
 # control manager, which hands a starting service's pipe to whichever
 # process asks first; no two such tests run at once.
 function(quarrin_tests folder)
   cmake_parse_arguments(ARG "WINE_SERVICES" "" "DEPS;NEEDS;LINUX_ONLY;PROPERTIES" ${ARGN})
-  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  file(GLOB tests RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS *_test.cc */*_test.cc)
   set(needs ${ARG_NEEDS})
   if(WIN32)
+    list(FILTER tests EXCLUDE REGEX "_linux_test\\.cc$")
     foreach(file ${ARG_LINUX_ONLY})
-      list(REMOVE_ITEM tests ${CMAKE_CURRENT_SOURCE_DIR}/${file})
+      list(REMOVE_ITEM tests ${file})
     endforeach()
-    file(GLOB windows_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/windows/*_test.cc)
-    list(APPEND tests ${windows_tests})
     # Only the programs that the Windows build makes (QUARRIN_PROGRAMS).
     set(built ${needs})
     set(needs)
@@ -41,6 +43,8 @@ function(quarrin_tests folder)
         list(APPEND needs ${program})
       endif()
     endforeach()
+  else()
+    list(FILTER tests EXCLUDE REGEX "(^windows/|_windows_test\\.cc$)")
   endif()
   add_executable(${folder}_tests ${tests})
   quarrin_warnings(${folder}_tests)
@@ -91,7 +95,7 @@ endfunction()
 # quarrin_embedded_module(<name> MAP <version script> SOURCES <file>...
 #                         [DEPS <target>...]): the shared object <name>, which
 # exports only what MAP names, and the object library <name>_image that
-# carries it (see platform/embedded_module.h).
+# carries it (see platform/process/embedded_module_linux.h).
 function(quarrin_embedded_module name)
   cmake_parse_arguments(ARG "" "MAP" "SOURCES;DEPS" ${ARGN})
   add_library(${name} MODULE ${ARG_SOURCES})

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/registry.h"
-#include "platform/scratch_registry.h"
+#include "platform/registry/scratch_registry_double.h"
 #include "tests/forwarding_store.h"
 #include "tests/test_support.h"
 #include "tests/value_order.h"

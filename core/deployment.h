@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/registry_store.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

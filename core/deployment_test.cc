@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/registry.h"
-#include "platform/scratch_registry.h"
+#include "platform/registry/scratch_registry_double.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

@@ -2,7 +2,7 @@
 
 #include "core/registry.h"
 #include "core/service_identity.h"
-#include "platform/event_log.h"
+#include "platform/eventlog/event_log.h"
 
 namespace quarrin {
 

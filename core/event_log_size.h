@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/registry_store.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "core/registry.h"
-#include "platform/event_log.h"
-#include "platform/scratch_registry.h"
+#include "platform/eventlog/event_log.h"
+#include "platform/registry/scratch_registry_double.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/event_log.h"
+#include "platform/eventlog/event_log.h"
 
 namespace quarrin {
 

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "platform/version_resource.h"
+#include "platform/version/version_resource.h"
 
 namespace quarrin {
 

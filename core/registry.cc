@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/utf8.h"
+#include "platform/text/utf8.h"
 
 namespace quarrin {
 namespace {

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

@@ -11,8 +11,8 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "platform/registry_store.h"
-#include "platform/scratch_registry.h"
+#include "platform/registry/registry_store.h"
+#include "platform/registry/scratch_registry_double.h"
 #include "tests/forwarding_store.h"
 #include "tests/test_support.h"
 #include "tests/value_order.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/clock.h"
+#include "platform/time/clock.h"
 
 namespace quarrin {
 

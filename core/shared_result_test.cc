@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fake_clock.h"
+#include "platform/time/fake_clock.h"
 
 namespace quarrin {
 namespace {

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/date_time.h"
-#include "platform/regional_settings.h"
+#include "platform/time/clock.h"
+#include "platform/time/date_time.h"
+#include "platform/regional/regional_settings.h"
 
 namespace quarrin {
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "ctl/commands.h"
-#include "platform/event_log.h"
-#include "platform/paths.h"
+#include "platform/eventlog/event_log.h"
+#include "platform/files/paths.h"
 
 namespace quarrin {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/event_log.h"
-#include "platform/paths.h"
+#include "platform/eventlog/event_log.h"
+#include "platform/files/paths.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

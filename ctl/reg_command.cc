@@ -13,10 +13,10 @@
 
 #include "core/registry.h"
 #include "ctl/commands.h"
-#include "platform/file_io.h"
-#include "platform/reg_file.h"
-#include "platform/registry_open.h"
-#include "platform/utf8.h"
+#include "platform/files/file_io.h"
+#include "platform/registry/reg_file.h"
+#include "platform/registry/registry_open.h"
+#include "platform/text/utf8.h"
 
 namespace quarrin {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "ctl/commands.h"
-#include "platform/registry_open.h"
-#include "platform/service_manager.h"
+#include "platform/registry/registry_open.h"
+#include "platform/service/service_manager.h"
 
 namespace quarrin {
 namespace {

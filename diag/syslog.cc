@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "platform/ascii.h"
-#include "platform/ipv4_lookup.h"
-#include "platform/udp_send.h"
+#include "platform/text/ascii.h"
+#include "platform/net/ipv4_lookup.h"
+#include "platform/net/udp_send.h"
 
 namespace quarrin {
 

@@ -17,10 +17,10 @@
 
 #include "core/event_writer.h"
 #include "diag/syslog_catalogue.h"
-#include "platform/clock.h"
-#include "platform/date_time.h"
-#include "platform/regional_settings.h"
-#include "platform/udp_send.h"
+#include "platform/time/clock.h"
+#include "platform/time/date_time.h"
+#include "platform/regional/regional_settings.h"
+#include "platform/net/udp_send.h"
 
 namespace quarrin {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "diag/syslog_catalogue.h"
-#include "platform/fake_clock.h"
-#include "platform/memory_event_log.h"
+#include "platform/time/fake_clock.h"
+#include "platform/eventlog/memory_event_log_double.h"
 #include "tests/udp_collector.h"
 
 namespace quarrin {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/drawing_canvas.h"
+#include "platform/ui/drawing_canvas.h"
 
 namespace quarrin {
 

@@ -8,7 +8,7 @@
 #include "core/service_identity.h"
 #include "core/time_texts.h"
 #include "disk/series_names.h"
-#include "platform/date_pattern.h"
+#include "platform/regional/date_pattern.h"
 
 namespace quarrin {
 

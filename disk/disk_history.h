@@ -20,11 +20,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/date_time.h"
-#include "platform/disk_space.h"
-#include "platform/regional_settings.h"
-#include "platform/registry_store.h"
+#include "platform/time/clock.h"
+#include "platform/time/date_time.h"
+#include "platform/files/disk_space.h"
+#include "platform/regional/regional_settings.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

@@ -13,9 +13,9 @@
 
 #include "core/registry.h"
 #include "core/time_texts.h"
-#include "platform/fake_clock.h"
-#include "platform/fixed_drive.h"
-#include "platform/scratch_registry.h"
+#include "platform/time/fake_clock.h"
+#include "platform/files/fixed_drive_double.h"
+#include "platform/registry/scratch_registry_double.h"
 #include "tests/test_support.h"
 #include "tests/value_order.h"
 

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "disk/chart_canvas.h"
-#include "platform/paths.h"
-#include "platform/regional_settings.h"
+#include "platform/files/paths.h"
+#include "platform/regional/regional_settings.h"
 
 namespace quarrin {
 

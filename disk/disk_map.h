@@ -2,7 +2,7 @@
 // drive holds, as a horizontal bar chart.
 //
 // The drive is the one that holds SystemDriveRoot(), walked as
-// platform/folder_walk.h says.
+// platform/files/folder_walk.h says.
 #ifndef QUARRIN_DISK_DISK_MAP_H_
 #define QUARRIN_DISK_DISK_MAP_H_
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/folder_walk.h"
+#include "platform/files/folder_walk.h"
 
 namespace quarrin {
 

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "disk/chart_canvas.h"
-#include "platform/windows/gdiplus_canvas.h"
+#include "platform/ui/gdiplus_canvas_windows.h"
 
 namespace quarrin {
 

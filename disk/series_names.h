@@ -19,9 +19,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/date_time.h"
-#include "platform/regional_settings.h"
-#include "platform/registry_store.h"
+#include "platform/time/date_time.h"
+#include "platform/regional/regional_settings.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_store.h"
-#include "platform/scratch_registry.h"
+#include "platform/registry/registry_store.h"
+#include "platform/registry/scratch_registry_double.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

@@ -12,7 +12,7 @@
 #include "core/attributes.h"
 #include "core/registry.h"
 #include "http/dispatcher.h"
-#include "platform/registry_store.h"
+#include "platform/registry/registry_store.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "core/time_texts.h"
-#include "platform/date_pattern.h"
-#include "platform/regional_settings.h"
+#include "platform/regional/date_pattern.h"
+#include "platform/regional/regional_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);

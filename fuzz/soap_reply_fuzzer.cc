@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/http_client.h"
+#include "platform/net/http_client.h"
 #include "report/inventory_service.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

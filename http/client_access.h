@@ -23,7 +23,7 @@
 
 #include "core/event_writer.h"
 #include "http/dispatcher.h"
-#include "platform/ip_address.h"
+#include "platform/net/ip_address.h"
 
 namespace quarrin {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "platform/event_log.h"
+#include "platform/eventlog/event_log.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

@@ -25,8 +25,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/ip_address.h"
-#include "platform/tcp_socket.h"
+#include "platform/net/ip_address.h"
+#include "platform/net/tcp_socket.h"
 
 namespace quarrin {
 

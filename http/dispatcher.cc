@@ -24,11 +24,11 @@
 #include "inventory/installed_apps.h"
 #include "inventory/pc_details.h"
 #include "inventory/version_probes.h"
-#include "platform/ascii.h"
-#include "platform/file_io.h"
-#include "platform/entry_size.h"
-#include "platform/paths.h"
-#include "platform/utf8.h"
+#include "platform/text/ascii.h"
+#include "platform/files/file_io.h"
+#include "platform/files/entry_size.h"
+#include "platform/files/paths.h"
+#include "platform/text/utf8.h"
 #include "popup/popup_facade.h"
 
 namespace quarrin {

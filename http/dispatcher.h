@@ -29,10 +29,10 @@
 #include "core/event_writer.h"
 #include "core/file_version.h"
 #include "http/http_server.h"
-#include "platform/clock.h"
-#include "platform/disk_space.h"
-#include "platform/regional_settings.h"
-#include "platform/registry_store.h"
+#include "platform/time/clock.h"
+#include "platform/files/disk_space.h"
+#include "platform/regional/regional_settings.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

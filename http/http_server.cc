@@ -14,8 +14,8 @@
 
 #include "http/connection_gate.h"
 #include "http/raw_reply.h"
-#include "platform/ascii.h"
-#include "platform/tcp_socket.h"
+#include "platform/text/ascii.h"
+#include "platform/net/tcp_socket.h"
 
 namespace quarrin {
 

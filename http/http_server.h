@@ -39,7 +39,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/ip_address.h"
+#include "platform/net/ip_address.h"
 
 namespace quarrin {
 

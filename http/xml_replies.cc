@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/utf8.h"
+#include "platform/text/utf8.h"
 
 namespace quarrin {
 

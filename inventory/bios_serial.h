@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/bios_serial.h"
+#include "platform/system/bios_serial.h"
 
 namespace quarrin {
 

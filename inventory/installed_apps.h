@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/registry_store.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

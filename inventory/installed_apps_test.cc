@@ -7,9 +7,9 @@
 
 #include "core/registry.h"
 #include "gtest/gtest.h"
-#include "platform/reg_file.h"
-#include "platform/registry_store.h"
-#include "platform/scratch_registry.h"
+#include "platform/registry/reg_file.h"
+#include "platform/registry/registry_store.h"
+#include "platform/registry/scratch_registry_double.h"
 #include "tests/test_support.h"
 
 namespace quarrin {

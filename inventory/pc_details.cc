@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/registry.h"
-#include "platform/hypervisor.h"
-#include "platform/memory.h"
+#include "platform/system/hypervisor.h"
+#include "platform/system/memory.h"
 
 namespace quarrin {
 namespace {

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/date_time.h"
-#include "platform/registry_store.h"
+#include "platform/time/date_time.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

@@ -8,9 +8,9 @@
 
 #include "gtest/gtest.h"
 #include "inventory/pc_details.h"
-#include "platform/memory.h"
-#include "platform/registry_store.h"
-#include "platform/system_facts.h"
+#include "platform/system/memory.h"
+#include "platform/registry/registry_store.h"
+#include "platform/registry/system_facts.h"
 #include "tests/test_support.h"
 
 // The details of the Linux machine these tests run on.

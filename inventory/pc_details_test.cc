@@ -9,11 +9,11 @@
 
 #include "core/registry.h"
 #include "gtest/gtest.h"
-#include "platform/memory.h"
-#include "platform/reg_file.h"
-#include "platform/registry_store.h"
-#include "platform/scratch_registry.h"
-#include "platform/system_facts.h"
+#include "platform/system/memory.h"
+#include "platform/registry/reg_file.h"
+#include "platform/registry/registry_store.h"
+#include "platform/registry/scratch_registry_double.h"
+#include "platform/registry/system_facts.h"
 #include "tests/forwarding_store.h"
 #include "tests/test_support.h"
 

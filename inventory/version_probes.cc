@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "core/registry.h"
-#include "platform/ascii.h"
-#include "platform/version_resource.h"
+#include "platform/text/ascii.h"
+#include "platform/version/version_resource.h"
 
 namespace quarrin {
 

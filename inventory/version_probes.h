@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/file_version.h"
-#include "platform/registry_store.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin {
 

@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "core/registry.h"
-#include "platform/reg_file.h"
-#include "platform/registry_store.h"
-#include "platform/scratch_registry.h"
+#include "platform/registry/reg_file.h"
+#include "platform/registry/registry_store.h"
+#include "platform/registry/scratch_registry_double.h"
 #include "tests/elf_image.h"
 #include "tests/test_support.h"
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "core/service_identity.h"
-#include "platform/process.h"
-#include "platform/service_manager.h"
+#include "platform/process/process_linux.h"
+#include "platform/service/service_manager.h"
 
 int main(int argc, char** argv) {
   using namespace quarrin;
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   };
   for (const ServiceRegistration& r : units) {
     const std::string path = out + "/" + r.name + ".service";
-    if (!WriteFileAtomically(path, SystemdUnitText(r))) {
+    if (!WriteFileAtomically(path, SystemdUnitText(r), 0644)) {
       std::perror(path.c_str());
       return 1;
     }

@@ -2,9 +2,9 @@
 
 #include <optional>
 
-#include "platform/ascii.h"
-#include "platform/popup_session.h"
-#include "platform/popup_window.h"
+#include "platform/text/ascii.h"
+#include "platform/ui/popup_session.h"
+#include "platform/ui/popup_window.h"
 
 namespace quarrin {
 

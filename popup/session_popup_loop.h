@@ -16,8 +16,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/cancel_flag.h"
-#include "platform/popup_session.h"
+#include "platform/sync/cancel_flag.h"
+#include "platform/ui/popup_session.h"
 #include "popup/popup_loop.h"
 
 namespace quarrin {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "inventory/installed_apps.h"
-#include "platform/date_time.h"
-#include "platform/regional_settings.h"
+#include "platform/time/date_time.h"
+#include "platform/regional/regional_settings.h"
 #include "report/reporting_context.h"
 
 namespace quarrin {

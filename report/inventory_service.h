@@ -35,8 +35,8 @@
 #include <string_view>
 
 #include "inventory/pc_details.h"
-#include "platform/date_time.h"
-#include "platform/http_client.h"
+#include "platform/time/date_time.h"
+#include "platform/net/http_client.h"
 #include "report/call_limits.h"
 
 namespace quarrin {

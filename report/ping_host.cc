@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/ipv4_lookup.h"
+#include "platform/net/ipv4_lookup.h"
 
 namespace quarrin {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/icmp_echo.h"
+#include "platform/net/icmp_echo.h"
 
 namespace quarrin {
 

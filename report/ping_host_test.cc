@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ipv4_lookup.h"
+#include "platform/net/ipv4_lookup.h"
 
 namespace quarrin {
 namespace {

@@ -9,9 +9,9 @@
 #include "core/agent_state.h"
 #include "core/event_writer.h"
 #include "inventory/bios_serial.h"
-#include "platform/clock.h"
-#include "platform/http_client.h"
-#include "platform/registry_store.h"
+#include "platform/time/clock.h"
+#include "platform/net/http_client.h"
+#include "platform/registry/registry_store.h"
 #include "report/call_limits.h"
 
 namespace quarrin {

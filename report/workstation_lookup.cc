@@ -7,8 +7,8 @@
 #include "core/attributes.h"
 #include "inventory/bios_serial.h"
 #include "inventory/pc_details.h"
-#include "platform/ascii.h"
-#include "platform/regional_settings.h"
+#include "platform/text/ascii.h"
+#include "platform/regional/regional_settings.h"
 #include "report/ping_host.h"
 #include "report/xml_text.h"
 

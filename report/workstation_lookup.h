@@ -22,7 +22,7 @@
 #include <string_view>
 
 #include "core/deployment.h"
-#include "platform/date_time.h"
+#include "platform/time/date_time.h"
 #include "report/reporting_context.h"
 
 namespace quarrin {

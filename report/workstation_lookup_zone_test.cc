@@ -5,7 +5,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "platform/date_time.h"
+#include "platform/time/date_time.h"
 #include "report/workstation_lookup.h"
 #include "tests/test_support.h"
 

@@ -3,8 +3,13 @@
 
 The layers, lowest first. A folder may include the folders of its own layer
 and of every layer below it, never one above. tests/ (the shared test
-helpers) may be included from any folder's tests. Exits 1 and names every
-include that breaks the rule.
+helpers) may be included from any folder's tests.
+
+Below platform/, each facility folder may include itself and the facilities
+that PLATFORM names for it, which must not include one another in a circle.
+Tests are not part of the library and may include any facility.
+
+Exits 1 and names every include that breaks a rule, as file:line.
 """
 import pathlib
 import re
@@ -18,35 +23,92 @@ LAYERS = [
     ["agent", "packaging"],
 ]
 LEVEL = {folder: level for level, folders in enumerate(LAYERS) for folder in folders}
-INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"')
+
+# The facilities of platform/ and the ones each may include.
+PLATFORM = {
+    "text": [],
+    "sync": [],
+    "time": [],
+    "version": ["text"],
+    "files": ["text", "version"],
+    "process": ["files"],
+    "system": ["files", "text"],
+    "registry": ["files", "text"],
+    "regional": ["registry", "text", "time"],
+    "eventlog": ["files", "registry", "text", "time"],
+    "net": ["files", "sync", "text"],
+    "service": ["files", "process", "registry", "text"],
+    "ui": ["files", "sync", "text"],
+}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/(?:([^"/]+)/)?[^"]+"')
+
+
+def circle(graph):
+    """A list of facilities that include one another in a circle, or None."""
+    done, path = set(), []
+
+    def visit(node):
+        if node in path:
+            return path[path.index(node):] + [node]
+        if node in done:
+            return None
+        path.append(node)
+        for below in graph.get(node, []):
+            found = visit(below)
+            if found:
+                return found
+        path.pop()
+        done.add(node)
+        return None
+
+    for node in graph:
+        found = visit(node)
+        if found:
+            return found
+    return None
 
 
 def main() -> int:
     root = pathlib.Path(__file__).resolve().parent.parent
     broken = []
+    found = circle(PLATFORM)
+    if found:
+        broken.append(f"{pathlib.Path(__file__).name}: platform facilities in a circle: "
+                      + " -> ".join(found))
     for folder, level in LEVEL.items():
         for path in sorted((root / folder).rglob("*")):
             if path.suffix not in (".h", ".cc"):
                 continue
+            name = path.relative_to(root)
             is_test = path.name.endswith("_test.cc") or path.stem.endswith("_testing")
+            facility = name.parts[1] if folder == "platform" and len(name.parts) > 2 else None
+            if folder == "platform" and facility not in PLATFORM:
+                broken.append(f"{name}: not in a platform facility that check-layers.py knows")
+                continue
             for number, line in enumerate(path.read_text().splitlines(), 1):
                 match = INCLUDE.match(line)
                 if not match:
                     continue
-                target = match.group(1)
+                target, below = match.groups()
                 if target == "tests":
                     allowed = is_test
                 elif target in LEVEL:
                     allowed = LEVEL[target] <= level
                 else:
                     continue  # a library's own header, such as gtest/gtest.h
+                why = f"{folder} (layer {level}) includes {target}"
+                if allowed and target == "platform":
+                    if below not in PLATFORM:
+                        allowed, why = False, "the include names no platform facility"
+                    elif facility and not is_test:
+                        allowed = below == facility or below in PLATFORM[facility]
+                        why = f"platform/{facility} may not include platform/{below}"
                 if not allowed:
-                    broken.append(f"{path.relative_to(root)}:{number}: {folder} (layer {level}) "
-                                  f"includes {target}: {line.strip()}")
+                    broken.append(f"{name}:{number}: {why}: {line.strip()}")
     for line in broken:
         print(line)
     if broken:
-        print(f"{len(broken)} include(s) reach a higher layer", file=sys.stderr)
+        print(f"{len(broken)} problem(s) with the layers", file=sys.stderr)
         return 1
     return 0
 

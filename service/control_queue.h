@@ -9,8 +9,8 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/clock.h"
-#include "platform/wake_event.h"
+#include "platform/time/clock.h"
+#include "platform/sync/wake_event.h"
 
 namespace quarrin {
 

@@ -4,7 +4,7 @@
 
 #include "core/registry.h"
 #include "core/service_identity.h"
-#include "platform/paths.h"
+#include "platform/files/paths.h"
 
 namespace quarrin {
 namespace {

@@ -9,8 +9,8 @@
 #include <iosfwd>
 #include <string>
 
-#include "platform/registry_store.h"
-#include "platform/service_manager.h"
+#include "platform/registry/registry_store.h"
+#include "platform/service/service_manager.h"
 
 namespace quarrin {
 

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/clock.h"
-#include "platform/service_manager.h"
+#include "platform/time/clock.h"
+#include "platform/service/service_manager.h"
 #include "service/control_queue.h"
 
 namespace quarrin {

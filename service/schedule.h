@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/date_time.h"
+#include "platform/time/date_time.h"
 
 namespace quarrin {
 

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "core/event_writer.h"
-#include "platform/cancel_flag.h"
-#include "platform/service_manager.h"
+#include "platform/sync/cancel_flag.h"
+#include "platform/service/service_manager.h"
 #include "service/control_queue.h"
 
 namespace quarrin {

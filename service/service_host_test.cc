@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fake_clock.h"
-#include "platform/memory_event_log.h"
+#include "platform/time/fake_clock.h"
+#include "platform/eventlog/memory_event_log_double.h"
 
 namespace quarrin {
 namespace {

@@ -4,8 +4,8 @@
 #include <optional>
 #include <thread>
 
-#include "platform/ascii.h"
-#include "platform/service_dispatch.h"
+#include "platform/text/ascii.h"
+#include "platform/service/service_dispatch.h"
 
 namespace quarrin {
 

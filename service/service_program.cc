@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "core/event_log_size.h"
-#include "platform/clock.h"
-#include "platform/paths.h"
-#include "platform/private_files.h"
-#include "platform/service_dispatch.h"
+#include "platform/time/clock.h"
+#include "platform/files/paths.h"
+#include "platform/files/private_files.h"
+#include "platform/service/service_dispatch.h"
 #include "service/installer.h"
 
 namespace quarrin {

@@ -17,9 +17,9 @@
 #include <string>
 
 #include "core/event_writer.h"
-#include "platform/event_log.h"
-#include "platform/registry_open.h"
-#include "platform/service_manager.h"
+#include "platform/eventlog/event_log.h"
+#include "platform/registry/registry_open.h"
+#include "platform/service/service_manager.h"
 #include "service/control_queue.h"
 #include "service/service_host.h"
 #include "service/service_process.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/version_stamp.h"
+#include "platform/version/version_stamp_linux.h"
 
 namespace quarrin::testing {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin::testing {
 

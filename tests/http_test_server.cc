@@ -8,9 +8,9 @@
 #include <memory>
 #include <stdexcept>
 
-#include "platform/ascii.h"
-#include "platform/ip_address.h"
-#include "platform/tcp_socket.h"
+#include "platform/text/ascii.h"
+#include "platform/net/ip_address.h"
+#include "platform/net/tcp_socket.h"
 
 namespace quarrin::testing {
 

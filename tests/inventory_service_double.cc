@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/ascii.h"
+#include "platform/text/ascii.h"
 
 namespace quarrin::testing {
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "platform/process.h"
+#include "platform/process/process_linux.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 

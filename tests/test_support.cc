@@ -8,7 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/environment.h"
+#include "platform/process/environment.h"
 
 namespace quarrin::testing {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/windows/winsock_start.h"
+#include "platform/net/winsock_start_windows.h"
 #include "tests/udp_collector.h"
 
 namespace quarrin::testing {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "platform/registry/registry_store.h"
 
 namespace quarrin::testing {
 

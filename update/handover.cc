@@ -5,7 +5,7 @@
 
 #include "core/registry.h"
 #include "core/service_identity.h"
-#include "platform/utf8.h"
+#include "platform/text/utf8.h"
 
 namespace quarrin {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/registry_store.h"
-#include "platform/service_manager.h"
+#include "platform/registry/registry_store.h"
+#include "platform/service/service_manager.h"
 
 namespace quarrin {
 

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "core/file_version.h"
-#include "platform/http_client.h"
+#include "platform/net/http_client.h"
 
 namespace quarrin {
 

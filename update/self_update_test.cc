@@ -11,8 +11,8 @@
 
 #include "core/file_version.h"
 #include "http/raw_http_client_testing.h"
-#include "platform/event_log.h"
-#include "platform/paths.h"
+#include "platform/eventlog/event_log.h"
+#include "platform/files/paths.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 #include "update/signing_testing.h"

@@ -41,8 +41,8 @@
 #include <string>
 
 #include "core/event_writer.h"
-#include "platform/registry_store.h"
-#include "platform/service_manager.h"
+#include "platform/registry/registry_store.h"
+#include "platform/service/service_manager.h"
 #include "service/service_host.h"
 
 namespace quarrin {

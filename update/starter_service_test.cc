@@ -13,8 +13,8 @@
 
 #include "core/file_version.h"
 #include "core/registry.h"
-#include "platform/event_log.h"
-#include "platform/paths.h"
+#include "platform/eventlog/event_log.h"
+#include "platform/files/paths.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 #include "update/handover.h"

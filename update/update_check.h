@@ -46,9 +46,9 @@
 #include "core/event_writer.h"
 #include "core/file_version.h"
 #include "core/service_identity.h"
-#include "platform/http_client.h"
-#include "platform/registry_store.h"
-#include "platform/service_manager.h"
+#include "platform/net/http_client.h"
+#include "platform/registry/registry_store.h"
+#include "platform/service/service_manager.h"
 
 namespace quarrin {
 

@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/utf8.h"
+#include "platform/text/utf8.h"
 
 namespace quarrin {
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/utf8.h"
+#include "platform/text/utf8.h"
 #include "tests/test_support.h"
 #include "update/update_signature.h"
 

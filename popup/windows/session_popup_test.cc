@@ -8,9 +8,9 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/paths.h"
-#include "platform/windows/popup_window_testing.h"
-#include "platform/windows/session_launcher.h"
+#include "platform/files/paths.h"
+#include "platform/ui/popup_window_windows_testing.h"
+#include "platform/ui/session_launcher_windows.h"
 #include "popup/popup_copy.h"
 #include "popup/popup_facade.h"
 #include "popup/session_popup_loop.h"

@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "core/event_writer.h"
-#include "platform/clock.h"
-#include "platform/event_log.h"
-#include "platform/service_manager.h"
-#include "platform/windows/scm_test_support.h"
+#include "platform/time/clock.h"
+#include "platform/eventlog/event_log.h"
+#include "platform/service/service_manager.h"
+#include "platform/service/scm_test_support_windows.h"
 #include "service/control_queue.h"
 #include "service/service_host.h"
 #include "service/service_process.h"

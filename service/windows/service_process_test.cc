@@ -7,9 +7,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/registry_open.h"
-#include "platform/service_manager.h"
-#include "platform/windows/scm_test_support.h"
+#include "platform/registry/registry_open.h"
+#include "platform/service/service_manager.h"
+#include "platform/service/scm_test_support_windows.h"
 
 namespace quarrin {
 namespace {

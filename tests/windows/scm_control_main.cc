@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/registry_open.h"
-#include "platform/service_manager.h"
+#include "platform/registry/registry_open.h"
+#include "platform/service/service_manager.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/windows/winsock_start.h"
+#include "platform/net/winsock_start_windows.h"
 #include "tests/http_test_server.h"
 #include "tests/test_support.h"
 

@@ -1,9 +1,0 @@
-#include "platform/scratch_registry.h"
-
-namespace quarrin {
-
-std::unique_ptr<RegistryStore> OpenScratchRegistryStore(const std::string& folder) {
-  return OpenSqliteRegistryStore(folder + "/registry.db");
-}
-
-}  // namespace quarrin
