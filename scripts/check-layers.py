@@ -2,7 +2,8 @@
 """Checks that every folder includes only its own layer and the layers below.
 
 The layers, lowest first. A folder may include the folders of its own layer
-and of every layer below it, never one above. tests/ (the shared test
+and of every layer below it, never one above; the agent and the fleet
+server, both at the top, never include each other. tests/ (the shared test
 helpers) may be included from any folder's tests. Exits 1 and names every
 include that breaks the rule.
 """
@@ -15,8 +16,11 @@ LAYERS = [
     ["core"],
     ["service", "diag", "inventory", "disk", "popup"],
     ["http", "report", "update", "ctl"],
-    ["agent", "packaging"],
+    ["agent", "server", "packaging"],
 ]
+# Folders of one layer that stay apart: the fleet server is a program of its
+# own, not a part of the agent.
+APART = {"server": {"agent"}, "agent": {"server"}}
 LEVEL = {folder: level for level, folders in enumerate(LAYERS) for folder in folders}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"')
 
@@ -28,7 +32,8 @@ def main() -> int:
         for path in sorted((root / folder).rglob("*")):
             if path.suffix not in (".h", ".cc"):
                 continue
-            is_test = path.name.endswith("_test.cc") or path.stem.endswith("_testing")
+            is_test = (path.name.endswith("_test.cc") or path.name.endswith("_pgtest.cc")
+                       or path.stem.endswith("_testing"))
             for number, line in enumerate(path.read_text().splitlines(), 1):
                 match = INCLUDE.match(line)
                 if not match:
@@ -36,6 +41,8 @@ def main() -> int:
                 target = match.group(1)
                 if target == "tests":
                     allowed = is_test
+                elif target in APART.get(folder, ()):
+                    allowed = False
                 elif target in LEVEL:
                     allowed = LEVEL[target] <= level
                 else:
