@@ -106,6 +106,8 @@ std::unique_ptr<PgConnection> PgConnection::Open(const PgConnectOptions& options
   }
   // Every statement of the session is bounded; a session left inside a
   // transaction by a stuck client is ended by the server.
+  // Notices ("relation already exists, skipping") would go to standard error.
+  connection->Exec("SELECT set_config('client_min_messages', 'warning', false)");
   const std::string statement_timeout = std::to_string(options.statement_timeout.count());
   connection->Exec("SELECT set_config('statement_timeout', $1, false)", {statement_timeout});
   connection->Exec(

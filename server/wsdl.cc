@@ -31,40 +31,40 @@ constexpr char kHead[] = R"wsdl(<?xml version="1.0" encoding="utf-8"?>
       </xs:simpleType>
       <xs:complexType name="tPCDetails">
         <xs:sequence>
-          <xs:element name="MachineName" type="xs:string"/>
-          <xs:element name="LastLogin" type="xs:string"/>
-          <xs:element name="RegisteredOwner" type="xs:string"/>
-          <xs:element name="RegisteredOrganisation" type="xs:string"/>
-          <xs:element name="CPUSpeed" type="xs:int"/>
-          <xs:element name="CPUId" type="xs:string"/>
-          <xs:element name="CPUName" type="xs:string"/>
-          <xs:element name="CurrentVersion" type="xs:string"/>
-          <xs:element name="TotCPU" type="xs:int"/>
-          <xs:element name="ProductID" type="xs:string"/>
-          <xs:element name="ProductName" type="xs:string"/>
-          <xs:element name="ServicePack" type="xs:string"/>
-          <xs:element name="SourcePath" type="xs:string"/>
-          <xs:element name="IEVersion" type="xs:string"/>
-          <xs:element name="PhysicalMemory" type="xs:string"/>
-          <xs:element name="VMWare" type="xs:boolean"/>
-          <xs:element name="InstallDate" type="xs:dateTime"/>
-          <xs:element name="NBNodeType" type="xs:int"/>
+          <xs:element name="MachineName" type="xs:string" minOccurs="0"/>
+          <xs:element name="LastLogin" type="xs:string" minOccurs="0"/>
+          <xs:element name="RegisteredOwner" type="xs:string" minOccurs="0"/>
+          <xs:element name="RegisteredOrganisation" type="xs:string" minOccurs="0"/>
+          <xs:element name="CPUSpeed" type="xs:int" minOccurs="0"/>
+          <xs:element name="CPUId" type="xs:string" minOccurs="0"/>
+          <xs:element name="CPUName" type="xs:string" minOccurs="0"/>
+          <xs:element name="CurrentVersion" type="xs:string" minOccurs="0"/>
+          <xs:element name="TotCPU" type="xs:int" minOccurs="0"/>
+          <xs:element name="ProductID" type="xs:string" minOccurs="0"/>
+          <xs:element name="ProductName" type="xs:string" minOccurs="0"/>
+          <xs:element name="ServicePack" type="xs:string" minOccurs="0"/>
+          <xs:element name="SourcePath" type="xs:string" minOccurs="0"/>
+          <xs:element name="IEVersion" type="xs:string" minOccurs="0"/>
+          <xs:element name="PhysicalMemory" type="xs:string" minOccurs="0"/>
+          <xs:element name="VMWare" type="xs:boolean" minOccurs="0"/>
+          <xs:element name="InstallDate" type="xs:dateTime" minOccurs="0"/>
+          <xs:element name="NBNodeType" type="xs:int" minOccurs="0"/>
         </xs:sequence>
       </xs:complexType>
       <xs:complexType name="tPCDetails2">
         <xs:sequence>
-          <xs:element name="MachineName" type="xs:string"/>
-          <xs:element name="AquisitionDate" type="xs:dateTime"/>
-          <xs:element name="Comments" type="xs:string"/>
-          <xs:element name="SerialNo" type="xs:string"/>
+          <xs:element name="MachineName" type="xs:string" minOccurs="0"/>
+          <xs:element name="AquisitionDate" type="xs:dateTime" minOccurs="0"/>
+          <xs:element name="Comments" type="xs:string" minOccurs="0"/>
+          <xs:element name="SerialNo" type="xs:string" minOccurs="0"/>
         </xs:sequence>
       </xs:complexType>
       <xs:complexType name="tApplicationDetails">
         <xs:sequence>
-          <xs:element name="MachineName" type="xs:string"/>
-          <xs:element name="Application" type="xs:string"/>
-          <xs:element name="Path" type="xs:string"/>
-          <xs:element name="Version" type="xs:string"/>
+          <xs:element name="MachineName" type="xs:string" minOccurs="0"/>
+          <xs:element name="Application" type="xs:string" minOccurs="0"/>
+          <xs:element name="Path" type="xs:string" minOccurs="0"/>
+          <xs:element name="Version" type="xs:string" minOccurs="0"/>
         </xs:sequence>
       </xs:complexType>
     </xs:schema>

@@ -1,6 +1,7 @@
 // The service description (WSDL 1.1) of the inventory service: the
 // interface IQuarrin with its three operations, RPC style with section-5
-// encoding, the types of urn:QuarrinIntf, and the service "IQuarrinservice"
+// encoding, the types of urn:QuarrinIntf (every property optional: one left
+// out reads as empty), and the service "IQuarrinservice"
 // whose port "IQuarrinPort" is at the given endpoint.
 #ifndef QUARRIN_SERVER_WSDL_H_
 #define QUARRIN_SERVER_WSDL_H_
