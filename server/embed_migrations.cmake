@@ -1,5 +1,7 @@
 # Writes OUTPUT, a C++ source that defines EmbeddedMigrations() from the
-# migration files FILES (V<version>__<name>.sql), ordered by version.
+# migration files FILES (V<version>__<name>.sql, separated by "|"), ordered
+# by version.
+string(REPLACE "|" ";" FILES "${FILES}")
 list(SORT FILES)
 set(entries "")
 set(last 0)

@@ -26,6 +26,7 @@ void NotFound(HttpServerReply& reply, const std::string& path) {
 FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
     : settings_(settings),
       store_(pool, settings.report_quiet_period),
+      syslog_(pool, {settings.listen_address, settings.syslog_port}),
       intake_(store_, IntakeOf(settings)),
       api_(store_, settings.api_tokens, [this] { return StatusJson(); }),
       http_([this](const HttpServerRequest& request, HttpServerReply& reply) {
@@ -53,7 +54,11 @@ bool FleetServer::Start(std::string* error) {
       }
     }
   }
-  if (!http_.Start(options, error)) return false;
+  if (settings_.syslog_port != 0 && !syslog_.Start(error)) return false;
+  if (!http_.Start(options, error)) {
+    syslog_.Stop();
+    return false;
+  }
   {
     std::lock_guard lock(mu_);
     stopping_ = false;
@@ -64,6 +69,7 @@ bool FleetServer::Start(std::string* error) {
 
 void FleetServer::Stop() {
   http_.Stop();
+  syslog_.Stop();
   {
     std::lock_guard lock(mu_);
     stopping_ = true;
@@ -125,8 +131,12 @@ void FleetServer::Lookup(const HttpServerRequest& request, HttpServerReply& repl
 }
 
 std::string FleetServer::StatusJson() const {
+  const SyslogCounters s = syslog_.counters();
   return "{\"intake\":{\"stored\":" + std::to_string(intake_.stored()) +
-         ",\"faults\":" + std::to_string(intake_.faults()) + "}}";
+         ",\"faults\":" + std::to_string(intake_.faults()) + "},\"syslog\":{\"port\":" +
+         std::to_string(syslog_.port()) + ",\"received\":" + std::to_string(s.received) +
+         ",\"stored\":" + std::to_string(s.stored) + ",\"dropped\":" + std::to_string(s.dropped) +
+         ",\"refused\":" + std::to_string(s.refused) + "}}";
 }
 
 }  // namespace quarrin

@@ -8,7 +8,8 @@
 //   /api/v1/...                                               read_api.h
 //
 // Anything else is 404. A thread ends the quiet reports of applications
-// every few seconds (store.h).
+// every few seconds (store.h). The syslog collector (syslog_collector.h)
+// listens on the UDP port of the settings.
 #ifndef QUARRIN_SERVER_FLEET_SERVER_H_
 #define QUARRIN_SERVER_FLEET_SERVER_H_
 
@@ -24,6 +25,7 @@
 #include "server/read_api.h"
 #include "server/settings.h"
 #include "server/store.h"
+#include "server/syslog_collector.h"
 
 namespace quarrin {
 
@@ -37,11 +39,12 @@ class FleetServer {
   FleetServer(const FleetServer&) = delete;
   FleetServer& operator=(const FleetServer&) = delete;
 
-  // Reads the TLS files, listens and starts the sweeper. False with the
-  // reason when it cannot.
+  // Reads the TLS files, listens (HTTP, and syslog unless its port is 0)
+  // and starts the sweeper. False with the reason when it cannot.
   bool Start(std::string* error);
   void Stop();
   uint16_t port() const { return http_.port(); }
+  uint16_t syslog_port() const { return syslog_.port(); }
 
   void Handle(const HttpServerRequest& request, HttpServerReply& reply);
 
@@ -52,6 +55,7 @@ class FleetServer {
 
   const ServerSettings settings_;
   InventoryStore store_;
+  SyslogCollector syslog_;
   InventoryIntake intake_;
   ReadApi api_;
   std::mutex mu_;

@@ -23,6 +23,7 @@ class FleetServerTest : public testing::PgTest {
     if (IsSkipped()) return;
     settings_.port = 0;
     settings_.listen_address = "127.0.0.1";
+    settings_.syslog_port = 0;
     settings_.api_tokens = {kToken};
     settings_.max_body_bytes = 64 << 10;
     server_ = std::make_unique<FleetServer>(settings_, *pool_);

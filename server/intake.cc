@@ -95,13 +95,16 @@ void InventoryIntake::Handle(const HttpServerRequest& request, HttpServerReply& 
     return;
   }
   try {
-    if (const auto* d = std::get_if<tPCDetails>(&call.data)) store_.PutDetails(*d);
-    if (const auto* a = std::get_if<tPCDetails2>(&call.data)) store_.PutAttributes(*a);
-    if (const auto* p = std::get_if<tApplicationDetails>(&call.data)) store_.PutApplication(*p);
+    const std::string& sender = request.RemoteIP;
+    if (const auto* d = std::get_if<tPCDetails>(&call.data)) store_.PutDetails(*d, sender);
+    if (const auto* a = std::get_if<tPCDetails2>(&call.data)) store_.PutAttributes(*a, sender);
+    if (const auto* p = std::get_if<tApplicationDetails>(&call.data)) {
+      store_.PutApplication(*p, sender);
+    }
   } catch (const StoreRejected& e) {
     Fault(reply, 500, "Client", e.what());
     return;
-  } catch (const PgPoolExhausted& e) {
+  } catch (const PgPoolExhausted&) {
     Fault(reply, 503, "Server", "the inventory service is busy; try again later");
     reply.headers = {{"Retry-After", "30"}};
     return;

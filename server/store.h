@@ -67,9 +67,11 @@ class InventoryStore {
   InventoryStore(PgPool& pool, std::chrono::seconds report_quiet_period)
       : pool_(pool), quiet_(report_quiet_period) {}
 
-  void PutDetails(const tPCDetails& details);
-  void PutAttributes(const tPCDetails2& attributes);
-  void PutApplication(const tApplicationDetails& application);
+  // `sender` is the address the report came from (empty: unknown); the
+  // machine's last one tells whose syslog datagrams are whose.
+  void PutDetails(const tPCDetails& details, const std::string& sender = "");
+  void PutAttributes(const tPCDetails2& attributes, const std::string& sender = "");
+  void PutApplication(const tApplicationDetails& application, const std::string& sender = "");
   // Ends the reports of applications that have been quiet for the quiet
   // period, at most `batch` of them; returns how many it ended.
   int CloseQuietReports(int batch = 100);
@@ -81,8 +83,9 @@ class InventoryStore {
 
   // The machines the filter lets through, by key, at most filter.limit.
   std::vector<MachineSummary> ListMachines(const MachineFilter& filter);
-  // One machine as a JSON object; nullopt when the server has none of that
-  // name (with or without domain suffix, any case).
+  // One machine as a JSON object (details, attributes, asset, applications,
+  // history and events, the latest `history_limit` of each); nullopt when
+  // the server has none of that name (with or without domain suffix, any case).
   std::optional<std::string> MachineJson(const std::string& machine_name, int history_limit = 200);
 
   // Counts of rows, for tests and the bench: machines, applications, changes.

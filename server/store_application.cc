@@ -40,7 +40,7 @@ std::optional<std::string> Number(const std::optional<std::array<int32_t, 4>>& v
 
 }  // namespace
 
-void InventoryStore::PutApplication(const tApplicationDetails& app) {
+void InventoryStore::PutApplication(const tApplicationDetails& app, const std::string& sender) {
   const std::string key = MachineKey(app.MachineName);
   if (key.empty()) throw StoreRejected("the report names no machine (MachineName is empty)");
   if (app.Application.empty()) throw StoreRejected("the report names no application");
@@ -48,7 +48,7 @@ void InventoryStore::PutApplication(const tApplicationDetails& app) {
   const std::string quiet = std::to_string(quiet_.count()) + " seconds";
   RunTransaction(pool_, [&](PgTransaction& tx) {
     bool created = false;
-    const int64_t id = store::LockMachine(tx, key, app.MachineName, &created);
+    const int64_t id = store::LockMachine(tx, key, app.MachineName, sender, &created);
     const std::string id_text = std::to_string(id);
     PgResult report = tx.Exec(
         "SELECT apps_report_last_call IS NOT NULL,"

@@ -14,8 +14,9 @@ namespace quarrin::store {
 
 // The id of the machine of that key, its row locked for the transaction;
 // the row is made (first seen now) when there is none, and *created says so.
+// The sender's address, when known, becomes the machine's last address.
 int64_t LockMachine(PgTransaction& tx, const std::string& key, const std::string& name,
-                    bool* created);
+                    const std::string& sender, bool* created);
 
 // A date-time as the store keeps it ("yyyy-mm-ddThh:mm:ss.zzz", the form
 // kTimestampText reads back); nullopt for the date-time 0.0, which the agent

@@ -11,18 +11,26 @@ namespace quarrin {
 namespace store {
 
 int64_t LockMachine(PgTransaction& tx, const std::string& key, const std::string& name,
-                    bool* created) {
+                    const std::string& sender, bool* created) {
   PgResult inserted = tx.Exec(
       "INSERT INTO machines (name_key, machine_name, first_seen, last_seen)"
       " VALUES ($1, $2, now(), now()) ON CONFLICT (name_key) DO NOTHING RETURNING id",
       {key, name});
   *created = inserted.rows() == 1;
+  int64_t id = 0;
   if (*created) {
-    const int64_t id = inserted.Int64(0, 0);
+    id = inserted.Int64(0, 0);
     RecordChange(tx, id, "machine", "first report", std::nullopt, name);
-    return id;
+  } else {
+    id = tx.Exec("SELECT id FROM machines WHERE name_key = $1 FOR UPDATE", {key}).Int64(0, 0);
   }
-  return tx.Exec("SELECT id FROM machines WHERE name_key = $1 FOR UPDATE", {key}).Int64(0, 0);
+  if (!sender.empty()) {
+    tx.Exec(
+        "UPDATE machines SET last_address = $2::inet"
+        " WHERE id = $1 AND last_address IS DISTINCT FROM $2::inet",
+        {std::to_string(id), sender});
+  }
+  return id;
 }
 
 std::optional<std::string> TimestampValue(DateTime t) {
@@ -109,14 +117,15 @@ std::string ReadBack(const char* column, const char* type) {
 // differ, a change row for each (none on the machine's first report), and
 // the time of the report in `reported_column`.
 template <typename T>
-void PutColumns(PgPool& pool, const std::string& machine_name, const T& record,
+void PutColumns(PgPool& pool, const std::string& machine_name, const std::string& sender,
+                const T& record,
                 const std::vector<Column<T>>& columns, const char* kind,
                 const char* reported_column) {
   const std::string key = MachineKey(machine_name);
   if (key.empty()) throw StoreRejected("the report names no machine (MachineName is empty)");
   RunTransaction(pool, [&](PgTransaction& tx) {
     bool created = false;
-    const int64_t id = store::LockMachine(tx, key, machine_name, &created);
+    const int64_t id = store::LockMachine(tx, key, machine_name, sender, &created);
     std::string select = "SELECT machine_name, " + std::string(reported_column) + " IS NULL";
     for (const Column<T>& c : columns) select += ", " + ReadBack(c.column, c.type);
     select += " FROM machines WHERE id = $1";
@@ -142,12 +151,13 @@ void PutColumns(PgPool& pool, const std::string& machine_name, const T& record,
 
 }  // namespace
 
-void InventoryStore::PutDetails(const tPCDetails& details) {
-  PutColumns(pool_, details.MachineName, details, DetailColumns(), "detail", "details_reported");
+void InventoryStore::PutDetails(const tPCDetails& details, const std::string& sender) {
+  PutColumns(pool_, details.MachineName, sender, details, DetailColumns(), "detail",
+             "details_reported");
 }
 
-void InventoryStore::PutAttributes(const tPCDetails2& attributes) {
-  PutColumns(pool_, attributes.MachineName, attributes, AttributeColumns(), "attribute",
+void InventoryStore::PutAttributes(const tPCDetails2& attributes, const std::string& sender) {
+  PutColumns(pool_, attributes.MachineName, sender, attributes, AttributeColumns(), "attribute",
              "attributes_reported");
 }
 

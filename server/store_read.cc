@@ -203,7 +203,23 @@ std::optional<std::string> InventoryStore::MachineJson(const std::string& machin
             ",\"new\":" + JsonStringOrNull(changes.Optional(r, 4)) + "}";
   }
   json += "]";
-  json += "}";
+
+  PgResult events = tx.Exec(
+      "SELECT " + As(kInstant, "received") +
+          ", host(sender), facility::text, severity::text, code, message FROM events"
+          " WHERE machine_id = $1 ORDER BY received DESC, id DESC LIMIT $2",
+      {id, std::to_string(history_limit)});
+  json += ",\"events\":[";
+  for (int r = 0; r < events.rows(); ++r) {
+    if (r > 0) json += ",";
+    json += "{\"received\":" + JsonString(events.Text(r, 0)) +
+            ",\"sender\":" + JsonString(events.Text(r, 1)) +
+            ",\"facility\":" + JsonStringOrNull(events.Optional(r, 2)) +
+            ",\"severity\":" + JsonStringOrNull(events.Optional(r, 3)) +
+            ",\"code\":" + JsonStringOrNull(events.Optional(r, 4)) +
+            ",\"message\":" + JsonString(events.Text(r, 5)) + "}";
+  }
+  json += "]}";
   tx.Commit();
   return json;
 }
