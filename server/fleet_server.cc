@@ -23,10 +23,15 @@ void NotFound(HttpServerReply& reply, const std::string& path) {
 
 }  // namespace
 
+UpdateSiteOptions UpdateSiteOf(const ServerSettings& s) {
+  return {s.downloads_folder, s.rings, s.update_key, s.manifest_debug, s.manifest_syslog};
+}
+
 FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
     : settings_(settings),
       store_(pool, settings.report_quiet_period),
       syslog_(pool, {settings.listen_address, settings.syslog_port}),
+      site_(UpdateSiteOf(settings)),
       intake_(store_, IntakeOf(settings)),
       api_(store_, settings.api_tokens, [this] { return StatusJson(); }),
       http_([this](const HttpServerRequest& request, HttpServerReply& reply) {
@@ -96,6 +101,7 @@ void FleetServer::Handle(const HttpServerRequest& request, HttpServerReply& repl
   if (InventoryIntake::Serves(request.Path)) return intake_.Handle(request, reply);
   if (ReadApi::Serves(request.Path)) return api_.Handle(request, reply);
   if (request.Path == kLookupPath) return Lookup(request, reply);
+  if (UpdateSite::Serves(request.Path)) return site_.Handle(request, reply);
   NotFound(reply, request.Path);
 }
 

@@ -6,6 +6,7 @@
 //        entry of NAME (any case, with or without domain suffix) as the
 //        WORKSTATIONS document (assets.h); an empty one for an unknown name
 //   /api/v1/...                                               read_api.h
+//   GET /downloads/...                                        update_site.h
 //
 // Anything else is 404. A thread ends the quiet reports of applications
 // every few seconds (store.h). The syslog collector (syslog_collector.h)
@@ -26,10 +27,14 @@
 #include "server/settings.h"
 #include "server/store.h"
 #include "server/syslog_collector.h"
+#include "server/update_site.h"
 
 namespace quarrin {
 
 inline constexpr char kLookupPath[] = "/sdw.dll/WorkStations";
+
+// The update site of the settings.
+UpdateSiteOptions UpdateSiteOf(const ServerSettings& settings);
 
 class FleetServer {
  public:
@@ -56,6 +61,7 @@ class FleetServer {
   const ServerSettings settings_;
   InventoryStore store_;
   SyslogCollector syslog_;
+  UpdateSite site_;
   InventoryIntake intake_;
   ReadApi api_;
   std::mutex mu_;

@@ -3,6 +3,8 @@
 //   quarrin-server [--config FILE] [serve]            serve until SIGTERM or SIGINT
 //   quarrin-server [--config FILE] migrate            bring the schema up to date
 //   quarrin-server [--config FILE] import-assets CSV  fill the asset register
+//   quarrin-server [--config FILE] publish FILE SIG   publish a signed build to the first ring
+//   quarrin-server [--config FILE] promote VERSION RING  make a ring serve a published build
 //
 // Without --config the settings' defaults apply. Exit status: 0 done, 1 a
 // failure (its reason on standard error), 2 a wrong command line.
@@ -17,6 +19,8 @@
 #include "server/migrations.h"
 #include "server/pg_pool.h"
 #include "server/settings.h"
+#include "server/update_site.h"
+#include "update/update_signature.h"
 
 namespace quarrin {
 namespace {
@@ -27,7 +31,9 @@ int Usage() {
   std::fputs(
       "usage: quarrin-server [--config FILE] [serve]\n"
       "       quarrin-server [--config FILE] migrate\n"
-      "       quarrin-server [--config FILE] import-assets FILE.csv\n",
+      "       quarrin-server [--config FILE] import-assets FILE.csv\n"
+      "       quarrin-server [--config FILE] publish FILE SIGNATURE\n"
+      "       quarrin-server [--config FILE] promote VERSION RING\n",
       stderr);
   return 2;
 }
@@ -106,6 +112,26 @@ int Main(int argc, char** argv) {
     if (!config.empty()) settings = ReadServerSettings(config);
   } catch (const SettingsError& e) {
     return Fail(e.what());
+  }
+  try {
+    UpdateSite site(UpdateSiteOf(settings));
+    if (command == "publish" && args.size() == 3) {
+      const std::string version = site.Publish(args[1], args[2]);
+      const std::string ring = settings.rings.empty() ? kMainRing : settings.rings.front();
+      std::fprintf(stderr, "quarrin-server: published %s to the ring %s\n", version.c_str(),
+                   ring.c_str());
+      return 0;
+    }
+    if (command == "promote" && args.size() == 3) {
+      site.Promote(args[1], args[2]);
+      std::fprintf(stderr, "quarrin-server: the ring %s serves %s\n", args[2].c_str(),
+                   args[1].c_str());
+      return 0;
+    }
+  } catch (const UpdateSiteError& e) {
+    return Fail(e.what());
+  } catch (const SignatureError& e) {
+    return Fail(std::string("update_key: ") + e.what());
   }
   PgPool pool(ConnectOptions(settings), settings.database_pool_size, settings.database_pool_wait);
   try {

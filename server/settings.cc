@@ -128,6 +128,21 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
        [](ServerSettings& s, std::string_view v) {
          s.max_body_bytes = Number(v, 1024, 256u << 20);
        }},
+      {"rings",
+       [](ServerSettings& s, std::string_view v) {
+         s.rings = List(v);
+         for (const std::string& ring : s.rings) {
+           const bool name_ok = ring.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
+                                                       "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-") ==
+                                std::string::npos;
+           if (!name_ok || ring == "main") {
+             throw std::invalid_argument("'" + ring + "' is not a ring name (letters, digits, "
+                                         "_ and -; main is the last ring's)");
+           }
+         }
+       }},
+      {"manifest_debug", [](ServerSettings& s, std::string_view v) { s.manifest_debug = v; }},
+      {"manifest_syslog", [](ServerSettings& s, std::string_view v) { s.manifest_syslog = v; }},
       {"downloads_folder",
        [](ServerSettings& s, std::string_view v) {
          if (v.empty()) throw std::invalid_argument("the downloads folder is empty");

@@ -55,8 +55,13 @@ struct ServerSettings {
   // further call of that machine has come for this long.
   std::chrono::seconds report_quiet_period{300};
   size_t max_body_bytes = 1u << 20;
-  // Where published builds and their manifests are kept.
+  // The update site: where published builds are kept, the rings before
+  // "main" in order (publish puts a build into the first), and the Debug
+  // and Syslog values of every manifest.
   std::string downloads_folder = "downloads";
+  std::vector<std::string> rings{"pilot"};
+  std::string manifest_debug = "Off";
+  std::string manifest_syslog;
 
   ServerSettings();
 };
