@@ -168,6 +168,23 @@ TEST_F(FleetServerTest, BadRequestsGetAFaultStoreNothingAndTheServerGoesOn) {
   EXPECT_EQ(Count("SELECT count(*) FROM machine_applications"), 1);
 }
 
+// The database's sessions all end (a restart): the next call is answered
+// all the same, on a new session.
+TEST_F(FleetServerTest, LostDatabaseSessionsCostNoCall) {
+  std::unique_ptr<IQuarrin> proxy = GetIQuarrin(false, "", link_);
+  ASSERT_EQ(proxy->PutApplicationDetails(kInventoryCallerGuid, Word("PC1")), tRC::rcOK);
+  {
+    // Every session of the pool open and idle.
+    PgPool::Lease a = pool_->Acquire(), b = pool_->Acquire(), c = pool_->Acquire(),
+                  d = pool_->Acquire();
+  }
+  Connect()->Exec(
+      "SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+      " WHERE datname = current_database() AND pid <> pg_backend_pid()");
+  EXPECT_EQ(proxy->PutApplicationDetails(kInventoryCallerGuid, Word("PC2")), tRC::rcOK);
+  EXPECT_EQ(Count("SELECT count(*) FROM machines"), 2);
+}
+
 TEST_F(FleetServerTest, TheLookupAnswersFromTheRegister) {
   const testing::RawResponse put =
       Api("PUT", "/api/v1/assets/Kaldern-PC07", kToken,

@@ -34,15 +34,26 @@ PgPool::Lease PgPool::Acquire() {
 }
 
 void PgPool::GiveBack(std::unique_ptr<PgConnection> connection) {
-  const bool reusable = !connection->broken() && connection->idle();
+  const bool lost = connection->broken();
+  const bool reusable = !lost && connection->idle();
   if (!reusable) connection.reset();
-  std::lock_guard lock(mu_);
-  if (reusable) {
-    idle_.push_back(std::move(connection));
-  } else {
-    --open_;
+  std::vector<std::unique_ptr<PgConnection>> dropped;
+  {
+    std::lock_guard lock(mu_);
+    if (reusable) {
+      idle_.push_back(std::move(connection));
+    } else {
+      --open_;
+    }
+    // A lost session most often means a restarted server, which has ended
+    // the idle ones too: they are opened afresh rather than each failing
+    // a call first.
+    if (lost) {
+      open_ -= static_cast<unsigned>(idle_.size());
+      dropped.swap(idle_);
+    }
   }
-  freed_.notify_one();
+  freed_.notify_all();
 }
 
 PgTransaction::PgTransaction(PgConnection& connection) : connection_(connection) {

@@ -42,7 +42,9 @@ class PgPool {
         : pool_(pool), connection_(std::move(connection)) {}
     Lease(Lease&&) noexcept = default;
     Lease& operator=(Lease&&) = delete;
-    ~Lease();  // Gives the session back; a broken one, or one inside a transaction, is closed.
+    // Gives the session back; a broken one, or one inside a transaction, is
+    // closed, and a broken one closes the idle ones with it.
+    ~Lease();
     PgConnection& operator*() const { return *connection_; }
     PgConnection* operator->() const { return connection_.get(); }
 

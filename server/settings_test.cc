@@ -21,6 +21,9 @@ TEST(ServerSettingsTest, EverySettingHasADefault) {
   EXPECT_EQ(s.update_key, "");
   EXPECT_EQ(s.tls_certificate, "");
   EXPECT_EQ(s.report_quiet_period, std::chrono::seconds(300));
+  EXPECT_EQ(s.rings, std::vector<std::string>{"pilot"});
+  EXPECT_EQ(s.manifest_debug, "Off");
+  EXPECT_EQ(s.manifest_syslog, "");
 }
 
 TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
@@ -72,6 +75,8 @@ TEST(ServerSettingsTest, ABadLineIsAnErrorNamingItsLine) {
       {"database_connect_timeout_s = 1\n", "f.conf:1: database_connect_timeout_s: '1' is not a whole number from 2 to 600"},
       {"tls_certificate = /etc/cert.pem\n", "f.conf: tls_certificate and tls_key go together: set both or neither"},
       {"\xff\xfe=\x01\n", "f.conf:1: unknown setting"},
+      {"rings = pilot, main\n", "f.conf:1: rings: 'main' is not a ring name"},
+      {"rings = pilot ../x\n", "f.conf:1: rings: '../x' is not a ring name"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
