@@ -27,6 +27,8 @@ syslog_port = ${QUARRIN_SYSLOG_PORT:-5514}
 database = host=$root/pg dbname=quarrin user=quarrin
 api_tokens = $token
 downloads_folder = $root/downloads
+# The collector's host as the agents reach it, handed to them in the manifest.
+manifest_syslog = 127.0.0.1
 CONF
   printf '%s\n' "$token" >"$root/api-token"
   chmod 600 "$conf" "$root/api-token"

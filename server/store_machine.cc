@@ -25,10 +25,17 @@ int64_t LockMachine(PgTransaction& tx, const std::string& key, const std::string
     id = tx.Exec("SELECT id FROM machines WHERE name_key = $1 FOR UPDATE", {key}).Int64(0, 0);
   }
   if (!sender.empty()) {
-    tx.Exec(
+    const PgResult moved = tx.Exec(
         "UPDATE machines SET last_address = $2::inet"
         " WHERE id = $1 AND last_address IS DISTINCT FROM $2::inet",
         {std::to_string(id), sender});
+    // The agent's first datagrams ("execute") come before its first report.
+    if (moved.affected() == 1) {
+      tx.Exec(
+          "UPDATE events SET machine_id = $1 WHERE machine_id IS NULL AND sender = $2::inet"
+          " AND received > now() - interval '1 day'",
+          {std::to_string(id), sender});
+    }
   }
   return id;
 }

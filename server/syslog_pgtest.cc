@@ -68,6 +68,24 @@ TEST_F(SyslogCollectorTest, StoresEachDatagramWithItsSenderAndMachine) {
   EXPECT_TRUE(rows.Bool(0, 5));
 }
 
+// The agent sends its first datagram when it starts, before its first
+// report: the report from that address claims it.
+TEST_F(SyslogCollectorTest, DatagramsBeforeAMachinesFirstReportJoinItThen) {
+  SyslogCollector collector(*pool_, {"127.0.0.1", 0});
+  std::string error;
+  ASSERT_TRUE(collector.Start(&error)) << error;
+  Send(collector.port(), "<21>Jan 05 2006 13:45:07: %QUARN-5-50000: QuarrinSrvc 1.0.0.0 execute");
+  Settle(collector, 1);
+  ASSERT_EQ(Count("SELECT count(*) FROM events WHERE machine_id IS NULL"), 1);
+  InventoryStore store(*pool_, 300s);
+  tPCDetails d;
+  d.MachineName = "PC9";
+  store.PutDetails(d, "127.0.0.1");
+  EXPECT_EQ(Connect()->Exec("SELECT m.name_key FROM events e JOIN machines m ON m.id = e.machine_id")
+                .Text(0, 0),
+            "PC9");
+}
+
 TEST_F(SyslogCollectorTest, ADatabaseThatFallsBehindCostsCountedDatagramsNotTheSocket) {
   SyslogCollectorOptions options{"127.0.0.1", 0};
   options.queue_limit = 5;

@@ -21,4 +21,6 @@ CREATE TABLE events (
 );
 
 CREATE INDEX events_machine ON events (machine_id, received);
+-- Datagrams that came before their machine's first report wait here for it.
+CREATE INDEX events_unassigned ON events (sender) WHERE machine_id IS NULL;
 CREATE INDEX events_received ON events (received);
