@@ -95,19 +95,26 @@ int PgResult::Column(std::string_view name) const {
 
 std::unique_ptr<PgConnection> PgConnection::Open(const PgConnectOptions& options) {
   const std::string timeout = std::to_string(options.connect_timeout.count());
-  const char* keywords[] = {"dbname", "connect_timeout", "application_name", nullptr};
+  // The statement time-out bounds the server's work; on TCP, keepalives and
+  // the user time-out bound a wait on a peer or network that went away.
+  const std::string user_timeout =
+      std::to_string(std::max<int64_t>(options.statement_timeout.count(), 0) + 10000);
+  const char* keywords[] = {"dbname",          "connect_timeout",     "application_name",
+                            "keepalives",      "keepalives_idle",     "keepalives_interval",
+                            "keepalives_count", "tcp_user_timeout",   nullptr};
   const char* values[] = {options.conninfo.c_str(), timeout.c_str(),
-                          options.application_name.c_str(), nullptr};
+                          options.application_name.c_str(), "1", "10", "5", "3",
+                          user_timeout.c_str(), nullptr};
   pg_conn* raw = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
   if (raw == nullptr) throw PgError("connect to the database: out of memory", "", true);
   std::unique_ptr<PgConnection> connection(new PgConnection(raw));
   if (PQstatus(raw) != CONNECTION_OK) {
     throw PgError("connect to the database: " + FirstLine(PQerrorMessage(raw)), "", true);
   }
-  // Every statement of the session is bounded; a session left inside a
-  // transaction by a stuck client is ended by the server.
   // Notices ("relation already exists, skipping") would go to standard error.
   connection->Exec("SELECT set_config('client_min_messages', 'warning', false)");
+  // Every statement of the session is bounded; a session left inside a
+  // transaction by a stuck client is ended by the server.
   const std::string statement_timeout = std::to_string(options.statement_timeout.count());
   connection->Exec("SELECT set_config('statement_timeout', $1, false)", {statement_timeout});
   connection->Exec(
