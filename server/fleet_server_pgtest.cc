@@ -185,6 +185,47 @@ TEST_F(FleetServerTest, LostDatabaseSessionsCostNoCall) {
   EXPECT_EQ(Count("SELECT count(*) FROM machines"), 2);
 }
 
+// Past what the database can take, a call is refused at once with a fault
+// and 503, and the next one after the crowd is served.
+TEST_F(FleetServerTest, ABusyDatabaseRefusesQuicklyWith503) {
+  PgPool small(Options(), 1, std::chrono::milliseconds(100));
+  FleetServer busy(settings_, small);
+  std::string error;
+  ASSERT_TRUE(busy.Start(&error)) << error;
+  InventoryServiceLink link = link_;
+  link.inventory_url =
+      "http://127.0.0.1:" + std::to_string(busy.port()) + kSoapEndpointPath;
+  std::unique_ptr<IQuarrin> proxy = GetIQuarrin(false, "", link);
+  {
+    PgPool::Lease taken = small.Acquire();
+    const auto asked = std::chrono::steady_clock::now();
+    try {
+      proxy->PutApplicationDetails(kInventoryCallerGuid, Word("PC1"));
+      ADD_FAILURE() << "served without a session";
+    } catch (const SoapFault& f) {
+      EXPECT_EQ(f.fault_string(), "the inventory service is busy; try again later");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 3s);
+    const std::string envelope =
+        "<E:Envelope xmlns:E=\"http://schemas.xmlsoap.org/soap/envelope/\"><E:Body>"
+        "<q:PutApplicationDetails xmlns:q=\"urn:QuarrinIntf-IQuarrin\">"
+        "<guid>{7C3E5A10-4B2D-4E8F-9A61-0D5B3C2E1F48}</guid><ApplicationDetails>"
+        "<MachineName>PC1</MachineName><Application>Word</Application>"
+        "</ApplicationDetails></q:PutApplicationDetails></E:Body></E:Envelope>";
+    const testing::RawResponse raw = testing::RawExchange(
+        busy.port(), std::string("POST ") + kSoapEndpointPath +
+                         " HTTP/1.1\r\nHost: h\r\nContent-Type: text/xml\r\nContent-Length: " +
+                         std::to_string(envelope.size()) + "\r\n\r\n" + envelope);
+    EXPECT_EQ(raw.status, 503);
+    EXPECT_EQ(raw.Header("Retry-After"), "30");
+  }
+  const testing::RawResponse status = testing::RawExchange(
+      busy.port(), std::string("GET /api/v1/status HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer ") +
+                       kToken + "\r\n\r\n");
+  EXPECT_NE(status.body.find("\"faults\":2"), std::string::npos) << status.body;
+  EXPECT_EQ(proxy->PutApplicationDetails(kInventoryCallerGuid, Word("PC1")), tRC::rcOK);
+}
+
 TEST_F(FleetServerTest, TheLookupAnswersFromTheRegister) {
   const testing::RawResponse put =
       Api("PUT", "/api/v1/assets/Kaldern-PC07", kToken,
