@@ -38,7 +38,13 @@ case "$command" in
     ;;
   start)
     mkdir -p "$dir"
-    if [ "$(id -u)" -eq 0 ]; then chown nobody:nogroup "$dir"; fi
+    if [ "$(id -u)" -eq 0 ]; then
+      chown nobody:nogroup "$dir"
+      if ! "${as_owner[@]}" test -w "$dir"; then
+        echo "$0: the user nobody cannot reach $dir: every folder above it must be searchable (chmod o+x)" >&2
+        exit 1
+      fi
+    fi
     if [ ! -f "$dir/data/PG_VERSION" ]; then
       "${as_owner[@]}" "$bin/initdb" -D "$dir/data" -U quarrin --auth=trust --no-instructions \
         -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
