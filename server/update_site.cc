@@ -150,7 +150,7 @@ void UpdateSite::Handle(const HttpServerRequest& request, HttpServerReply& reply
     reply.headers = {{"Allow", "GET, HEAD"}};
     return;
   }
-  std::string rest = request.Path.substr(std::string_view("/downloads/").size());
+  std::string rest = request.Path.substr(std::string_view("/downloads/").size());  // either case
   std::string ring = kMainRing;
   if (const size_t slash = rest.find('/'); slash != std::string::npos) {
     ring = rest.substr(0, slash);

@@ -58,7 +58,10 @@ class UpdateSite {
   // The manifest of a ring.
   std::string Manifest(const std::string& ring) const;
 
-  static bool Serves(const std::string& path) { return path.rfind("/downloads/", 0) == 0; }
+  // Also under /Downloads/, the folder of the agent's built-in download URL.
+  static bool Serves(const std::string& path) {
+    return path.rfind("/downloads/", 0) == 0 || path.rfind("/Downloads/", 0) == 0;
+  }
   void Handle(const HttpServerRequest& request, HttpServerReply& reply) const;
 
  private:

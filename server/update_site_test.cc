@@ -109,6 +109,8 @@ TEST_F(UpdateSiteTest, ARingServesItsBuildUntilTheNextIsPromoted) {
   EXPECT_EQ(Get(site, "/downloads/pilot/QuarrinSrvc.minisig").body,
             testing::ReadFileText(dir_ / "v101/QuarrinSrvc.minisig"));
   EXPECT_EQ(Get(site, "/downloads/QuarrinSrvc").body, testing::ReadFileText(dir_ / "v100/QuarrinSrvc"));
+  EXPECT_TRUE(UpdateSite::Serves("/Downloads/pilot/QuarrinSrvc"));
+  EXPECT_EQ(Get(site, "/Downloads/pilot/QuarrinSrvc").body, file.body);
   for (const char* missing : {"/downloads/beta/QuarrinSrvc.xml", "/downloads/main/QuarrinSrvc.xml",
                               "/downloads/pilot/other", "/downloads/pilot/../rings/main"}) {
     SCOPED_TRACE(missing);
