@@ -90,8 +90,11 @@ void FleetServer::Sweep() {
     try {
       while (store_.CloseQuietReports() > 0) {
       }
+      // In batches, so that a large backlog never holds a long transaction.
+      while (store_.DeleteOldEvents(settings_.events_retention_days) > 0) {
+      }
     } catch (const PgError& e) {
-      ServerLog(std::string("ending quiet reports of applications: ") + e.what());
+      ServerLog(std::string("sweeping reports and events: ") + e.what());
     }
     lock.lock();
   }

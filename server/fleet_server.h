@@ -9,8 +9,9 @@
 //   GET /downloads/...                                        update_site.h
 //
 // Anything else is 404. A thread ends the quiet reports of applications
-// every few seconds (store.h). The syslog collector (syslog_collector.h)
-// listens on the UDP port of the settings.
+// every few seconds (store.h), and deletes syslog events past their
+// retention. The syslog collector (syslog_collector.h) listens on the UDP
+// port of the settings.
 #ifndef QUARRIN_SERVER_FLEET_SERVER_H_
 #define QUARRIN_SERVER_FLEET_SERVER_H_
 

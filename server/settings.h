@@ -55,6 +55,8 @@ struct ServerSettings {
   // further call of that machine has come for this long.
   std::chrono::seconds report_quiet_period{300};
   size_t max_body_bytes = 1u << 20;
+  // Syslog events older than this are deleted.
+  int events_retention_days = 90;
   // The update site: where published builds are kept, the rings before
   // "main" in order (publish puts a build into the first), and the Debug
   // and Syslog values of every manifest.
