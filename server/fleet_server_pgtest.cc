@@ -8,6 +8,8 @@
 #include "server/fleet_server.h"
 #include "server/pg_testing.h"
 #include "server/wsdl.h"
+#include "tests/test_support.h"
+#include "tests/tls_testing.h"
 
 namespace quarrin {
 namespace {
@@ -296,6 +298,29 @@ TEST_F(FleetServerTest, TheApiListsFiltersAndRefusesBadInputClearly) {
     EXPECT_EQ(r.body.rfind("{\"error\":\"" + c.error, 0), 0u) << r.body;
   }
   EXPECT_EQ(Count("SELECT count(*) FROM assets"), 0);
+}
+
+TEST_F(FleetServerTest, WithACertificateItSpeaksHttpsAndSaysSo) {
+  testing::TempDir folder;
+  testing::TestCertificates certificates(folder.path());
+  ServerSettings tls = settings_;
+  tls.tls_certificate = certificates.server_certificate();
+  tls.tls_key = certificates.server_key();
+  FleetServer secure(tls, *pool_);
+  std::string error;
+  ASSERT_TRUE(secure.Start(&error)) << error;
+  const std::string base = "https://127.0.0.1:" + std::to_string(secure.port());
+  const testing::CommandResult wsdl = testing::RunCommand(
+      {"curl", "-sS", "--max-time", "20", "--cacert", certificates.ca_file(), base + kWsdlPath});
+  ASSERT_EQ(wsdl.exit_status, 0) << wsdl.err;
+  EXPECT_NE(wsdl.out.find("location=\"" + base + kSoapEndpointPath + "\""), std::string::npos)
+      << wsdl.out;
+
+  // A key file that is not there: a clear refusal to start.
+  tls.tls_key = folder / "absent.key";
+  FleetServer broken(tls, *pool_);
+  EXPECT_FALSE(broken.Start(&error));
+  EXPECT_NE(error.find(folder / "absent.key"), std::string::npos) << error;
 }
 
 }  // namespace
