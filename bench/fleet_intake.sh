@@ -4,7 +4,10 @@
 # machine's first report, the same reports again (an unchanged day), and
 # reports whose application versions all changed. After each round it prints
 # the rate and latency and the rows of the inventory, which show that an
-# unchanged day writes no change row and no application row.
+# unchanged day writes no change row and no application row. Then pgbench
+# runs what an unchanged day's call writes (lock the machine's row, move its
+# last-seen time, in a transaction) on the same database with as many
+# clients, for the rate to compare with the unchanged day's.
 #
 # Usage: bench/fleet_intake.sh          (after building quarrin-server into ./build)
 # Environment: BUILD_DIR (build), MACHINES (1000), AGENTS (8).
@@ -57,3 +60,14 @@ echo "$MACHINES machines, $AGENTS agents side by side, 15 calls per machine"
 echo "first reports:";   python3 bench/fleet_intake_load.py "$port" "$MACHINES" "$AGENTS" 0; rows
 echo "unchanged day:";   python3 bench/fleet_intake_load.py "$port" "$MACHINES" "$AGENTS" 0; rows
 echo "every version up:"; python3 bench/fleet_intake_load.py "$port" "$MACHINES" "$AGENTS" 1; rows
+
+cat >"$work/unchanged_call.sql" <<SQL
+\set m random(0, $((MACHINES - 1)))
+BEGIN;
+SELECT id FROM machines WHERE name_key = 'LOAD' || lpad(:m::text, 6, '0') FOR UPDATE;
+UPDATE machines SET last_seen = now() WHERE name_key = 'LOAD' || lpad(:m::text, 6, '0');
+COMMIT;
+SQL
+echo "pgbench, the same writes, $AGENTS clients, 10 s:"
+pgbench -n -c "$AGENTS" -j 2 -T 10 -f "$work/unchanged_call.sql" \
+  "host=$work/pg dbname=bench user=quarrin" 2>&1 | grep -E "^tps|latency average"
