@@ -2,6 +2,7 @@
 
 #include <microhttpd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
@@ -148,8 +149,33 @@ unsigned HeadProblem(MHD_Connection* connection, std::string* text) {
   return 0;
 }
 
+// Every request header, in the order received.
+std::vector<std::pair<std::string, std::string>> AllHeaders(MHD_Connection* connection) {
+  std::vector<std::pair<std::string, std::string>> headers;
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* cls, MHD_ValueKind, const char* key, const char* value) {
+        static_cast<std::vector<std::pair<std::string, std::string>>*>(cls)->emplace_back(
+            key ? key : "", value ? value : "");
+        return MHD_YES;
+      },
+      &headers);
+  return headers;
+}
+
+using ReplyHeaders = std::vector<std::pair<std::string, std::string>>;
+
+// A header the handler may not set: the server writes these itself.
+bool ServerOwnedHeader(std::string_view name) {
+  return EqualsIgnoringAsciiCase(name, MHD_HTTP_HEADER_CONTENT_TYPE) ||
+         EqualsIgnoringAsciiCase(name, MHD_HTTP_HEADER_CONTENT_LENGTH) ||
+         EqualsIgnoringAsciiCase(name, MHD_HTTP_HEADER_CONNECTION) ||
+         EqualsIgnoringAsciiCase(name, MHD_HTTP_HEADER_TRANSFER_ENCODING);
+}
+
 MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string& content_type,
-                 const std::string& body, const char* allow = nullptr) {
+                 const std::string& body, const char* allow = nullptr,
+                 const ReplyHeaders& extra = {}) {
   MHD_Response* response =
       MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
                                       MHD_RESPMEM_MUST_COPY);
@@ -157,6 +183,10 @@ MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string&
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, content_type.c_str());
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
   if (allow != nullptr) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
+  for (const auto& [name, value] : extra) {
+    if (ServerOwnedHeader(name)) continue;
+    MHD_add_response_header(response, name.c_str(), value.c_str());
+  }
   MHD_Result queued = MHD_queue_response(connection, status, response);
   MHD_destroy_response(response);
   return queued;
@@ -165,6 +195,16 @@ MHD_Result Queue(MHD_Connection* connection, unsigned status, const std::string&
 MHD_Result QueuePlain(MHD_Connection* connection, unsigned status, const std::string& text,
                       const char* allow = nullptr) {
   return Queue(connection, status, "text/plain", text + "\r\n", allow);
+}
+
+// "GET, POST, HEAD" for the Allow header, "GET, POST and HEAD" for people.
+std::string JoinMethods(const std::vector<std::string>& methods, bool for_people) {
+  std::string out;
+  for (size_t i = 0; i < methods.size(); ++i) {
+    if (i > 0) out += for_people && i + 1 == methods.size() ? " and " : ", ";
+    out += methods[i];
+  }
+  return out;
 }
 
 }  // namespace
@@ -463,11 +503,11 @@ MHD_Result HttpServer::Impl::OnRequest(void* cls, MHD_Connection* connection, co
   }
   if (!state->headers_seen) {
     state->headers_seen = true;
-    const std::string_view m = method;
-    if (m != MHD_HTTP_METHOD_GET && m != MHD_HTTP_METHOD_POST && m != MHD_HTTP_METHOD_HEAD) {
+    const std::vector<std::string>& methods = self->options_.methods;
+    if (std::find(methods.begin(), methods.end(), std::string_view(method)) == methods.end()) {
       return QueuePlain(connection, MHD_HTTP_METHOD_NOT_ALLOWED,
-                        "Method Not Allowed: only GET, POST and HEAD are served",
-                        "GET, POST, HEAD");
+                        "Method Not Allowed: only " + JoinMethods(methods, true) + " are served",
+                        JoinMethods(methods, false).c_str());
     }
     std::string problem;
     if (const unsigned status = HeadProblem(connection, &problem); status != 0) {
@@ -508,6 +548,8 @@ MHD_Result HttpServer::Impl::Answer(MHD_Connection* connection, const char* meth
   if (request.RemoteAddress) request.RemoteIP = request.RemoteAddress->Text();
   const size_t q = state->target.find('?');
   if (q != std::string::npos) request.QueryParams = state->target.substr(q + 1);
+  request.Path = state->target.substr(0, q);
+  request.Headers = AllHeaders(connection);
   request.FormParams = std::move(state->body);
   if (!request.FormParams.empty() && !request.QueryParams.empty()) {
     request.UnparsedParams = request.FormParams + "\r\n" + request.QueryParams;
@@ -525,16 +567,25 @@ MHD_Result HttpServer::Impl::Answer(MHD_Connection* connection, const char* meth
     status = reply.status;
   } catch (const std::exception& e) {
     status = MHD_HTTP_INTERNAL_SERVER_ERROR;
+    reply.headers.clear();
     reply.content_type = "text/html";
     reply.body = EscapeForHtml(e.what());
   } catch (...) {
     status = MHD_HTTP_INTERNAL_SERVER_ERROR;
+    reply.headers.clear();
     reply.content_type = "text/html";
     reply.body = "unknown error";
   }
   // The client now has request_deadline to take the reply.
   SetDeadline(connection, true);
-  return Queue(connection, status, reply.content_type, reply.body);
+  return Queue(connection, status, reply.content_type, reply.body, nullptr, reply.headers);
+}
+
+std::string HttpServerRequest::Header(std::string_view name) const {
+  for (const auto& [key, value] : Headers) {
+    if (EqualsIgnoringAsciiCase(key, name)) return value;
+  }
+  return "";
 }
 
 HttpServer::HttpServer(HttpHandler handler) : handler_(std::move(handler)) {}

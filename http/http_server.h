@@ -1,10 +1,11 @@
 // The agent's embedded HTTP server: libmicrohttpd with one thread per
-// connection, handing every GET, POST and HEAD request to one handler.
+// connection, handing every request of the methods served (GET, POST and
+// HEAD unless the options say otherwise) to one handler.
 //
 // Every reply closes its connection ("Connection: close"); a HEAD request
 // gets the headers of the reply without its body. Requests that never reach
 // the handler get a short plain-text reply:
-//   405  a method other than GET, POST or HEAD (with "Allow")
+//   405  a method that is not served (with "Allow")
 //   413  a body larger than max_body_bytes
 //   414, 431 (from libmicrohttpd) a request line or headers that do not fit
 //        in header_memory_bytes
@@ -38,6 +39,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/net/ip_address.h"
 
@@ -58,6 +62,13 @@ struct HttpServerRequest {
   std::string From;    // the From header; empty when absent
   std::string Accept;  // the Accept header; empty when absent
   std::optional<IpAddress> RemoteAddress = std::nullopt;  // the peer's; nullopt when unknown
+  std::string Path = std::string();  // the target before its first "?", undecoded
+  // Every request header as sent (name, value), in the order received.
+  std::vector<std::pair<std::string, std::string>> Headers = {};
+
+  // The value of the first header of that name (ASCII case ignored); empty
+  // when there is none.
+  std::string Header(std::string_view name) const;
 };
 
 // What the handler sets.
@@ -65,6 +76,9 @@ struct HttpServerReply {
   std::string content_type = "text/html";
   std::string body;
   unsigned status = 200;
+  // Further reply headers (WWW-Authenticate, Retry-After, ...). The server
+  // sets Content-Type, Content-Length and Connection itself.
+  std::vector<std::pair<std::string, std::string>> headers = {};
 };
 
 // Runs on the connection's thread, possibly on many threads at once. An
@@ -94,6 +108,8 @@ struct HttpServerOptions {
   // How long Stop lets requests whose handler has started finish and send
   // their replies (an /update that triggered the very stop, say).
   std::chrono::milliseconds stop_grace{5000};
+  // The methods handed to the handler, upper case; any other gets 405.
+  std::vector<std::string> methods{"GET", "POST", "HEAD"};
 };
 
 // REQUIRES: Start and Stop are called from one thread at a time.

@@ -108,6 +108,52 @@ TEST(HttpServerTest, FillsTheRequestFieldsFromWhatWasSent) {
   }
 }
 
+TEST(HttpServerTest, GivesThePathAndEveryHeaderAsSent) {
+  RecordingServer server;
+  RawResponse r = RawExchange(
+      server.port(),
+      "POST /soap/IQuarrin?wsdl HTTP/1.1\r\nHost: inventory.example:8090\r\n"
+      "SOAPAction: \"urn:x#Put\"\r\nauthorization: Bearer abc\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(r.status, 200);
+  ASSERT_EQ(server.requests().size(), 1u);
+  const HttpServerRequest got = server.requests()[0];
+  EXPECT_EQ(got.Path, "/soap/IQuarrin");
+  EXPECT_EQ(got.Header("host"), "inventory.example:8090");
+  EXPECT_EQ(got.Header("SOAPACTION"), "\"urn:x#Put\"");
+  EXPECT_EQ(got.Header("Authorization"), "Bearer abc");
+  EXPECT_EQ(got.Header("Accept"), "");
+  ASSERT_EQ(got.Headers.size(), 4u);
+  EXPECT_EQ(got.Headers[2].first, "authorization");
+}
+
+TEST(HttpServerTest, SendsTheHandlersHeadersButNotOnesTheServerOwns) {
+  RecordingServer server;
+  server.set_reply({"application/json", "{}", 401,
+                    {{"WWW-Authenticate", "Bearer"}, {"Content-Length", "99"},
+                     {"Connection", "keep-alive"}}});
+  RawResponse r = RawExchange(server.port(), SimpleRequest("GET /api HTTP/1.1"));
+  EXPECT_EQ(r.status, 401);
+  EXPECT_EQ(r.Header("WWW-Authenticate"), "Bearer");
+  EXPECT_EQ(r.Header("Content-Length"), "2");
+  EXPECT_EQ(r.Header("Connection"), "close");
+  EXPECT_EQ(r.body, "{}");
+}
+
+TEST(HttpServerTest, ServesTheMethodsItIsGivenAndRefusesTheRest) {
+  HttpServerOptions options;
+  options.methods = {"GET", "PUT"};
+  RecordingServer server(options);
+  RawResponse put = RawExchange(
+      server.port(), "PUT /api/v1/assets/PC1 HTTP/1.1\r\nHost: h\r\nContent-Length: 2\r\n\r\n{}");
+  EXPECT_EQ(put.status, 200);
+  RawResponse post = RawExchange(server.port(), SimpleRequest("POST / HTTP/1.1"));
+  EXPECT_EQ(post.status, 405);
+  EXPECT_EQ(post.Header("Allow"), "GET, PUT");
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].Command, "PUT");
+  EXPECT_EQ(server.requests()[0].FormParams, "{}");
+}
+
 TEST(HttpServerTest, RepliesWithTheHandlersTypeAndBodyAndClosesTheConnection) {
   RecordingServer server;
   server.set_reply({"image/jpeg", std::string("\xFF\xD8\0\x01", 4)});

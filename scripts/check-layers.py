@@ -2,7 +2,8 @@
 """Checks that every folder includes only its own layer and the layers below.
 
 The layers, lowest first. A folder may include the folders of its own layer
-and of every layer below it, never one above. tests/ (the shared test
+and of every layer below it, never one above; the agent and the fleet
+server, both at the top, never include each other. tests/ (the shared test
 helpers) may be included from any folder's tests.
 
 Below platform/, each facility folder may include itself and the facilities
@@ -20,8 +21,11 @@ LAYERS = [
     ["core"],
     ["service", "diag", "inventory", "disk", "popup"],
     ["http", "report", "update", "ctl"],
-    ["agent", "packaging"],
+    ["agent", "server", "packaging"],
 ]
+# Folders of one layer that stay apart: the fleet server is a program of its
+# own, not a part of the agent.
+APART = {"server": {"agent"}, "agent": {"server"}}
 LEVEL = {folder: level for level, folders in enumerate(LAYERS) for folder in folders}
 
 # The facilities of platform/ and the ones each may include.
@@ -80,7 +84,8 @@ def main() -> int:
             if path.suffix not in (".h", ".cc"):
                 continue
             name = path.relative_to(root)
-            is_test = path.name.endswith("_test.cc") or path.stem.endswith("_testing")
+            is_test = (path.name.endswith("_test.cc") or path.name.endswith("_pgtest.cc")
+                       or path.stem.endswith("_testing"))
             facility = name.parts[1] if folder == "platform" and len(name.parts) > 2 else None
             if folder == "platform" and facility not in PLATFORM:
                 broken.append(f"{name}: not in a platform facility that check-layers.py knows")
@@ -92,6 +97,8 @@ def main() -> int:
                 target, below = match.groups()
                 if target == "tests":
                     allowed = is_test
+                elif target in APART.get(folder, ()):
+                    allowed = False
                 elif target in LEVEL:
                     allowed = LEVEL[target] <= level
                 else:

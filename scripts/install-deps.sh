@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing and running the agent need.
+# Installs every Debian package that building, testing and running the agent
+# and the fleet server need.
 # Idempotent: packages already present are left alone, so a second run is quick.
 set -euo pipefail
 
@@ -25,6 +26,9 @@ packages=(
   # xvfb above gives Wine a display
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libgcrypt-mingw-w64-dev
   googletest wine wine64 msitools wixl
+  # the fleet server: PostgreSQL 15 (its tests start private clusters) and
+  # its client library; zeep, a SOAP toolkit, tests the service description
+  postgresql-15 postgresql-client-15 libpq-dev python3-zeep
 )
 
 missing=()
@@ -42,5 +46,12 @@ if ((${#missing[@]})); then
   # Other apt runs (unattended upgrades, a parallel install) hold the lock a while.
   while fuser /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock >/dev/null 2>&1; do sleep 5; done
   "${sudo_cmd[@]}" apt-get update -qq
+  # Installing postgresql-15 makes and starts a system cluster unless told
+  # not to; the tests and scripts/run-server.sh use private clusters only.
+  if [ ! -e /etc/postgresql-common/createcluster.d/quarrin.conf ]; then
+    "${sudo_cmd[@]}" mkdir -p /etc/postgresql-common/createcluster.d
+    echo "create_main_cluster = false" |
+      "${sudo_cmd[@]}" tee /etc/postgresql-common/createcluster.d/quarrin.conf >/dev/null
+  fi
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

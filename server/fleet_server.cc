@@ -1,0 +1,151 @@
+#include "server/fleet_server.h"
+
+#include "platform/files/file_io.h"
+#include "server/query_text.h"
+#include "server/server_log.h"
+
+namespace quarrin {
+
+namespace {
+
+constexpr std::chrono::seconds kSweepInterval{5};
+constexpr size_t kMaxPemBytes = 1u << 20;
+
+IntakeOptions IntakeOf(const ServerSettings& s) {
+  return {s.accepted_callers, s.intake_allowed_clients, !s.tls_certificate.empty()};
+}
+
+void NotFound(HttpServerReply& reply, const std::string& path) {
+  reply.status = 404;
+  reply.content_type = "text/plain";
+  reply.body = "Not Found: " + path + "\r\n";
+}
+
+}  // namespace
+
+UpdateSiteOptions UpdateSiteOf(const ServerSettings& s) {
+  return {s.downloads_folder, s.rings, s.update_key, s.manifest_debug, s.manifest_syslog};
+}
+
+FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
+    : settings_(settings),
+      store_(pool, settings.report_quiet_period),
+      syslog_(pool, {settings.listen_address, settings.syslog_port}),
+      site_(UpdateSiteOf(settings)),
+      intake_(store_, IntakeOf(settings)),
+      api_(store_, settings.api_tokens, [this] { return StatusJson(); }),
+      http_([this](const HttpServerRequest& request, HttpServerReply& reply) {
+        Handle(request, reply);
+      }) {}
+
+FleetServer::~FleetServer() { Stop(); }
+
+bool FleetServer::Start(std::string* error) {
+  HttpServerOptions options;
+  options.port = settings_.port;
+  options.address = settings_.listen_address;
+  options.max_body_bytes = settings_.max_body_bytes;
+  options.methods = {"GET", "POST", "HEAD", "PUT"};
+  // Agents report in bursts after a mass restart; a place for each of them
+  // to wait costs a descriptor, not a thread.
+  options.connection_limit = 256;
+  options.per_client_limit = 16;
+  if (!settings_.tls_certificate.empty()) {
+    for (const auto& [path, pem] : {std::pair{settings_.tls_certificate, &options.tls_certificate_pem},
+                                    std::pair{settings_.tls_key, &options.tls_key_pem}}) {
+      if (const int e = ReadFileCapped(path, kMaxPemBytes, pem); e != 0) {
+        *error = ErrnoMessage(path, e);
+        return false;
+      }
+    }
+  }
+  if (settings_.syslog_port != 0 && !syslog_.Start(error)) return false;
+  if (!http_.Start(options, error)) {
+    syslog_.Stop();
+    return false;
+  }
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = false;
+  }
+  sweeper_ = std::thread([this] { Sweep(); });
+  return true;
+}
+
+void FleetServer::Stop() {
+  http_.Stop();
+  syslog_.Stop();
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
+  stop_.notify_all();
+  if (sweeper_.joinable()) sweeper_.join();
+}
+
+void FleetServer::Sweep() {
+  std::unique_lock lock(mu_);
+  while (!stop_.wait_for(lock, kSweepInterval, [this] { return stopping_; })) {
+    lock.unlock();
+    try {
+      while (store_.CloseQuietReports() > 0) {
+      }
+      // In batches, so that a large backlog never holds a long transaction.
+      while (store_.DeleteOldEvents(settings_.events_retention_days) > 0) {
+      }
+    } catch (const PgError& e) {
+      ServerLog(std::string("sweeping reports and events: ") + e.what());
+    }
+    lock.lock();
+  }
+}
+
+void FleetServer::Handle(const HttpServerRequest& request, HttpServerReply& reply) {
+  if (InventoryIntake::Serves(request.Path)) return intake_.Handle(request, reply);
+  if (ReadApi::Serves(request.Path)) return api_.Handle(request, reply);
+  if (request.Path == kLookupPath) return Lookup(request, reply);
+  if (UpdateSite::Serves(request.Path)) return site_.Handle(request, reply);
+  NotFound(reply, request.Path);
+}
+
+void FleetServer::Lookup(const HttpServerRequest& request, HttpServerReply& reply) {
+  reply.content_type = "text/xml; charset=utf-8";
+  if (request.Command != "GET" && request.Command != "HEAD") {
+    reply.status = 405;
+    reply.content_type = "text/plain";
+    reply.body = "the workstation lookup is read with GET\r\n";
+    reply.headers = {{"Allow", "GET, HEAD"}};
+    return;
+  }
+  const std::optional<std::string> name = QueryParameter(request.QueryParams, "WorkStationName");
+  if (!name) {
+    reply.status = 400;
+    reply.content_type = "text/plain";
+    reply.body = "the lookup needs WorkStationName=<name>\r\n";
+    return;
+  }
+  try {
+    reply.body = WorkstationsDocument(store_.FindAsset(*name));
+  } catch (const PgPoolExhausted&) {
+    reply.status = 503;
+    reply.content_type = "text/plain";
+    reply.body = "the register is busy; try again later\r\n";
+    reply.headers = {{"Retry-After", "30"}};
+  } catch (const PgError& e) {
+    ServerLog(std::string("lookup of ") + *name + ": " + e.what());
+    reply.status = 500;
+    reply.content_type = "text/plain";
+    reply.body = "the register could not be read\r\n";
+  }
+}
+
+std::string FleetServer::StatusJson() const {
+  const SyslogCounters s = syslog_.counters();
+  return "{\"intake\":{\"stored\":" + std::to_string(intake_.stored()) +
+         ",\"faults\":" + std::to_string(intake_.faults()) + "},\"syslog\":{\"port\":" +
+         std::to_string(syslog_.port()) + ",\"received\":" + std::to_string(s.received) +
+         ",\"stored\":" + std::to_string(s.stored) + ",\"dropped\":" + std::to_string(s.dropped) +
+         ",\"refused\":" + std::to_string(s.refused) + "}}";
+}
+
+}  // namespace quarrin

@@ -1,0 +1,77 @@
+// The fleet server: one HTTP port for the inventory service, the service
+// desk's workstation lookup and the administrators' API, on one database.
+//
+//   /quarrin/quarrinws.dll/soap/IQuarrin, .../wsdl/IQuarrin   intake.h
+//   GET /sdw.dll/WorkStations?WorkStationName=NAME            the register's
+//        entry of NAME (any case, with or without domain suffix) as the
+//        WORKSTATIONS document (assets.h); an empty one for an unknown name
+//   /api/v1/...                                               read_api.h
+//   GET /downloads/...                                        update_site.h
+//
+// Anything else is 404. A thread ends the quiet reports of applications
+// every few seconds (store.h), and deletes syslog events past their
+// retention. The syslog collector (syslog_collector.h) listens on the UDP
+// port of the settings.
+#ifndef QUARRIN_SERVER_FLEET_SERVER_H_
+#define QUARRIN_SERVER_FLEET_SERVER_H_
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "http/http_server.h"
+#include "server/intake.h"
+#include "server/pg_pool.h"
+#include "server/read_api.h"
+#include "server/settings.h"
+#include "server/store.h"
+#include "server/syslog_collector.h"
+#include "server/update_site.h"
+
+namespace quarrin {
+
+inline constexpr char kLookupPath[] = "/sdw.dll/WorkStations";
+
+// The update site of the settings.
+UpdateSiteOptions UpdateSiteOf(const ServerSettings& settings);
+
+class FleetServer {
+ public:
+  // The pool must outlive the server.
+  FleetServer(const ServerSettings& settings, PgPool& pool);
+  ~FleetServer();  // Stop
+  FleetServer(const FleetServer&) = delete;
+  FleetServer& operator=(const FleetServer&) = delete;
+
+  // Reads the TLS files, listens (HTTP, and syslog unless its port is 0)
+  // and starts the sweeper. False with the reason when it cannot.
+  bool Start(std::string* error);
+  void Stop();
+  uint16_t port() const { return http_.port(); }
+  uint16_t syslog_port() const { return syslog_.port(); }
+
+  void Handle(const HttpServerRequest& request, HttpServerReply& reply);
+
+ private:
+  void Lookup(const HttpServerRequest& request, HttpServerReply& reply);
+  std::string StatusJson() const;
+  void Sweep();
+
+  const ServerSettings settings_;
+  InventoryStore store_;
+  SyslogCollector syslog_;
+  UpdateSite site_;
+  InventoryIntake intake_;
+  ReadApi api_;
+  std::mutex mu_;
+  std::condition_variable stop_;
+  bool stopping_ = false;
+  std::thread sweeper_;
+  HttpServer http_;  // last: stopped before what its handler uses goes
+};
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_SERVER_FLEET_SERVER_H_

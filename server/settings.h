@@ -1,0 +1,81 @@
+// The fleet server's settings, read from one file of "key = value" lines.
+//
+// Blank lines and lines whose first non-blank character is "#" are ignored;
+// blanks around the key and the value are not part of them. Every key may
+// appear once; an unknown key, a repeated key or a value that does not read
+// is an error that names the file's line. A key that is not written keeps
+// its default (the members' initial values below).
+#ifndef QUARRIN_SERVER_SETTINGS_H_
+#define QUARRIN_SERVER_SETTINGS_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "http/client_access.h"
+
+namespace quarrin {
+
+// A settings text that does not read. what() is "<origin>:<line>: <reason>".
+class SettingsError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct ServerSettings {
+  // HTTP: every local address when empty.
+  std::string listen_address;
+  uint16_t port = 8090;
+  // Syslog collector (UDP); 0: no collector.
+  uint16_t syslog_port = 514;
+  // A postgresql:// URI or a libpq keyword string ("host=/run/pg dbname=x").
+  std::string database = "dbname=quarrin";
+  unsigned database_pool_size = 4;
+  std::chrono::milliseconds database_pool_wait{2000};
+  std::chrono::seconds database_connect_timeout{5};
+  std::chrono::milliseconds database_statement_timeout{5000};
+  // The caller identifications (the SOAP operations' guid) accepted; any
+  // other is answered rcFailedGuid.
+  std::vector<std::string> accepted_callers;  // default: the agent's own
+  // The minisign public key line that published builds must be signed with.
+  std::string update_key;
+  // Bearer tokens of the read API; none: every API call is refused.
+  std::vector<std::string> api_tokens;
+  // Who may post inventory reports; empty: everyone.
+  AddressList intake_allowed_clients;
+  std::string intake_allowed_clients_text;  // as written, for messages
+  // PEM files; both set: the port speaks HTTPS only.
+  std::string tls_certificate;
+  std::string tls_key;
+  // A run of application calls from one machine is one full report when no
+  // further call of that machine has come for this long.
+  std::chrono::seconds report_quiet_period{300};
+  size_t max_body_bytes = 1u << 20;
+  // Syslog events older than this are deleted.
+  int events_retention_days = 90;
+  // The update site: where published builds are kept, the rings before
+  // "main" in order (publish puts a build into the first), and the Debug
+  // and Syslog values of every manifest.
+  std::string downloads_folder = "downloads";
+  std::vector<std::string> rings{"pilot"};
+  std::string manifest_debug = "Off";
+  std::string manifest_syslog;
+
+  ServerSettings();
+};
+
+// Reads a settings text; `origin` names it in messages (the file's path).
+// Throws SettingsError.
+ServerSettings ParseServerSettings(std::string_view text, const std::string& origin);
+
+// Reads the settings file at `path`. Throws SettingsError, also when the
+// file cannot be read.
+ServerSettings ReadServerSettings(const std::string& path);
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_SERVER_SETTINGS_H_

@@ -1,0 +1,180 @@
+#include "server/update_site.h"
+
+#include <filesystem>
+
+#include "core/file_version.h"
+#include "platform/files/file_io.h"
+#include "platform/files/file_replace.h"
+#include "platform/process/process_linux.h"
+#include "server/machine_identity.h"
+#include "update/update_signature.h"
+
+namespace quarrin {
+
+namespace {
+
+constexpr char kManifestName[] = "QuarrinSrvc.xml";
+constexpr size_t kMaxSignatureBytes = 64u << 10;
+constexpr size_t kMaxBuildBytes = 512u << 20;
+
+std::string ReadText(const std::string& path, size_t limit) {
+  std::string text;
+  bool cut = false;
+  if (const int e = ReadFileCapped(path, limit, &text, &cut); e != 0) {
+    throw UpdateSiteError(ErrnoMessage(path, e));
+  }
+  if (cut) throw UpdateSiteError(path + ": larger than " + std::to_string(limit) + " bytes");
+  return text;
+}
+
+std::string Escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// A published build's file: the one file of its folder that is no signature.
+std::optional<std::string> BuildFile(const std::string& folder) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.ends_with(".minisig") && entry.is_regular_file(ec)) return name;
+  }
+  return std::nullopt;
+}
+
+void Copy(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec) throw UpdateSiteError("copy " + from + " to " + to + ": " + ec.message());
+}
+
+}  // namespace
+
+bool UpdateSite::KnownRing(const std::string& ring) const {
+  if (ring == kMainRing) return true;
+  for (const std::string& r : options_.rings) {
+    if (r == ring) return true;
+  }
+  return false;
+}
+
+std::optional<std::string> UpdateSite::RingVersion(const std::string& ring) const {
+  std::string text;
+  if (ReadFileCapped(Folder("rings/" + ring), 64, &text) != 0) return std::nullopt;
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  if (!VersionNumbers(text)) return std::nullopt;
+  return text;
+}
+
+std::string UpdateSite::Publish(const std::string& file, const std::string& signature) {
+  if (options_.update_key.empty()) {
+    throw UpdateSiteError("no update_key in the settings: a build cannot be checked, so none is published");
+  }
+  const UpdatePublicKey key = ParseUpdatePublicKey(options_.update_key);
+  const std::string minisig = ReadText(signature, kMaxSignatureBytes);
+  try {
+    VerifyFileSignature(key, minisig, file);
+  } catch (const SignatureError& e) {
+    throw UpdateSiteError(file + ": the signature " + signature + " does not verify: " + e.what());
+  }
+  const tFileVersion version = GetFileVersion(file);
+  const std::array<int32_t, 4> numbers = {version.Major, version.Minor, version.Release, version.Build};
+  if (numbers == std::array<int32_t, 4>{0, 0, 0, 0}) {
+    throw UpdateSiteError(file + ": no version resource; an agent could not tell it is newer");
+  }
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder("builds"), ec)) {
+    const std::string name = entry.path().filename().string();
+    const std::optional<std::array<int32_t, 4>> published = VersionNumbers(name);
+    if (published && *published >= numbers) {
+      throw UpdateSiteError(file + ": version " + version.Text +
+                            " is not newer than the published " + name);
+    }
+  }
+  const std::string folder = Folder("builds/" + version.Text);
+  const std::string staging = Folder("builds/." + version.Text + ".new");
+  std::filesystem::remove_all(staging, ec);
+  std::filesystem::create_directories(staging, ec);
+  if (ec) throw UpdateSiteError("create " + staging + ": " + ec.message());
+  const std::string name = std::filesystem::path(file).filename().string();
+  Copy(file, staging + "/" + name);
+  Copy(signature, staging + "/" + name + ".minisig");
+  if (std::optional<std::string> why = MarkExecutable(staging + "/" + name)) throw UpdateSiteError(*why);
+  // The build appears whole or not at all.
+  std::filesystem::rename(staging, folder, ec);
+  if (ec) throw UpdateSiteError("rename " + staging + " to " + folder + ": " + ec.message());
+  Promote(version.Text, options_.rings.empty() ? kMainRing : options_.rings.front());
+  return version.Text;
+}
+
+void UpdateSite::Promote(const std::string& version, const std::string& ring) {
+  if (!KnownRing(ring)) throw UpdateSiteError("no ring '" + ring + "' in the settings");
+  if (!VersionNumbers(version) || !BuildFile(Folder("builds/" + version))) {
+    throw UpdateSiteError("no published build " + version);
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(Folder("rings"), ec);
+  if (!WriteFileAtomically(Folder("rings/" + ring), version + "\n")) {
+    throw UpdateSiteError(ErrnoMessage(Folder("rings/" + ring), errno));
+  }
+}
+
+std::string UpdateSite::Manifest(const std::string& ring) const {
+  std::array<int32_t, 4> v = {0, 0, 0, 0};
+  if (std::optional<std::string> version = RingVersion(ring)) v = *VersionNumbers(*version);
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<data>\n  <VersionInfo><major>" +
+         std::to_string(v[0]) + "</major><minor>" + std::to_string(v[1]) + "</minor><release>" +
+         std::to_string(v[2]) + "</release><build>" + std::to_string(v[3]) +
+         "</build></VersionInfo>\n  <Debug>" + Escaped(options_.debug) + "</Debug>\n  <Syslog>" +
+         Escaped(options_.syslog) + "</Syslog>\n</data>\n";
+}
+
+void UpdateSite::Handle(const HttpServerRequest& request, HttpServerReply& reply) const {
+  const auto not_found = [&](const std::string& why) {
+    reply.status = 404;
+    reply.content_type = "text/plain";
+    reply.body = "Not Found: " + why + "\r\n";
+  };
+  if (request.Command != "GET" && request.Command != "HEAD") {
+    reply.status = 405;
+    reply.content_type = "text/plain";
+    reply.body = "the update site is read with GET\r\n";
+    reply.headers = {{"Allow", "GET, HEAD"}};
+    return;
+  }
+  std::string rest = request.Path.substr(std::string_view("/downloads/").size());  // either case
+  std::string ring = kMainRing;
+  if (const size_t slash = rest.find('/'); slash != std::string::npos) {
+    ring = rest.substr(0, slash);
+    rest = rest.substr(slash + 1);
+    if (ring == kMainRing || !KnownRing(ring)) return not_found("no ring '" + ring + "'");
+  }
+  if (rest == kManifestName) {
+    reply.content_type = "text/xml; charset=utf-8";
+    reply.body = Manifest(ring);
+    return;
+  }
+  const std::optional<std::string> version = RingVersion(ring);
+  if (!version) return not_found("the ring " + ring + " serves no build");
+  const std::string folder = Folder("builds/" + *version);
+  const std::optional<std::string> name = BuildFile(folder);
+  if (!name || (rest != *name && rest != *name + ".minisig")) {
+    return not_found("the ring " + ring + " has no file " + rest);
+  }
+  std::string bytes;
+  if (ReadFileCapped(folder + "/" + rest, kMaxBuildBytes, &bytes) != 0) {
+    return not_found("the file " + rest + " cannot be read");
+  }
+  reply.content_type = rest.ends_with(".minisig") ? "text/plain" : "application/octet-stream";
+  reply.body = std::move(bytes);
+}
+
+}  // namespace quarrin

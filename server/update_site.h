@@ -1,0 +1,76 @@
+// The agents' update site: the manifest ("QuarrinSrvc.xml") and the builds
+// with their detached signatures, per ring.
+//
+// Rings: the settings name the rings in order ("pilot"); after them comes
+// "main", the ring of every agent whose DownloadURL is the site's root. A
+// ring serves at most one build:
+//   GET /downloads/QuarrinSrvc.xml              main's manifest
+//   GET /downloads/<ring>/QuarrinSrvc.xml       the ring's manifest
+//   GET /downloads/[<ring>/]<file>[.minisig]    the ring's build and signature
+// A manifest's VersionInfo is its ring's build (0.0.0.0, never an update,
+// while the ring has none); Debug and Syslog come from the settings.
+//
+// Files, below the downloads folder: builds/<a.b.c.d>/<file> and
+// <file>.minisig, every build ever published; rings/<ring>, the version the
+// ring serves.
+#ifndef QUARRIN_SERVER_UPDATE_SITE_H_
+#define QUARRIN_SERVER_UPDATE_SITE_H_
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "http/http_server.h"
+
+namespace quarrin {
+
+inline constexpr char kMainRing[] = "main";
+
+struct UpdateSiteOptions {
+  std::string folder;
+  std::vector<std::string> rings;  // before main, in order
+  std::string update_key;          // minisign public key line; empty: nothing can be published
+  std::string debug = "Off";
+  std::string syslog;
+};
+
+class UpdateSiteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Safe for concurrent use by multiple threads; publishing and promoting
+// are meant for one administrator at a time.
+class UpdateSite {
+ public:
+  explicit UpdateSite(UpdateSiteOptions options) : options_(std::move(options)) {}
+
+  // Publishes an executable with its minisign signature into the first
+  // ring, keeping every earlier build. Refuses (UpdateSiteError) unless the
+  // signature verifies against the update key and the file's version
+  // resource is newer than every build published. Returns the version.
+  std::string Publish(const std::string& file, const std::string& signature);
+  // Makes `ring` serve the published build `version`.
+  void Promote(const std::string& version, const std::string& ring);
+  // The version a ring serves; nullopt when none.
+  std::optional<std::string> RingVersion(const std::string& ring) const;
+  // The manifest of a ring.
+  std::string Manifest(const std::string& ring) const;
+
+  // Also under /Downloads/, the folder of the agent's built-in download URL.
+  static bool Serves(const std::string& path) {
+    return path.rfind("/downloads/", 0) == 0 || path.rfind("/Downloads/", 0) == 0;
+  }
+  void Handle(const HttpServerRequest& request, HttpServerReply& reply) const;
+
+ private:
+  bool KnownRing(const std::string& ring) const;
+  std::string Folder(const std::string& below) const { return options_.folder + "/" + below; }
+
+  const UpdateSiteOptions options_;
+};
+
+}  // namespace quarrin
+
+#endif  // QUARRIN_SERVER_UPDATE_SITE_H_
