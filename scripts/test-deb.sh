@@ -45,30 +45,9 @@ version=$(sed -n 's/^QUARRIN_VERSION:STRING=//p' "$build/CMakeCache.txt")
 next_version="${version%.*}.$((${version##*.} + 1))"
 
 # The package one build higher, made from this one rather than from a second
-# build: its programs restamped with the next version, its control file,
-# changelog and checksums saying so.
-next_package() {  # DEB VERSION NEXT_VERSION: prints the new package's path
-  local root="$build/deb-next" out="$build/quarrin-agent_${3}_amd64.deb" changelog
-  rm -rf "$root"
-  dpkg-deb -R "$1" "$root"
-  for program in QuarrinSrvc TARNStartSrvc quarrinctl; do
-    ./scripts/restamp-version.py "$root/usr/lib/quarrin/$program" "$3"
-  done
-  sed -i "s/^Version: $2\$/Version: $3/" "$root/DEBIAN/control"
-  for changelog in "$root"/usr/share/doc/quarrin-agent/changelog*.gz; do
-    [ -f "$changelog" ] || continue
-    gzip -dc "$changelog" | sed "s/$2/$3/g" | gzip -9n >"$changelog.new"
-    mv "$changelog.new" "$changelog"
-  done
-  if [ -f "$root/DEBIAN/md5sums" ]; then
-    (cd "$root" && find . -path ./DEBIAN -prune -o -type f -printf '%P\n' | LC_ALL=C sort |
-      xargs -d '\n' md5sum) >"$root/DEBIAN/md5sums"
-  fi
-  dpkg-deb --root-owner-group -b "$root" "$out" >&2
-  rm -rf "$root"
-  echo "$out"
-}
-next_deb=$(next_package "$deb" "$version" "$next_version")
+# build.
+next_deb=$(./scripts/next-deb.sh "$deb" "$next_version" \
+  usr/lib/quarrin/QuarrinSrvc usr/lib/quarrin/TARNStartSrvc usr/lib/quarrin/quarrinctl | tail -n 1)
 echo "packages: $deb $next_deb"
 
 # What the package holds.
