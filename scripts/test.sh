@@ -8,9 +8,10 @@
 #   scripts/test.sh --all            every stage (what CI runs): the quick
 #                                    tier, then the suite with AddressSanitizer
 #                                    and UndefinedBehaviorSanitizer, the
-#                                    fuzzers, the Debian package of a Release
-#                                    build, the Windows service end to end and
-#                                    its installer under Wine, and the suite
+#                                    fuzzers, the Debian packages of a Release
+#                                    build (the agent's and the fleet
+#                                    server's), the Windows service end to end
+#                                    and its installer under Wine, and the suite
 #                                    under ThreadSanitizer
 #   scripts/test.sh --only STAGE...  the named stages only (see --list)
 #   scripts/test.sh --list           the stages, in the order they run
@@ -24,7 +25,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 quick_stages=(layers build windows)
-all_stages=(layers build windows sanitize fuzz deb windows-e2e msi tsan)
+all_stages=(layers build windows sanitize fuzz deb server-deb windows-e2e msi tsan)
 
 usage() {
   sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" >&2
@@ -107,6 +108,12 @@ stage_fuzz() {
 # with other optimisation flags; the package test runs them as services.
 stage_deb() {
   as_root ./scripts/test-deb.sh build-release
+}
+
+# The fleet server's Debian package from the same Release tree, installed,
+# run as its user on a private cluster, upgraded, removed and purged.
+stage_server-deb() {
+  as_root ./scripts/test-server-deb.sh build-release
 }
 
 # The agent's service end to end under Wine, in a fresh prefix of its own.
