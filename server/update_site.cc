@@ -122,7 +122,7 @@ void UpdateSite::Promote(const std::string& version, const std::string& ring) {
   }
   std::error_code ec;
   std::filesystem::create_directories(Folder("rings"), ec);
-  if (!WriteFileAtomically(Folder("rings/" + ring), version + "\n")) {
+  if (!WriteFileAtomically(Folder("rings/" + ring), version + "\n", 0644)) {
     throw UpdateSiteError(ErrnoMessage(Folder("rings/" + ring), errno));
   }
 }
