@@ -3,13 +3,23 @@
 # The agent: install the service, start it through the service control
 # manager, ask its HTTP server for the menu, the details, the usage chart
 # and the disk map from Linux over loopback, pause, continue and stop it,
-# and uninstall. A manifest server (python3 -m http.server) and a syslog
-# collector (a small UDP listener) on loopback stand in for the maker's
-# download site and the syslog host. The starter: install, a start without
-# a hand-over (it says so and stops), uninstall. Each runs when the Windows
-# build makes its program.
+# and uninstall. When the Linux build has made quarrin-server, the agent
+# reports to it: a private PostgreSQL cluster (scripts/pg-cluster.sh) and the
+# server on loopback, the agent's Deployment values pointing its inventory
+# service, service-desk lookup, manifest and syslog port at it; the agent's
+# info command sends its details, and the server's API must then hold them
+# (the Windows edition as Wine's registry gives it) and the agent's syslog
+# datagrams. Without the server a manifest server (python3 -m http.server)
+# and a syslog collector (a small UDP listener) on loopback stand in. The
+# download site of the self-update stays the python server: its build is
+# unsigned. The starter: install, a start without a hand-over (it says so
+# and stops), uninstall. Each runs when the Windows build makes its program.
 #
 #   scripts/test-windows-e2e.sh [BUILD_DIR]      (default build-windows)
+#
+# QUARRIN_SERVER_BUILD names the Linux build tree that holds quarrin-server
+# (default build); without the program there, the server step is skipped
+# with a SKIP line.
 #
 # Wine keeps no event log: its ReportEventW only traces. The Wine session
 # runs with WINEDEBUG=+eventlog,fixme+advapi, so every entry appears in the
@@ -39,16 +49,30 @@ if [ ${#programs[@]} -eq 0 ]; then
 fi
 [ -f "$build/scm_control.exe" ] || { echo "$build/scm_control.exe is not built" >&2; exit 1; }
 
+server_program=$(realpath -m "${QUARRIN_SERVER_BUILD:-build}/quarrin-server")
+if [ ! -x "$server_program" ]; then
+  echo "SKIP: the agent's report to quarrin-server: $server_program is not built"
+  server_program=
+fi
+
 work=$(mktemp -d /tmp/quarrin-e2e.XXXXXX)
+# The cluster runs as nobody when this runs as root: it must reach its folder.
+chmod o+x "$work"
 pids=()
+cluster=
 finish() {
   local status=$?
   WINEPREFIX=$work/prefix "$wineserver" -k 2>/dev/null || true
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  [ -z "$cluster" ] || ./scripts/pg-cluster.sh stop "$cluster" || true
   if [ "$status" -ne 0 ]; then
     echo "--- Wine session log (last 60 lines):" >&2
     tail -n 60 "$work/wine.log" >&2 2>/dev/null || true
+    if [ -f "$work/server.log" ]; then
+      echo "--- quarrin-server log (last 30 lines):" >&2
+      tail -n 30 "$work/server.log" >&2
+    fi
   fi
   rm -rf "$work"
   exit "$status"
@@ -159,6 +183,109 @@ start() {
   fail "sc start $1 refused"
 }
 
+# The fleet server's side: its API token, its HTTP port (set by
+# start_server) and the machine the agent reports as (server_report_test).
+api_token=e2e-token-0123456789abcdef
+server_port=
+machine=
+
+# start_server SYSLOG_PORT: a private cluster under the test's folder and
+# quarrin-server on loopback, its collector on SYSLOG_PORT; returns once its
+# API answers.
+start_server() {
+  server_port=$(free_port)
+  cluster=$work/pg
+  ./scripts/pg-cluster.sh start "$cluster" --fast || fail "the PostgreSQL cluster did not start"
+  cat >"$work/server.conf" <<CONF
+# the Windows end-to-end test's server
+listen_address = 127.0.0.1
+port = $server_port
+syslog_port = $1
+database = $(./scripts/pg-cluster.sh url "$cluster")
+api_tokens = $api_token
+downloads_folder = $work/server-downloads
+manifest_syslog = 127.0.0.1
+report_quiet_period_s = 2
+CONF
+  "$server_program" --config "$work/server.conf" >"$work/server.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 150); do
+    [ "$(curl -s --max-time 5 -o /dev/null -w '%{http_code}' -H "Authorization: Bearer $api_token" \
+      "http://127.0.0.1:$server_port/api/v1/status")" = 200 ] && return 0
+    sleep 0.2
+  done
+  fail "quarrin-server does not answer on port $server_port"
+}
+
+# api PATH: the body of the server's answer to GET PATH with the token;
+# non-zero for any status but 200.
+api() {
+  local body
+  body=$(curl -s --max-time 10 -H "Authorization: Bearer $api_token" -w '\n%{http_code}' \
+    "http://127.0.0.1:$server_port$1") || return 1
+  [ "${body##*$'\n'}" = 200 ] || return 1
+  printf '%s\n' "${body%$'\n'*}"
+}
+
+# The syslog messages the collector has from the agent, one a line: with the
+# server, the events it stored for the machine (once the machine has
+# reported), else what the listener wrote.
+datagrams() {
+  if [ -n "$server_program" ]; then
+    [ -n "$machine" ] || return 0
+    api "/api/v1/machines/$machine" |
+      python3 -c 'import json, sys; [print(e["message"]) for e in json.load(sys.stdin)["events"]]' \
+        2>/dev/null || true
+  else
+    cat "$work/syslog.txt" 2>/dev/null || true
+  fi
+}
+
+# wait_for_datagram TEXT SECONDS: waits until a datagram holds TEXT.
+wait_for_datagram() {
+  for _ in $(seq $(($2 * 5))); do
+    [[ "$(datagrams)" == *"$1"* ]] && return 0
+    sleep 0.2
+  done
+  fail "no datagram with \"$1\"; the collector has: $(datagrams)"
+}
+
+# The agent's info command sends its details (PutPCDetails, then
+# PutPCDetails2); the server must hold them under the machine's name, with
+# the computer name and Windows edition that Wine's registry gives.
+server_report_test() {
+  step "QuarrinSrvc: the info command reports to quarrin-server"
+  local name edition record
+  name=$(reg_value 'HKLM\System\CurrentControlSet\Control\ComputerName\ComputerName' ComputerName)
+  edition=$(reg_value 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' ProductName)
+  [ -n "$name" ] && [ -n "$edition" ] || fail "no computer name or product name in the registry"
+  machine=$(printf '%s' "$name" | tr '[:lower:]' '[:upper:]')
+  curl -s --max-time 60 -o /dev/null "http://127.0.0.1:$http_port/info" || fail "GET /info: no answer"
+  for _ in $(seq 150); do
+    record=$(api "/api/v1/machines/$machine") &&
+      python3 -c 'import json, sys; m = json.load(sys.stdin)
+sys.exit(m["details_reported"] is None or m["attributes_reported"] is None)' <<<"$record" &&
+      break
+    record=
+    sleep 0.2
+  done
+  [ -n "$record" ] || fail "quarrin-server holds no report of $machine: $(api /api/v1/machines)"
+  RECORD=$record python3 - "$machine" "$name" "$edition" <<'EOF' || fail "the stored report: $record"
+import json, os, sys
+key, name, edition = sys.argv[1:]
+m = json.loads(os.environ["RECORD"])
+d = m["details"]
+problems = []
+if m["key"] != key: problems.append(f"key {m['key']!r}, not {key!r}")
+if d["MachineName"] != name: problems.append(f"MachineName {d['MachineName']!r}, not {name!r}")
+if d["ProductName"] != edition: problems.append(f"ProductName {d['ProductName']!r}, not {edition!r}")
+if not d["CurrentVersion"]: problems.append("no CurrentVersion")
+for p in problems: print("   " + p, file=sys.stderr)
+sys.exit(1 if problems else 0)
+EOF
+  echo "   $machine: $edition"
+}
+
 agent_test() {
   local service=TARNQuarrinSrvc site_port syslog_port
   http_port=$(free_port)
@@ -170,7 +297,18 @@ agent_test() {
   python3 -m http.server --bind 127.0.0.1 --directory "$work/site" "$site_port" \
     >"$work/site.log" 2>&1 &
   pids+=($!)
-  python3 - "$syslog_port" "$work/syslog.txt" <<'EOF' &
+  local values=("HTTPPort=$http_port" "SyslogPort=$syslog_port"
+    "DefaultDownloadURL=http://127.0.0.1:$site_port/Downloads")
+  if [ -n "$server_program" ]; then
+    step "quarrin-server on loopback"
+    start_server "$syslog_port"
+    local url=http://127.0.0.1:$server_port
+    values+=("InventoryURL=$url/quarrin/quarrinws.dll/soap/IQuarrin"
+      "LookupPingHost=127.0.0.1" "LookupWebHost=127.0.0.1:$server_port"
+      "LookupDomainSuffix=.e2e.example" "ManifestURL=$url/downloads/QuarrinSrvc.xml")
+  else
+    values+=("ManifestURL=http://127.0.0.1:$site_port/downloads/QuarrinSrvc.xml")
+    python3 - "$syslog_port" "$work/syslog.txt" <<'EOF' &
 import socket, sys
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.bind(("127.0.0.1", int(sys.argv[1])))
@@ -179,11 +317,10 @@ with open(sys.argv[2], "ab", buffering=0) as out:
         data, _ = s.recvfrom(65536)
         out.write(data.replace(b"\n", b"\\n") + b"\n")
 EOF
-  pids+=($!)
+    pids+=($!)
+  fi
   local value
-  for value in "HTTPPort=$http_port" "SyslogPort=$syslog_port" \
-    "ManifestURL=http://127.0.0.1:$site_port/downloads/QuarrinSrvc.xml" \
-    "DefaultDownloadURL=http://127.0.0.1:$site_port/Downloads"; do
+  for value in "${values[@]}"; do
     w reg add 'HKLM\SOFTWARE\TARN\QuarrinSrvc\Deployment' /v "${value%%=*}" /t REG_SZ \
       /d "${value#*=}" /f >/dev/null
   done
@@ -197,9 +334,10 @@ EOF
   [ "$(scm wait "$service" RUNNING)" = RUNNING ] || fail "the agent did not report running"
   wait_for_entry 4 0 3 "$version Service executed" 30
   wait_for_entry 4 0 2 "$version HTTP service started on port $http_port\." 30
-  for _ in $(seq 50); do grep -q ' execute$' "$work/syslog.txt" 2>/dev/null && break; sleep 0.2; done
-  grep -q "%QUARN-5-50000: QuarrinSrvc.exe $version execute" "$work/syslog.txt" ||
-    fail "no execute datagram: $(cat "$work/syslog.txt" 2>/dev/null)"
+  # The server files a datagram under the machine that reported from its
+  # sender's address: the start-up datagram shows once the agent reported.
+  [ -z "$server_program" ] || server_report_test
+  wait_for_datagram "%QUARN-5-50000: QuarrinSrvc.exe $version execute" 10
 
   step "QuarrinSrvc: HTTP from Linux on port $http_port"
   # get PATH FILE TYPE: GET PATH into FILE; status 200 and content type TYPE.
@@ -238,8 +376,7 @@ EOF
   step "QuarrinSrvc: stop"
   w sc stop "$service" >/dev/null || fail "sc stop"
   [ "$(scm wait "$service" STOPPED)" = STOPPED ] || fail "the agent did not stop"
-  for _ in $(seq 50); do grep -q 50001 "$work/syslog.txt" && break; sleep 0.2; done
-  grep -q '%QUARN-5-50001: QUARRINSRVC stop' "$work/syslog.txt" || fail "no stop datagram"
+  wait_for_datagram '%QUARN-5-50001: QUARRINSRVC stop' 10
   wait_for_entry 0 0 2 "$version Service stopped\." 10
   curl -s --max-time 5 -o /dev/null "http://127.0.0.1:$http_port/" && fail "HTTP still answers"
 

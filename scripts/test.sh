@@ -116,10 +116,14 @@ stage_server-deb() {
   as_root ./scripts/test-server-deb.sh build-release
 }
 
-# The agent's service end to end under Wine, in a fresh prefix of its own.
+# The agent's service end to end under Wine, in a fresh prefix of its own,
+# reporting to the Linux quarrin-server of the normal build on a private
+# PostgreSQL cluster.
 stage_windows-e2e() {
   windows_built
-  ./scripts/test-windows-e2e.sh build-windows
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRIN_WERROR=ON >/dev/null
+  cmake --build build -j "$jobs" --target quarrin-server
+  QUARRIN_SERVER_BUILD=build ./scripts/test-windows-e2e.sh build-windows
 }
 
 # The Windows installer and the one a build higher, installed, upgraded and
