@@ -17,7 +17,7 @@ class UpdateSiteTest : public ::testing::Test {
     std::filesystem::create_directories(dir_ / "v100");
     std::filesystem::create_directories(dir_ / "v101");
     std::filesystem::copy_file(testing::BuiltExecutable("QuarrinSrvc"), dir_ / "v100/QuarrinSrvc");
-    std::filesystem::copy_file(std::string(QUARRIN_BUILD_DIR) + "/next/QuarrinSrvc",
+    std::filesystem::copy_file(testing::BuiltExecutable("next/QuarrinSrvc"),
                                dir_ / "v101/QuarrinSrvc");
     key_.Sign(dir_ / "v100/QuarrinSrvc");
     key_.Sign(dir_ / "v101/QuarrinSrvc");
