@@ -9,11 +9,12 @@
 # values pointing its inventory service, service-desk lookup, manifest and
 # syslog port at it; the agent's info command sends its details, and the
 # server's API must then hold them (the Windows edition as Wine's registry
-# gives it) and the agent's syslog datagrams. Without the server a manifest server (python3 -m http.server)
-# and a syslog collector (a small UDP listener) on loopback stand in. The
-# download site of the self-update stays the python server: its build is
-# unsigned. The starter: install, a start without a hand-over (it says so
-# and stops), uninstall. Each runs when the Windows build makes its program.
+# gives it) and the agent's syslog datagrams. Without the server a manifest
+# server (python3 -m http.server) and a syslog collector (a small UDP
+# listener) on loopback stand in. The download site of the self-update stays
+# the python server: its build is unsigned. The starter: install, a start
+# without a hand-over (it says so and stops), uninstall. Each runs when the
+# Windows build makes its program.
 #
 #   scripts/test-windows-e2e.sh [BUILD_DIR]      (default build-windows)
 #
