@@ -326,6 +326,7 @@ bool HttpServer::Impl::Start(std::string* error) {
   // A TLS head cannot be read before the library decrypts it: such
   // connections are handed over at once, and the library's time-outs hold.
   gate.inspect_head = !tls;
+  gate.metrics = options_.metrics;
   gate_ = std::make_unique<ConnectionGate>(
       gate, [this](AdmittedConnection admitted) { HandOver(std::move(admitted)); });
   if (!gate_->Start(fd, error)) {
