@@ -19,7 +19,7 @@ packages=(
   # Authenticode signatures of the Windows programs and installer
   minisign openssl osslsigncode
   # benchmarks: peers to compare with
-  prometheus-node-exporter zabbix-agent rrdtool
+  prometheus-node-exporter zabbix-agent rrdtool nginx-light
   # the Windows build: MinGW-w64 cross compiler (posix threads) with libgcrypt
   # built for it, GoogleTest's sources to build for Windows, Wine (64-bit only)
   # to run the cross-built tests and services, msitools and wixl for the
