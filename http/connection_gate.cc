@@ -169,7 +169,7 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
   switch (head.state) {
     case HeadState::kComplete:
     case HeadState::kTooLong:  // the library answers that it is too long
-      SetTcpReadableThreshold(w.socket, 1);
+      if (w.threshold_raised) SetTcpReadableThreshold(w.socket, 1);
       handover_({w.socket, w.peer, head.request_line, w.client});
       return Verdict::kHandOver;
     case HeadState::kNotHttp:
@@ -182,7 +182,9 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
     // The bytes stay in the socket, so the socket would stay readable: it
     // is to wake the loop again only when more than these have arrived, or
     // where that cannot be said, after a pause.
-    if (!SetTcpReadableThreshold(w.socket, static_cast<int>(n) + 1)) {
+    if (SetTcpReadableThreshold(w.socket, static_cast<int>(n) + 1)) {
+      w.threshold_raised = true;
+    } else {
       w.look_again = SteadyClock::now() + kLookAgain;
     }
     return Verdict::kWait;

@@ -86,6 +86,7 @@ class ConnectionGate {
     // Where a part of the head waits and the system cannot be told to wake
     // the gate only for more: when to look again.
     std::chrono::steady_clock::time_point look_again;
+    bool threshold_raised = false;  // wakes the gate only for more than a part seen
   };
   enum class Verdict { kWait, kHandOver, kClosed };
 

@@ -257,6 +257,7 @@ class HttpServer::Impl {
   int answering_ = 0;  // connections whose handler has started
   std::condition_variable drained_;
   std::thread watchdog_;
+  bool watchdog_asleep_ = false;  // until a connection wakes it
   // Connections handed to the library whose start it has not yet told, by
   // descriptor.
   std::unordered_map<TcpSocket, AdmittedConnection> handed_;
@@ -366,6 +367,7 @@ void HttpServer::Impl::Stop() {
 
 void HttpServer::Impl::Watchdog() {
   std::unique_lock lock(mu_);
+  bool quiet = false;  // no connection when it last went to sleep
   while (!stopping_) {
     const SteadyClock::time_point now = SteadyClock::now();
     SteadyClock::time_point next = now + options_.request_deadline;
@@ -382,11 +384,16 @@ void HttpServer::Impl::Watchdog() {
       }
     }
     // A deadline set later lies at least request_deadline ahead, so no
-    // wake-up is needed for it. Without connections an idle agent sleeps
-    // until one arrives.
-    if (watches_.empty()) {
+    // wake-up is needed for it. Without connections for a whole deadline it
+    // sleeps until one arrives; waiting that deadline first spares a client
+    // asking one request after another a wake-up for each.
+    if (watches_.empty() && quiet) {
+      watchdog_asleep_ = true;
       wake_.wait(lock);
+      watchdog_asleep_ = false;
+      quiet = false;
     } else {
+      quiet = watches_.empty();
       wake_.wait_until(lock, next);
     }
   }
@@ -412,7 +419,7 @@ void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void*
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     if (info == nullptr) return;
-    if (self->watches_.empty()) self->wake_.notify_all();
+    if (self->watchdog_asleep_) self->wake_.notify_all();
     ConnectionWatch& watch = self->watches_.emplace_back();
     watch.socket = static_cast<TcpSocket>(info->connect_fd);
     watch.deadline = SteadyClock::now() + self->options_.request_deadline;

@@ -15,10 +15,11 @@ packages=(
   # run time: chart fonts, a display for the popup tests, and tools the tests drive
   fonts-liberation fontconfig xvfb xdotool x11-utils imagemagick
   curl sqlite3 procps psmisc iproute2 python3
-  # signing test updates as the maker signs releases; test certificates
-  minisign openssl
+  # signing test updates as the maker signs releases; test certificates;
+  # Authenticode signatures of the Windows programs and installer
+  minisign openssl osslsigncode
   # benchmarks: peers to compare with
-  prometheus-node-exporter zabbix-agent rrdtool
+  prometheus-node-exporter zabbix-agent rrdtool nginx-light
   # the /metrics command's tests: promtool checks the text, a Prometheus on
   # loopback scrapes the agent
   prometheus
