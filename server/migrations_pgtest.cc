@@ -75,6 +75,30 @@ TEST_F(MigrationsTest, AnOlderServerServesOnANewerSchemaButNotOnAChangedFile) {
   }
 }
 
+TEST_F(MigrationsTest, HistoryAndEventsMoveIntoMonthPartitionsWithTheirRows) {
+  auto c = Connect();
+  std::vector<Migration> before;
+  for (const Migration& m : EmbeddedMigrations()) {
+    if (m.version < 4) before.push_back(m);
+  }
+  Migrate(*c, before);
+  c->Exec("INSERT INTO machines (name_key, machine_name, first_seen, last_seen)"
+          " VALUES ('PC1', 'PC1', now(), now())");
+  c->Exec("INSERT INTO machine_changes (machine_id, changed, kind, item)"
+          " SELECT id, now() - interval '400 days', 'machine', 'first report' FROM machines");
+  c->Exec("INSERT INTO events (received, sender, message) VALUES (now(), '10.0.0.1', 'hello')");
+
+  Migrate(*c, EmbeddedMigrations());
+  EXPECT_EQ(Count("SELECT count(*) FROM machine_changes_default"), 0);  // its month was made
+  EXPECT_EQ(Count("SELECT count(*) FROM machine_changes WHERE item = 'first report'"), 1);
+  EXPECT_EQ(Count("SELECT count(*) FROM events WHERE message = 'hello'"), 1);
+  EXPECT_EQ(Count("SELECT count(*) FROM pg_partitioned_table"), 2);
+  // The ids go on from where they were.
+  EXPECT_EQ(Count("INSERT INTO events (received, sender, message) VALUES (now(), '10.0.0.1', 'x')"
+                  " RETURNING id"),
+            2);
+}
+
 TEST_F(MigrationsTest, AFailingFileLeavesNothingOfItself) {
   auto c = Connect();
   const std::vector<Migration> migrations = {
