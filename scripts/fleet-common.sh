@@ -84,7 +84,7 @@ backend servers
   http-check expect status 200
 CFG
     for p in "$@"; do
-      echo "  server s$((n++)) 127.0.0.1:$p check inter 500ms fall 2 rise 2"
+      echo "  server s$((n++)) 127.0.0.1:$p check inter 500ms fall 2 rise 2 maxconn 12"
     done
   } >"$work/haproxy.cfg"
   haproxy -f "$work/haproxy.cfg" -db >"$work/haproxy.log" 2>&1 &

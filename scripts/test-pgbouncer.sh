@@ -59,7 +59,7 @@ max_client_conn = 200
 logfile = $work/bouncer/pgbouncer.log
 INI
 [ "$(id -u)" -ne 0 ] || chown -R nobody:nogroup "$work/bouncer"
-"${as_owner[@]}" pgbouncer "$work/bouncer/pgbouncer.ini" &
+"${as_owner[@]}" pgbouncer -q "$work/bouncer/pgbouncer.ini" &
 bouncer_pid=$!
 wait_port "$bouncer_port" 10 || fail "PgBouncer did not start"
 via="host=127.0.0.1 port=$bouncer_port dbname=fleet user=quarrin"
