@@ -118,22 +118,35 @@ size() {
 start_instance size "$db"
 wait_port "$port_size" 30
 pids=("$pid_size")
+q() { psql "$db" -At -c "$1"; }
+wal() { q "SELECT pg_current_wal_lsn()"; }
+wal_bytes() { q "SELECT pg_wal_lsn_diff('$2', '$1')"; }
+machines=$(q "SELECT count(*) FROM machines")
 after_first=$(size)
+wal0=$(wal)
 python3 bench/fleet_intake_load.py "$port_size" "$MACHINES" "$AGENTS" 0 >/dev/null
+wal1=$(wal)
 after_unchanged=$(size)
+changes_before=$(q "SELECT count(*) FROM machine_changes")
+wal2=$(wal)
 python3 bench/fleet_intake_load.py "$port_size" "$MACHINES" "$AGENTS" 1 >/dev/null
+wal3=$(wal)
 after_changed=$(size)
+changes=$(( $(q "SELECT count(*) FROM machine_changes") - changes_before ))
 stop_all
-changes=$(psql "$db" -At -c "SELECT count(*) FROM machine_changes")
-events_before=$(psql "$db" -At -c "SELECT sum(pg_total_relation_size(relid)) FROM pg_partition_tree('events')")
+calls=$((machines * 15))
+events_before=$(q "SELECT sum(pg_total_relation_size(relid)) FROM pg_partition_tree('events')")
 psql "$db" -q -c "INSERT INTO events (received, sender, machine_id, facility, severity, code, message)
   SELECT now(), ('10.1.' || (i % 250) || '.' || (i % 200))::inet, m.ids[1 + i % cardinality(m.ids)],
          1, 5, '50000', 'QUARRIN: %QUARN-5-50000: inventory sent, ' || (i % 40) || ' applications'
   FROM (SELECT array_agg(id) AS ids FROM machines) m, generate_series(1, 100000) i"
 psql "$db" -q -c "VACUUM" >/dev/null
-events_after=$(psql "$db" -At -c "SELECT sum(pg_total_relation_size(relid)) FROM pg_partition_tree('events')")
+events_after=$(q "SELECT sum(pg_total_relation_size(relid)) FROM pg_partition_tree('events')")
 per() { python3 -c "print('%.0f' % (($1) / $2))"; }
-echo "size: $(per "$after_first" "$MACHINES") bytes per machine after its first report ($changes change rows in all)"
-echo "size: $(per "$after_unchanged - $after_first" "$MACHINES") bytes per machine for an unchanged day"
-echo "size: $(per "$after_changed - $after_unchanged" "$MACHINES") bytes per machine for a day where all 13 versions changed"
+echo "size: $(per "$after_first" "$machines") bytes per machine after its first report ($machines machines)"
+echo "size: $(per "$after_unchanged - $after_first" "$machines") bytes per machine for an unchanged day" \
+  "(WAL: $(per "$(wal_bytes "$wal0" "$wal1")" "$calls") bytes per call)"
+echo "size: $(per "$after_changed - $after_unchanged" "$machines") bytes per machine for a day where all 13" \
+  "versions changed, $(per "$after_changed - $after_unchanged" "$changes") per change row ($changes rows)" \
+  "(WAL: $(per "$(wal_bytes "$wal2" "$wal3")" "$calls") bytes per call)"
 echo "size: $(per "$events_after - $events_before" 100000) bytes per syslog event"

@@ -26,7 +26,9 @@ cleanup() {
   for p in "${node_pids[@]}"; do stop_pid "$p"; done
   # Patroni stops its PostgreSQL with it; one left by a killed Patroni:
   for d in "$work"/n*/data; do
-    [ -f "$d/postmaster.pid" ] && "${as_owner[@]}" "$pg_bin/pg_ctl" -D "$d" -m immediate stop >/dev/null 2>&1
+    if [ -f "$d/postmaster.pid" ]; then
+      "${as_owner[@]}" "$pg_bin/pg_ctl" -D "$d" -m immediate stop >/dev/null 2>&1 || true
+    fi
   done
   stop_pid "$etcd_pid"
   rm -rf "$work"
