@@ -3,7 +3,8 @@
 # reporting through the proxy (scripts/fleet_ha_agents.py), one server killed
 # with SIGKILL in the middle of the burst. Afterwards: every call the agents
 # retried is acknowledged, each call is stored once (no machine, application
-# or change twice), and both servers list the same fleet through the API.
+# or change twice), and both servers list the same fleet through the API and
+# serve the same update manifest from their shared downloads folder.
 #
 # usage: scripts/test-fleet-ha.sh [BUILD_DIR]      (default: build)
 # Environment: MACHINES (10000), APPS application calls per machine (13),
@@ -99,4 +100,14 @@ machine_list "$port_b" >"$work/fleet_b" || fail "the API of server b"
 [ "$(wc -l <"$work/fleet_a")" -eq "$MACHINES" ] || fail "server a lists $(wc -l <"$work/fleet_a") machines"
 cmp -s "$work/fleet_a" "$work/fleet_b" || fail "the servers list different fleets"
 echo "ok: both servers list the same $MACHINES machines"
+
+# A ring promoted from any host (here: its file written as promote writes
+# it) is served by every server at once.
+mkdir -p "$work/downloads/rings"
+echo 1.2.3.4 >"$work/downloads/rings/main"
+for p in "$port_a" "$port_b"; do
+  curl -sf --max-time 10 "http://127.0.0.1:$p/downloads/QuarrinSrvc.xml" | grep -q "<major>1</major>" \
+    || fail "the server on port $p does not serve the shared folder's ring"
+done
+echo "ok: both servers serve the ring of the shared downloads folder"
 echo "test-fleet-ha: PASS"
