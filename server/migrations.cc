@@ -26,10 +26,11 @@ std::string Checksum(PgConnection& connection, const std::string& sql) {
 using Applied = std::map<int, std::pair<std::string, std::string>>;  // version: name, checksum
 
 // Opens a transaction holding the schema's lock. Waiting for it is bounded
-// by the time a migration may take, as another server may be applying one.
+// by the time a migration may take, as another server may be applying one:
+// one that rewrites a large table takes tens of minutes.
 void BeginLocked(PgConnection& connection) {
   connection.Exec("BEGIN");
-  connection.Exec("SET LOCAL statement_timeout = '10min'");
+  connection.Exec("SET LOCAL statement_timeout = '2h'");
   connection.Exec(kLockSchema);
   connection.Exec(kCreateHistory);
 }
