@@ -33,6 +33,9 @@ packages=(
   # the fleet server: PostgreSQL 15 (its tests start private clusters) and
   # its client library; zeep, a SOAP toolkit, tests the service description
   postgresql-15 postgresql-client-15 libpq-dev python3-zeep
+  # several fleet servers: HAProxy in front of them, PgBouncer in front of
+  # the database; Patroni and etcd for a highly available database
+  haproxy pgbouncer patroni etcd-server
 )
 
 missing=()

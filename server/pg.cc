@@ -9,11 +9,17 @@ namespace quarrin {
 
 namespace {
 
+// The server is no longer the primary: after a fail-over the old one comes
+// back as a read-only standby. The session is of no more use, and nothing
+// of the transaction was written.
+bool OnStandby(const std::string& sqlstate) { return sqlstate == "25006"; }
+
 // The connection is gone: libpq says so, or the server ended the session
-// (class 08, or an administrator's or a crash's shutdown).
+// (class 08, or an administrator's or a crash's shutdown), or it is on a
+// standby.
 bool LostConnection(pg_conn* connection, const std::string& sqlstate) {
   return PQstatus(connection) == CONNECTION_BAD || sqlstate.rfind("08", 0) == 0 ||
-         sqlstate == "57P01" || sqlstate == "57P02" || sqlstate == "57P03";
+         sqlstate == "57P01" || sqlstate == "57P02" || sqlstate == "57P03" || OnStandby(sqlstate);
 }
 
 std::string FirstLine(const char* text) {
@@ -153,10 +159,11 @@ PgResult PgConnection::Checked(pg_result* raw, std::string_view sql) {
   const std::string sqlstate = state == nullptr ? "" : state;
   const char* message = raw == nullptr ? "" : PQresultErrorMessage(raw);
   const std::string reason = FirstLine(message[0] != '\0' ? message : PQerrorMessage(connection_));
+  if (OnStandby(sqlstate)) on_standby_ = true;
   throw PgError(StatementHead(sql) + ": " + reason, sqlstate, LostConnection(connection_, sqlstate));
 }
 
-bool PgConnection::broken() const { return PQstatus(connection_) != CONNECTION_OK; }
+bool PgConnection::broken() const { return on_standby_ || PQstatus(connection_) != CONNECTION_OK; }
 
 bool PgConnection::idle() const { return PQtransactionStatus(connection_) == PQTRANS_IDLE; }
 

@@ -96,7 +96,10 @@ class PgConnection {
   // Runs a text of several statements, without parameters: only for the
   // program's own texts (the schema's migrations). Throws PgError.
   void ExecScript(const std::string& sql);
-  // True iff the session can no longer be used.
+  // True iff the session can no longer be used: lost, or on a server that
+  // has become a read-only standby (a new connection finds the primary
+  // when the connection string names every host with
+  // target_session_attrs=read-write).
   bool broken() const;
   // True iff no transaction is open (nor failed) on the session.
   bool idle() const;
@@ -106,6 +109,7 @@ class PgConnection {
   // The result, or PgError when it is a failure.
   PgResult Checked(pg_result* raw, std::string_view sql);
   pg_conn* connection_;
+  bool on_standby_ = false;
 };
 
 // Text of a value for a parameter.

@@ -85,6 +85,21 @@ TEST_F(PgLayerTest, AConnectionLostBeforeTheCommitRunsTheUnitOnceMore) {
   EXPECT_EQ(runs, 2);
 }
 
+TEST_F(PgLayerTest, ASessionOnAServerTurnedStandbyIsDroppedAndTheUnitRunsOnANewOne) {
+  {
+    // As after a fail-over: the old primary, now read-only, still holds the session.
+    PgPool::Lease session = pool_->Acquire();
+    session->Exec("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
+  }
+  int runs = 0;
+  RunTransaction(*pool_, [&](PgTransaction& tx) {
+    ++runs;
+    tx.Exec("INSERT INTO notes (text) VALUES ('after fail-over')");
+  });
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(Count("SELECT count(*) FROM notes"), 1);
+}
+
 TEST_F(PgLayerTest, EveryWaitIsBounded) {
   // A statement past the statement time-out is cancelled by the server.
   PgConnectOptions quick = Options();

@@ -53,8 +53,16 @@ PgConnectOptions ConnectOptions(const ServerSettings& s) {
 
 int MigrateNow(PgPool& pool) {
   PgPool::Lease session = pool.Acquire();
-  const int applied = Migrate(*session, EmbeddedMigrations());
-  if (applied > 0) std::fprintf(stderr, "quarrin-server: applied %d migration(s)\n", applied);
+  const MigrationOutcome outcome = Migrate(*session, EmbeddedMigrations());
+  if (outcome.applied > 0) {
+    std::fprintf(stderr, "quarrin-server: applied %d migration(s)\n", outcome.applied);
+  }
+  for (const std::string& version : outcome.unknown) {
+    std::fprintf(stderr,
+                 "quarrin-server: the database holds migration %s, newer than this server; "
+                 "serving on it (migrations only add)\n",
+                 version.c_str());
+  }
   return 0;
 }
 

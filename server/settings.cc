@@ -128,6 +128,10 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
        [](ServerSettings& s, std::string_view v) {
          s.events_retention_days = static_cast<int>(Number(v, 1, 36500));
        }},
+      {"history_retention_days",
+       [](ServerSettings& s, std::string_view v) {
+         s.history_retention_days = static_cast<int>(Number(v, 1, 36500));
+       }},
       {"max_body_bytes",
        [](ServerSettings& s, std::string_view v) {
          s.max_body_bytes = Number(v, 1024, 256u << 20);

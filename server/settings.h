@@ -55,8 +55,10 @@ struct ServerSettings {
   // further call of that machine has come for this long.
   std::chrono::seconds report_quiet_period{300};
   size_t max_body_bytes = 1u << 20;
-  // Syslog events older than this are deleted.
+  // Syslog events and history older than this are dropped, a month at a
+  // time (history_retention.h).
   int events_retention_days = 90;
+  int history_retention_days = 1096;
   // The update site: where published builds are kept, the rings before
   // "main" in order (publish puts a build into the first), and the Debug
   // and Syslog values of every manifest.

@@ -21,6 +21,8 @@ TEST(ServerSettingsTest, EverySettingHasADefault) {
   EXPECT_EQ(s.update_key, "");
   EXPECT_EQ(s.tls_certificate, "");
   EXPECT_EQ(s.report_quiet_period, std::chrono::seconds(300));
+  EXPECT_EQ(s.events_retention_days, 90);
+  EXPECT_EQ(s.history_retention_days, 1096);
   EXPECT_EQ(s.rings, std::vector<std::string>{"pilot"});
   EXPECT_EQ(s.manifest_debug, "Off");
   EXPECT_EQ(s.manifest_syslog, "");
@@ -39,6 +41,7 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
       "database_pool_size = 8\n"
       "database_statement_timeout_ms = 250\n"
       "report_quiet_period_s = 1\n"
+      "history_retention_days = 365\n"
       "syslog_port = 0\n",
       "fleet.conf");
   EXPECT_EQ(s.port, 9000);
@@ -51,6 +54,7 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
   EXPECT_EQ(s.database_pool_size, 8u);
   EXPECT_EQ(s.database_statement_timeout, std::chrono::milliseconds(250));
   EXPECT_EQ(s.report_quiet_period, std::chrono::seconds(1));
+  EXPECT_EQ(s.history_retention_days, 365);
   EXPECT_EQ(s.syslog_port, 0);
 }
 
