@@ -214,8 +214,8 @@ void TlsFront::Impl::Run() {
 }
 
 void TlsFront::Impl::Serve(Session& s, SteadyClock::time_point now) {
-  if (!s.client_ended && (s.client_events & (POLLRDNORM | POLLHUP | POLLERR))) {
-    const size_t room = kCipherLimit - std::min(kCipherLimit, s.cipher_in.size());
+  const size_t room = kCipherLimit - std::min(kCipherLimit, s.cipher_in.size());
+  if (!s.client_ended && room > 0 && (s.client_events & (POLLRDNORM | POLLHUP | POLLERR))) {
     const int n = recv(AsSocket(s.client), scratch_.data(),
                        static_cast<int>(std::min(room, scratch_.size())), 0);
     if (n > 0) {
@@ -394,6 +394,9 @@ void TlsFront::Impl::Close(Session& s) {
   if (s.has_context) DeleteSecurityContext(&s.context);
   s.has_context = false;
   CloseTcp(s.plain);
+  // What the client sent last and was not read (its own close_notify)
+  // would make the close a reset, which may cost it the reply's end.
+  if (s.server_ended) SendFinalTcp(s.client, {});
   CloseTcp(s.client);
   s.plain = s.client = kNoTcpSocket;
 }
