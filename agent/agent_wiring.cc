@@ -100,6 +100,7 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
     context->local_machine_name = state.local_machine_name;
     context->syslog_host = state.syslog_host;
     context->default_download_url = state.deployment.default_download_url;
+    context->metrics = &service_->metrics();
   }
   context->check_for_update = [this](tFileUpdate& update) { CheckForUpdate(update); };
   context->report_pc_details = [this] { info_report_.TryStart(); };
@@ -113,6 +114,7 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
   };
   HttpServerOptions options = server_options_;
   options.port = port;
+  options.metrics = context->metrics;
   access_.reset();
   if (service_ != nullptr) {
     try {
@@ -141,8 +143,8 @@ void AgentWiring::CollectPCDetails() {
 
 void AgentWiring::ReleaseDownloadBuffer() { download_buffer_.Release(); }
 
-void AgentWiring::CheckForUpdate(tFileUpdate& update) {
-  if (service_ == nullptr) return;
+StepOutcome AgentWiring::CheckForUpdate(tFileUpdate& update) {
+  if (service_ == nullptr) return StepOutcome::kSkipped;
   // Two checks never download at once: the buffer lets one in and the
   // other returns at once.
   UpdateContext context;
@@ -156,7 +158,19 @@ void AgentWiring::CheckForUpdate(tFileUpdate& update) {
   context.current = GetFileVersion("");
   context.download_url = service_->state().attributes().DownloadURL;
   context.update_public_key = service_->state().deployment.update_public_key;
-  quarrin::CheckForUpdate(context, &update);
+  context.metrics = &service_->metrics();
+  switch (quarrin::CheckForUpdate(context, &update)) {
+    case UpdateOutcome::kBusy:
+      return StepOutcome::kSkipped;
+    case UpdateOutcome::kDownloadFailed:
+      return StepOutcome::kFailed;
+    case UpdateOutcome::kNoUpdate:
+      return update.Text.starts_with("Error: ") ? StepOutcome::kFailed : StepOutcome::kOk;
+    case UpdateOutcome::kHandedOver:
+    case UpdateOutcome::kManagedByPackage:
+      return StepOutcome::kOk;
+  }
+  return StepOutcome::kFailed;
 }
 
 ReportingContext AgentWiring::Reporting() {
@@ -169,16 +183,16 @@ ReportingContext AgentWiring::Reporting() {
   return c;
 }
 
-void AgentWiring::LookupWorkstation() {
-  if (service_) quarrin::LookupWorkstation(Reporting());
+StepOutcome AgentWiring::LookupWorkstation() {
+  return service_ ? quarrin::LookupWorkstation(Reporting()) : StepOutcome::kSkipped;
 }
 
-void AgentWiring::ReportPCDetails() {
-  if (service_) quarrin::ReportPCDetails(Reporting());
+StepOutcome AgentWiring::ReportPCDetails() {
+  return service_ ? quarrin::ReportPCDetails(Reporting()) : StepOutcome::kSkipped;
 }
 
-void AgentWiring::ReportApplications() {
-  if (service_) quarrin::ReportApplications(Reporting());
+StepOutcome AgentWiring::ReportApplications() {
+  return service_ ? quarrin::ReportApplications(Reporting()) : StepOutcome::kSkipped;
 }
 
 void AgentWiring::SampleDisk() {

@@ -64,11 +64,12 @@ class AgentWiring final : public AgentTasks {
   void CollectPCDetails() override;
   // Gives the download buffer's memory back; waits for a running check.
   void ReleaseDownloadBuffer() override;
-  // The update check of the running agent.
-  void CheckForUpdate(tFileUpdate& update) override;
-  void LookupWorkstation() override;
-  void ReportPCDetails() override;
-  void ReportApplications() override;
+  // The update check of the running agent: kFailed when the manifest could
+  // not be read or the download failed, kSkipped when another check ran.
+  StepOutcome CheckForUpdate(tFileUpdate& update) override;
+  StepOutcome LookupWorkstation() override;
+  StepOutcome ReportPCDetails() override;
+  StepOutcome ReportApplications() override;
   // Writes a warning when the sample deleted values whose names are not times.
   void SampleDisk() override;
   void RollUp(DateTime slot) override;

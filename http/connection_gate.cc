@@ -128,6 +128,7 @@ void ConnectionGate::Run() {
       Verdict verdict = Verdict::kWait;
       if (events.readable || events.hung_up) verdict = Examine(w, events.hung_up);
       if (verdict == Verdict::kWait && w.deadline <= then) {
+        Count(HttpRefusal::kTimeout);
         Refuse(w, PlainReply(408, "Request Timeout",
                              "Request Timeout: the request head did not arrive in time"));
         verdict = Verdict::kClosed;
@@ -162,6 +163,7 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
     }
     w.client = ClientKey(w.peer.ip);
     bool admitted = false;
+    HttpRefusal refusal = HttpRefusal::kConnectionLimit;
     {
       std::lock_guard lock(mu_);
       unsigned& mine = per_client_[w.client];
@@ -171,9 +173,12 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
         admitted = true;
       } else if (mine == 0) {
         per_client_.erase(w.client);
+      } else if (mine >= options_.per_client_limit) {
+        refusal = HttpRefusal::kPerClientLimit;
       }
     }
     if (!admitted) {
+      Count(refusal);
       SendFinalTcp(w.socket, PlainReply(503, "Service Unavailable",
                                        "Service Unavailable: too many connections, try again later",
                                        "Retry-After: " +
@@ -231,6 +236,10 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
                            ? "Bad Request: empty request"
                            : "Bad Request: the request ended before its head was complete"));
   return Verdict::kClosed;
+}
+
+void ConnectionGate::Count(HttpRefusal reason) {
+  if (options_.metrics != nullptr) options_.metrics->CountHttpRefusal(reason);
 }
 
 void ConnectionGate::Refuse(Waiting& w, const std::string& reply) {

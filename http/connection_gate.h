@@ -30,6 +30,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/agent_metrics.h"
 #include "platform/net/ip_address.h"
 #include "platform/net/tcp_socket.h"
 
@@ -44,6 +45,8 @@ struct GateOptions {
   // False: a connection is handed over as soon as it is admitted, without
   // waiting for its head (which TLS hides), and without its request line.
   bool inspect_head = true;
+  // Where refusals are counted; null: nowhere.
+  AgentMetrics* metrics = nullptr;
 };
 
 // A connection the gate hands over, with the request line as sent and the
@@ -102,6 +105,7 @@ class ConnectionGate {
   void Run();
   void AcceptSome(std::chrono::steady_clock::time_point now);
   Verdict Examine(Waiting& w, bool peer_closed);
+  void Count(HttpRefusal reason);
   // Answers `reply`, closes the connection and forgets it.
   void Refuse(Waiting& w, const std::string& reply);
 

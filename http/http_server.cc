@@ -348,6 +348,7 @@ bool HttpServer::Impl::Start(std::string* error) {
   // A TLS head cannot be read before the library decrypts it: such
   // connections are handed over at once, and the library's time-outs hold.
   gate.inspect_head = !tls;
+  gate.metrics = options_.metrics;
   ConnectionGate::Handover unwrap;
   if (tls_front_ != nullptr) {
     unwrap = [this](AdmittedConnection admitted) { Unwrap(std::move(admitted)); };

@@ -55,6 +55,8 @@
 
 namespace quarrin {
 
+class AgentMetrics;
+
 // What the handler reads from a request.
 struct HttpServerRequest {
   // The request line exactly as received, without its line end: the
@@ -124,6 +126,8 @@ struct HttpServerOptions {
   std::chrono::milliseconds stop_grace{5000};
   // The methods handed to the handler, upper case; any other gets 405.
   std::vector<std::string> methods{"GET", "POST", "HEAD"};
+  // Where connections refused at the door are counted; null: nowhere.
+  AgentMetrics* metrics = nullptr;
 };
 
 // REQUIRES: Start and Stop are called from one thread at a time.

@@ -19,6 +19,9 @@ packages=(
   minisign openssl
   # benchmarks: peers to compare with
   prometheus-node-exporter zabbix-agent rrdtool
+  # the /metrics command's tests: promtool checks the text, a Prometheus on
+  # loopback scrapes the agent
+  prometheus
   # the Windows build: MinGW-w64 cross compiler (posix threads) with libgcrypt
   # built for it, GoogleTest's sources to build for Windows, Wine (64-bit only)
   # to run the cross-built tests and services, msitools and wixl for the

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # End-to-end test of the Windows services under Wine, in a fresh Wine prefix.
 # The agent: install the service, start it through the service control
-# manager, ask its HTTP server for the menu, the details, the usage chart
-# and the disk map from Linux over loopback, pause, continue and stop it,
-# HTTPS from a PFX file (a wrong password first, which keeps the port
-# closed and is logged), and uninstall. When the Linux build has made
-# quarrin-server, the agent
-# reports to it: a private PostgreSQL cluster (scripts/pg-cluster.sh) and the
-# server on loopback, the agent's Deployment values pointing its inventory
-# service, service-desk lookup, manifest and syslog port at it; the agent's
-# info command sends its details, and the server's API must then hold them
-# (the Windows edition as Wine's registry gives it) and the agent's syslog
+# manager, ask its HTTP server for the menu, the details, the figures for
+# Prometheus, the usage chart and the disk map from Linux over loopback,
+# pause, continue and stop it, start it with HTTPS from a PFX file (a wrong
+# password first, which keeps the port closed and is logged), and
+# uninstall. When the Linux build has made quarrin-server, the agent reports
+# to it: a private PostgreSQL cluster (scripts/pg-cluster.sh) and the server
+# on loopback, the agent's Deployment values pointing its inventory service,
+# service-desk lookup, manifest and syslog port at it; the agent's info
+# command sends its details, and the server's API must then hold them (the
+# Windows edition as Wine's registry gives it) and the agent's syslog
 # datagrams. Without the server a manifest server (python3 -m http.server)
 # and a syslog collector (a small UDP listener) on loopback stand in. The
 # download site of the self-update stays the python server: its build is
@@ -358,6 +358,14 @@ EOF
   python3 -c 'import sys, xml.dom.minidom as m; m.parse(sys.argv[1])' "$work/info.xml" ||
     fail "GET /info is no XML document"
   grep -q "$version" "$work/info.xml" || fail "GET /info does not carry the version"
+  # The figures for Prometheus: promtool's format check, the version, and the
+  # info request above counted.
+  get /metrics "$work/metrics.txt" text/plain
+  promtool check metrics < "$work/metrics.txt" || fail "GET /metrics: promtool finds faults"
+  grep -qx "quarrin_build_info{version=\"$version\"} 1" "$work/metrics.txt" ||
+    fail "GET /metrics does not carry the version"
+  grep -q '^quarrin_http_requests_total{command="info",status="200"} [1-9]' "$work/metrics.txt" ||
+    fail "GET /metrics does not count the info request"
   local page image
   for page in disk_d mapdisk; do
     get "/$page" "$work/$page.jpg" image/jpeg
