@@ -8,15 +8,22 @@
 //   https_test_server --add-to-store FILE PASSWORD
 //       puts the certificate of the PFX file, with its key, into the
 //       machine's personal store and prints its thumbprint
+//   https_test_server --probe FILE PASSWORD
+//       prints "status 0x...": what Schannel's AcceptSecurityContext answers
+//       to the start of a client hello with the PFX file's certificate (a
+//       Schannel without a server side answers SEC_E_UNSUPPORTED_FUNCTION,
+//       0x80090302)
 #define SECURITY_WIN32
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "http/http_server.h"
+#include "platform/net/schannel_credential_windows.h"
 #include "platform/text/wide_text_windows.h"
 
 namespace {
@@ -70,6 +77,28 @@ int AddToStore(const std::string& file, const std::string& password) {
   return 2;
 }
 
+int Probe(const std::string& file, const std::string& password) {
+  std::string error;
+  std::unique_ptr<quarrin::SchannelCredential> credential =
+      quarrin::SchannelCredential::Load({"", file, password}, &error);
+  if (credential == nullptr) {
+    std::printf("error: %s\n", error.c_str());
+    return 2;
+  }
+  char hello[] = "\x16\x03\x01\x00\x40\x01\x00\x00\x3c\x03\x03";
+  SecBuffer in[2] = {{sizeof hello - 1, SECBUFFER_TOKEN, hello}, {0, SECBUFFER_EMPTY, nullptr}};
+  SecBufferDesc in_desc{SECBUFFER_VERSION, 2, in};
+  SecBuffer out{0, SECBUFFER_TOKEN, nullptr};
+  SecBufferDesc out_desc{SECBUFFER_VERSION, 1, &out};
+  CtxtHandle context{};
+  ULONG attributes = 0;
+  const SECURITY_STATUS status = AcceptSecurityContext(
+      credential->handle(), nullptr, &in_desc, ASC_REQ_ALLOCATE_MEMORY | ASC_REQ_STREAM, 0,
+      &context, &out_desc, &attributes, nullptr);
+  std::printf("status 0x%08lX\n", static_cast<unsigned long>(status));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,6 +108,7 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
     if (arg == "--add-to-store" && i + 2 < argc) return AddToStore(argv[i + 1], argv[i + 2]);
+    if (arg == "--probe" && i + 2 < argc) return Probe(argv[i + 1], argv[i + 2]);
     if (arg == "--pfx") {
       options.tls_certificate.pfx_file = next();
     } else if (arg == "--password") {
