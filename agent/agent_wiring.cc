@@ -44,10 +44,20 @@ void ApplyDeployment(const DeploymentSettings& d, HttpServerOptions* options,
     throw std::runtime_error(
         "Deployment values 'HTTPCertificateFile' and 'HTTPKeyFile' must be set together");
   }
+  const int sources = !d.http_certificate_file.empty() + !d.http_certificate_thumbprint.empty() +
+                      !d.http_pfx_file.empty();
+  if (sources > 1) {
+    throw std::runtime_error(
+        "Deployment values 'HTTPCertificateFile', 'HTTPCertificateThumbprint' and 'HTTPPfxFile' "
+        "each name the HTTPS certificate: set only one of them");
+  }
   if (!d.http_certificate_file.empty()) {
     options->tls_certificate_pem = ReadPemFile("HTTPCertificateFile", d.http_certificate_file);
     options->tls_key_pem = ReadPemFile("HTTPKeyFile", d.http_key_file);
   }
+  options->tls_certificate.thumbprint = d.http_certificate_thumbprint;
+  options->tls_certificate.pfx_file = d.http_pfx_file;
+  options->tls_certificate.pfx_password = d.http_pfx_password;
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ class AgentWiring final : public AgentTasks {
   // Reads the service's state as start-up left it: everything the
   // dispatcher needs is written before this step and only read afterwards.
   // The Deployment settings HTTPAddress, AllowedClients, AllowedReaders,
-  // HTTPCertificateFile and HTTPKeyFile apply; one that cannot be used
+  // HTTPCertificateFile and HTTPKeyFile, or HTTPCertificateThumbprint, or
+  // HTTPPfxFile and HTTPPfxPassword apply; one that cannot be used
   // keeps the server from starting (never open when it was meant closed).
   bool StartHttpServer(uint16_t port, std::string* error) override;
   // Also waits for the report an info request started (its calls have

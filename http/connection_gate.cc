@@ -27,8 +27,8 @@ std::string ClientKey(const IpAddress& peer) {
   return std::string(bytes, peer.bytes.size());
 }
 
-ConnectionGate::ConnectionGate(const GateOptions& options, Handover handover)
-    : options_(options), handover_(std::move(handover)) {}
+ConnectionGate::ConnectionGate(const GateOptions& options, Handover handover, Handover unwrap)
+    : options_(options), handover_(std::move(handover)), unwrap_(std::move(unwrap)) {}
 
 ConnectionGate::~ConnectionGate() { Stop(); }
 
@@ -45,6 +45,10 @@ bool ConnectionGate::Start(TcpSocket listener, std::string* error) {
 
 void ConnectionGate::Stop() {
   if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
   wake_.Signal();
   thread_.join();
   for (Waiting& w : waiting_) {
@@ -52,7 +56,29 @@ void ConnectionGate::Stop() {
     Release(w.client);
   }
   waiting_.clear();
+  std::vector<AdmittedConnection> adopted;
+  {
+    std::lock_guard lock(mu_);
+    adopted.swap(adopted_);
+  }
+  for (AdmittedConnection& a : adopted) {
+    CloseTcp(a.socket);
+    Release(a.client);
+  }
   wake_.Close();
+}
+
+void ConnectionGate::Adopt(AdmittedConnection connection) {
+  {
+    std::lock_guard lock(mu_);
+    if (!stopping_) {
+      adopted_.push_back(std::move(connection));
+      wake_.Signal();
+      return;
+    }
+  }
+  CloseTcp(connection.socket);
+  Release(connection.client);
 }
 
 void ConnectionGate::Release(const std::string& client) {
@@ -86,7 +112,13 @@ void ConnectionGate::Run() {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
-    if (polled[0].readable || polled[0].hung_up) return;
+    std::vector<AdmittedConnection> adopted;
+    if (polled[0].readable || polled[0].hung_up) {
+      wake_.Clear();
+      std::lock_guard lock(mu_);
+      if (stopping_) return;
+      adopted.swap(adopted_);
+    }
 
     const SteadyClock::time_point then = SteadyClock::now();
     std::vector<Waiting> still;
@@ -104,6 +136,14 @@ void ConnectionGate::Run() {
       if (verdict == Verdict::kWait) still.push_back(std::move(w));
     }
     waiting_ = std::move(still);
+    for (AdmittedConnection& a : adopted) {
+      Waiting w;
+      w.socket = a.socket;
+      w.peer = a.peer;
+      w.client = std::move(a.client);
+      w.deadline = a.head_deadline;
+      waiting_.push_back(std::move(w));
+    }
     if (polled[1].readable) AcceptSome(then);
   }
 }
@@ -146,11 +186,15 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
       CloseTcp(w.socket);
       continue;
     }
+    w.deadline = now + options_.head_timeout;
+    if (unwrap_) {
+      unwrap_({w.socket, w.peer, std::string(), w.client, w.deadline});
+      continue;
+    }
     if (!options_.inspect_head) {
       handover_({w.socket, w.peer, std::string(), w.client});
       continue;
     }
-    w.deadline = now + options_.head_timeout;
     waiting_.push_back(std::move(w));
   }
 }

@@ -13,6 +13,11 @@
 //   408                a head that has not arrived within head_timeout
 // The request line is read as the client sent it (MSG_PEEK: the bytes stay
 // for the HTTP library), since the library keeps only its parts.
+//
+// A connection that must be unwrapped before its head can be read (TLS
+// that the system decrypts) goes, once admitted, to an unwrapper, which
+// gives its plain text back through Adopt; its head time-out runs from its
+// accept all the same, and it keeps its place meanwhile.
 #ifndef QUARRIN_HTTP_CONNECTION_GATE_H_
 #define QUARRIN_HTTP_CONNECTION_GATE_H_
 
@@ -51,6 +56,7 @@ struct AdmittedConnection {
   TcpPeer peer;
   std::string request_line;
   std::string client;
+  std::chrono::steady_clock::time_point head_deadline = {};
 };
 
 // The key a peer's connections are counted under: its address without the
@@ -62,7 +68,10 @@ class ConnectionGate {
   // Takes over the descriptor; called on the gate's thread.
   using Handover = std::function<void(AdmittedConnection)>;
 
-  ConnectionGate(const GateOptions& options, Handover handover);
+  // `unwrap`, when given, takes every admitted connection first (on the
+  // gate's thread) and returns it through Adopt or its place through
+  // Release.
+  ConnectionGate(const GateOptions& options, Handover handover, Handover unwrap = nullptr);
   ~ConnectionGate();  // Stop
   ConnectionGate(const ConnectionGate&) = delete;
   ConnectionGate& operator=(const ConnectionGate&) = delete;
@@ -76,6 +85,10 @@ class ConnectionGate {
   void Stop();
   // A handed-over connection of `client` has closed. Safe from any thread.
   void Release(const std::string& client);
+  // A connection that `unwrap` took, back as one to wait on for its head
+  // until its head_deadline. Safe from any thread; after Stop it is closed
+  // and its place released.
+  void Adopt(AdmittedConnection connection);
 
  private:
   struct Waiting {
@@ -99,6 +112,7 @@ class ConnectionGate {
 
   const GateOptions options_;
   const Handover handover_;
+  const Handover unwrap_;
   TcpSocket listener_ = kNoTcpSocket;
   TcpWakeup wake_;
   std::thread thread_;
@@ -107,6 +121,8 @@ class ConnectionGate {
   std::chrono::steady_clock::time_point accept_paused_until_;
 
   std::mutex mu_;
+  bool stopping_ = false;
+  std::vector<AdmittedConnection> adopted_;  // for the gate's thread to take
   unsigned total_ = 0;
   std::unordered_map<std::string, unsigned> per_client_;
 };

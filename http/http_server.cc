@@ -242,6 +242,9 @@ class HttpServer::Impl {
   void Watchdog();
   // Gives the library a connection whose head has arrived.
   void HandOver(AdmittedConnection admitted);
+  // Gives a connection to the TLS front, whose plain text goes back to the
+  // gate.
+  void Unwrap(AdmittedConnection admitted);
   // A body that has grown past max_body_bytes: told so, and cut off.
   MHD_Result CutOff(MHD_Connection* connection);
 
@@ -262,6 +265,7 @@ class HttpServer::Impl {
   // descriptor.
   std::unordered_map<TcpSocket, AdmittedConnection> handed_;
   TcpSocket listener_ = kNoTcpSocket;
+  std::unique_ptr<TlsFront> tls_front_;
   std::unique_ptr<ConnectionGate> gate_;
 };
 
@@ -282,8 +286,25 @@ bool HttpServer::Impl::Start(std::string* error) {
   if (tls && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
     // A library built without TLS (the Windows build's).
     CloseTcp(fd);
-    if (error) *error = "HTTPS on " + port_text + " is not supported by this build";
+    if (error) {
+      *error = "HTTPS on " + port_text +
+               " from PEM files is not supported by this build (a certificate from the "
+               "machine's store or a PFX file is)";
+    }
     return false;
+  }
+  if (!options_.tls_certificate.empty()) {
+    std::string reason;
+    if (tls) {
+      reason = "PEM files and a certificate of the system's TLS both set";
+    } else {
+      tls_front_ = TlsFront::Open(options_.tls_certificate, &reason);
+    }
+    if (tls_front_ == nullptr) {
+      CloseTcp(fd);
+      if (error) *error = "HTTPS on " + port_text + ": " + reason;
+      return false;
+    }
   }
   // Options that only some servers have; the daemon copies the texts.
   MHD_OptionItem tls_options[] = {
@@ -312,6 +333,7 @@ bool HttpServer::Impl::Start(std::string* error) {
       MHD_OPTION_END);
   if (daemon_ == nullptr) {
     CloseTcp(fd);
+    tls_front_.reset();
     if (error) {
       *error = "starting the HTTP daemon on " + port_text + " failed" +
                (tls ? " (is the certificate or key not PEM, or not a pair?)" : "");
@@ -328,11 +350,17 @@ bool HttpServer::Impl::Start(std::string* error) {
   // connections are handed over at once, and the library's time-outs hold.
   gate.inspect_head = !tls;
   gate.metrics = options_.metrics;
+  ConnectionGate::Handover unwrap;
+  if (tls_front_ != nullptr) {
+    unwrap = [this](AdmittedConnection admitted) { Unwrap(std::move(admitted)); };
+  }
   gate_ = std::make_unique<ConnectionGate>(
-      gate, [this](AdmittedConnection admitted) { HandOver(std::move(admitted)); });
+      gate, [this](AdmittedConnection admitted) { HandOver(std::move(admitted)); },
+      std::move(unwrap));
   if (!gate_->Start(fd, error)) {
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
+    tls_front_.reset();
     CloseTcp(fd);
     return false;
   }
@@ -355,6 +383,8 @@ void HttpServer::Impl::Stop() {
   // Closes every connection left and joins their threads.
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+  // Before the gate, to which it hands what it still holds.
+  tls_front_.reset();
   gate_.reset();
   port_ = 0;
   {
@@ -460,6 +490,20 @@ void HttpServer::Impl::HandOver(AdmittedConnection admitted) {
     }
     gate_->Release(client);
   }
+}
+
+void HttpServer::Impl::Unwrap(AdmittedConnection admitted) {
+  const TcpSocket socket = admitted.socket;
+  const SteadyClock::time_point deadline = admitted.head_deadline;
+  tls_front_->Add(socket, deadline, [this, admitted](TcpSocket plaintext) mutable {
+    if (plaintext == kNoTcpSocket) {
+      gate_->Release(admitted.client);
+      return;
+    }
+    // The library gets the plain text with the client's own address.
+    admitted.socket = plaintext;
+    gate_->Adopt(std::move(admitted));
+  });
 }
 
 MHD_Result HttpServer::Impl::CutOff(MHD_Connection* connection) {

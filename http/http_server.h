@@ -29,6 +29,13 @@
 // at most head_timeout each, and every other client is answered. The
 // handler itself has no deadline: what it waits for (the inventory web
 // service, an update download) has its own time-outs.
+//
+// HTTPS through the TLS front (Windows) keeps all of this: a connection
+// holds its place from its accept, its handshake and then its head must
+// arrive within head_timeout, and the library serves its plain text with
+// the client's own address. HTTPS in the library (Linux) hands each
+// connection over at once, and the library's idle time-out stands in for
+// the head time-out.
 #ifndef QUARRIN_HTTP_HTTP_SERVER_H_
 #define QUARRIN_HTTP_HTTP_SERVER_H_
 
@@ -44,6 +51,7 @@
 #include <vector>
 
 #include "platform/net/ip_address.h"
+#include "platform/net/tls_front.h"
 
 namespace quarrin {
 
@@ -96,9 +104,15 @@ struct HttpServerOptions {
   // 127.0.0.1 only with loopback_only.
   std::string address;
   bool loopback_only = false;
-  // PEM texts; both set: the port speaks HTTPS only.
+  // PEM texts; both set: the port speaks HTTPS only, through the HTTP
+  // library's TLS (Linux).
   std::string tls_certificate_pem;
   std::string tls_key_pem;
+  // Or a certificate that the system's own TLS serves (Windows): the port
+  // speaks HTTPS only, through the TLS front (platform/net/tls_front.h),
+  // whose handshake must end within head_timeout as the head must, and
+  // whose connections count against the limits while it runs.
+  TlsCertificateSource tls_certificate = {};
   unsigned connection_limit = 64;
   unsigned per_client_limit = 8;  // connections from one address
   std::chrono::milliseconds head_timeout{5000};

@@ -266,6 +266,23 @@ TEST(HttpServerTest, FailsToStartOnAPortThatIsTaken) {
   EXPECT_EQ(RawExchange(first.port(), SimpleRequest("GET / HTTP/1.1")).status, 200);
 }
 
+TEST(HttpServerTest, ACertificateThatCannotBeHadKeepsThePortClosed) {
+  // A port that was free a moment ago.
+  uint16_t port = 0;
+  std::string error;
+  CloseTcp(OpenTcpListener(ParseIpAddress("127.0.0.1"), 0, 1, &port, &error));
+  HttpServer server([](const HttpServerRequest&, HttpServerReply&) {});
+  HttpServerOptions options;
+  options.port = port;
+  options.loopback_only = true;
+  options.tls_certificate.pfx_file = "no-such-folder/missing.pfx";
+  EXPECT_FALSE(server.Start(options, &error));
+  // Linux serves no PFX file; Windows cannot read this one.
+  EXPECT_EQ(error.rfind("HTTPS on port " + std::to_string(port) + ": ", 0), 0u) << error;
+  EXPECT_FALSE(server.running());
+  EXPECT_FALSE(RawConnection(port).valid());
+}
+
 // A GET / on a fresh connection, tried until it is answered or `patience`
 // is over: a connection that has just ended may hold its slot a moment
 // longer, until the server has cleaned it up.
