@@ -116,18 +116,21 @@ std::unique_ptr<SchannelCredential> SchannelCredential::Load(const TlsCertificat
                       CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG |
                           CERT_STORE_READONLY_FLAG,
                       L"MY");
+    const std::string not_there = "no certificate with thumbprint " + source.thumbprint +
+                                  " in the machine's personal store (LocalMachine\\My)";
     if (credential->store_ == nullptr) {
+      // A machine on which no certificate was ever added may not have the
+      // store at all: it holds no certificate then.
+      const DWORD e = GetLastError();
+      if (e == ERROR_FILE_NOT_FOUND) return fail(not_there);
       return fail("the machine's personal certificate store (LocalMachine\\My) cannot be opened: " +
-                  SystemErrorText(GetLastError()));
+                  SystemErrorText(e));
     }
     CRYPT_HASH_BLOB blob{static_cast<DWORD>(hash->size()), const_cast<BYTE*>(hash->data())};
     credential->certificate_ =
         CertFindCertificateInStore(credential->store_, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
                                    CERT_FIND_SHA1_HASH, &blob, nullptr);
-    if (credential->certificate_ == nullptr) {
-      return fail("no certificate with thumbprint " + source.thumbprint +
-                  " in the machine's personal store (LocalMachine\\My)");
-    }
+    if (credential->certificate_ == nullptr) return fail(not_there);
   } else {
     named = "the certificate of PFX file '" + source.pfx_file + "'";
     std::string bytes;
