@@ -43,6 +43,20 @@ std::string StatementHead(std::string_view sql) {
   return head;
 }
 
+// The parameters as libpq takes them; they point into `params`.
+struct ParamArrays {
+  explicit ParamArrays(const PgParams& params) {
+    values.reserve(params.size());
+    lengths.reserve(params.size());
+    for (const std::optional<std::string>& p : params) {
+      values.push_back(p ? p->c_str() : nullptr);
+      lengths.push_back(p ? static_cast<int>(p->size()) : 0);
+    }
+  }
+  std::vector<const char*> values;
+  std::vector<int> lengths;
+};
+
 }  // namespace
 
 PgResult::PgResult(pg_result* result) : result_(result) {}
@@ -126,17 +140,25 @@ std::unique_ptr<PgConnection> PgConnection::Open(const PgConnectOptions& options
 PgConnection::~PgConnection() { PQfinish(connection_); }
 
 PgResult PgConnection::Exec(std::string_view sql, const PgParams& params) {
-  std::vector<const char*> values;
-  std::vector<int> lengths;
-  values.reserve(params.size());
-  lengths.reserve(params.size());
-  for (const std::optional<std::string>& p : params) {
-    values.push_back(p ? p->c_str() : nullptr);
-    lengths.push_back(p ? static_cast<int>(p->size()) : 0);
-  }
+  const ParamArrays values(params);
   const std::string text(sql);
   return Checked(PQexecParams(connection_, text.c_str(), static_cast<int>(params.size()), nullptr,
-                              values.data(), lengths.data(), nullptr, 0),
+                              values.values.data(), values.lengths.data(), nullptr, 0),
+                 sql);
+}
+
+PgResult PgConnection::ExecPrepared(const std::string& sql, const PgParams& params) {
+  auto known = prepared_.find(sql);
+  if (known == prepared_.end()) {
+    const std::string name = "q" + std::to_string(prepared_.size() + 1);
+    Checked(PQprepare(connection_, name.c_str(), sql.c_str(), static_cast<int>(params.size()),
+                      nullptr),
+            sql);
+    known = prepared_.emplace(sql, name).first;
+  }
+  const ParamArrays values(params);
+  return Checked(PQexecPrepared(connection_, known->second.c_str(), static_cast<int>(params.size()),
+                                values.values.data(), values.lengths.data(), nullptr, 0),
                  sql);
 }
 
@@ -154,6 +176,24 @@ PgResult PgConnection::Checked(pg_result* raw, std::string_view sql) {
   const char* message = raw == nullptr ? "" : PQresultErrorMessage(raw);
   const std::string reason = FirstLine(message[0] != '\0' ? message : PQerrorMessage(connection_));
   throw PgError(StatementHead(sql) + ": " + reason, sqlstate, LostConnection(connection_, sqlstate));
+}
+
+std::string PgTextArray(const std::vector<std::optional<std::string>>& items) {
+  std::string out = "{";
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += ',';
+    if (!items[i]) {
+      out += "NULL";
+      continue;
+    }
+    out += '"';
+    for (char c : *items[i]) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+    out += '"';
+  }
+  return out + "}";
 }
 
 bool PgConnection::broken() const { return PQstatus(connection_) != CONNECTION_OK; }

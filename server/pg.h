@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct pg_conn;
@@ -93,6 +94,10 @@ class PgConnection {
 
   // Runs one statement with its parameters. Throws PgError.
   PgResult Exec(std::string_view sql, const PgParams& params = {});
+  // The same for a statement run on every call: prepared on the session at
+  // its first use and only executed after that, which spares the server
+  // parsing and planning it each time.
+  PgResult ExecPrepared(const std::string& sql, const PgParams& params = {});
   // Runs a text of several statements, without parameters: only for the
   // program's own texts (the schema's migrations). Throws PgError.
   void ExecScript(const std::string& sql);
@@ -106,6 +111,7 @@ class PgConnection {
   // The result, or PgError when it is a failure.
   PgResult Checked(pg_result* raw, std::string_view sql);
   pg_conn* connection_;
+  std::unordered_map<std::string, std::string> prepared_;  // text: name on the session
 };
 
 // Text of a value for a parameter.
@@ -113,6 +119,10 @@ inline std::optional<std::string> PgValue(int64_t n) { return std::to_string(n);
 inline std::optional<std::string> PgValue(std::string_view text) { return std::string(text); }
 inline std::optional<std::string> PgValue(const char* text) { return std::string(text); }
 inline std::optional<std::string> PgValue(bool b) { return std::string(b ? "t" : "f"); }
+
+// A PostgreSQL array literal of texts (nullopt: NULL), for an array that
+// travels as one parameter ($1::text[]).
+std::string PgTextArray(const std::vector<std::optional<std::string>>& items);
 
 }  // namespace quarrin
 

@@ -2,6 +2,16 @@
 
 namespace quarrin {
 
+namespace {
+
+// A unit that failed with a lost connection or a conflict is run a second
+// time, never a third.
+bool RunAgain(const PgError& e, int attempt) {
+  return attempt < 2 && (e.connection_lost() || e.retryable_conflict());
+}
+
+}  // namespace
+
 PgPool::Lease::~Lease() {
   if (connection_ != nullptr) pool_->GiveBack(std::move(connection_));
 }
@@ -96,7 +106,20 @@ void RunTransaction(PgPool& pool, const std::function<void(PgTransaction&)>& wor
     } catch (const PgPoolExhausted&) {
       throw;
     } catch (const PgError& e) {
-      if (attempt >= 2 || !(e.connection_lost() || e.retryable_conflict())) throw;
+      if (!RunAgain(e, attempt)) throw;
+    }
+  }
+}
+
+PgResult RunStatement(PgPool& pool, const std::string& sql, const PgParams& params) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      PgPool::Lease session = pool.Acquire();
+      return session->ExecPrepared(sql, params);
+    } catch (const PgPoolExhausted&) {
+      throw;
+    } catch (const PgError& e) {
+      if (!RunAgain(e, attempt)) throw;
     }
   }
 }

@@ -104,6 +104,15 @@ class PgTransaction {
 // the database, as it may run twice.
 void RunTransaction(PgPool& pool, const std::function<void(PgTransaction&)>& work);
 
+// Runs one statement, a transaction of its own, prepared on a session of the
+// pool (PgConnection::ExecPrepared): one round trip. When the connection is
+// lost, or the server reports a serialization failure or deadlock, it runs
+// once more on another session. A lost connection leaves unknown whether
+// the first run took effect, so the statement must be one whose second run
+// after a first that took effect changes nothing more (as an agent's
+// repeated report call). Other failures, and the second one, are thrown.
+PgResult RunStatement(PgPool& pool, const std::string& sql, const PgParams& params);
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_SERVER_PG_POOL_H_
