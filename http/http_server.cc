@@ -323,6 +323,8 @@ bool HttpServer::Impl::Start(std::string* error) {
   gate.head_timeout = options_.head_timeout;
   gate.head_limit = options_.header_memory_bytes;
   gate.retry_after = options_.retry_after;
+  gate.busy_body = options_.busy_body;
+  gate.busy_content_type = options_.busy_content_type;
   // A TLS head cannot be read before the library decrypts it: such
   // connections are handed over at once, and the library's time-outs hold.
   gate.inspect_head = !tls;

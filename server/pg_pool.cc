@@ -16,12 +16,20 @@ PgPool::Lease::~Lease() {
   if (connection_ != nullptr) pool_->GiveBack(std::move(connection_));
 }
 
-PgPool::PgPool(PgConnectOptions options, unsigned size, std::chrono::milliseconds wait)
-    : options_(std::move(options)), size_(size == 0 ? 1 : size), wait_(wait) {}
+PgPool::PgPool(PgConnectOptions options, unsigned size, std::chrono::milliseconds wait,
+               unsigned queue)
+    : options_(std::move(options)), size_(size == 0 ? 1 : size), wait_(wait), queue_(queue) {}
 
 PgPool::Lease PgPool::Acquire() {
   std::unique_lock lock(mu_);
-  const bool available = freed_.wait_for(lock, wait_, [&] { return !idle_.empty() || open_ < size_; });
+  const auto ready = [&] { return !idle_.empty() || open_ < size_; };
+  if (!ready() && waiting_ >= queue_) {
+    throw PgPoolExhausted("all " + std::to_string(size_) + " database sessions are busy and " +
+                          std::to_string(waiting_) + " callers wait for one");
+  }
+  ++waiting_;
+  const bool available = freed_.wait_for(lock, wait_, ready);
+  --waiting_;
   if (!available) {
     throw PgPoolExhausted("all " + std::to_string(size_) + " database sessions stayed busy for " +
                           std::to_string(wait_.count()) + " ms");

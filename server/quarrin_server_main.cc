@@ -133,7 +133,8 @@ int Main(int argc, char** argv) {
   } catch (const SignatureError& e) {
     return Fail(std::string("update_key: ") + e.what());
   }
-  PgPool pool(ConnectOptions(settings), settings.database_pool_size, settings.database_pool_wait);
+  PgPool pool(ConnectOptions(settings), settings.database_pool_size, settings.database_pool_wait,
+              settings.database_pool_queue);
   try {
     if (command == "serve" && args.size() <= 1) return Serve(settings, pool);
     if (command == "migrate" && args.size() == 1) return MigrateNow(pool);

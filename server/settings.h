@@ -36,6 +36,9 @@ struct ServerSettings {
   std::string database = "dbname=quarrin";
   unsigned database_pool_size = 4;
   std::chrono::milliseconds database_pool_wait{2000};
+  // Callers that may wait for a session at once; one more is refused at
+  // once (the intake's SOAP fault with 503).
+  unsigned database_pool_queue = 32;
   std::chrono::seconds database_connect_timeout{5};
   std::chrono::milliseconds database_statement_timeout{5000};
   // The caller identifications (the SOAP operations' guid) accepted; any

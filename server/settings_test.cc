@@ -37,6 +37,7 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
       "api_tokens = 0123456789abcdef 0123456789ABCDEF\n"
       "intake_allowed_clients = 10.0.0.0/8, ::1\n"
       "database_pool_size = 8\n"
+      "database_pool_queue = 0\n"
       "database_statement_timeout_ms = 250\n"
       "report_quiet_period_s = 1\n"
       "syslog_port = 0\n",
@@ -49,6 +50,7 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
   EXPECT_TRUE(s.intake_allowed_clients.Contains(*ParseIpAddress("10.1.2.3")));
   EXPECT_FALSE(s.intake_allowed_clients.Contains(*ParseIpAddress("192.168.1.1")));
   EXPECT_EQ(s.database_pool_size, 8u);
+  EXPECT_EQ(s.database_pool_queue, 0u);
   EXPECT_EQ(s.database_statement_timeout, std::chrono::milliseconds(250));
   EXPECT_EQ(s.report_quiet_period, std::chrono::seconds(1));
   EXPECT_EQ(s.syslog_port, 0);
