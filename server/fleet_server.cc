@@ -48,7 +48,7 @@ bool FleetServer::Start(std::string* error) {
   options.methods = {"GET", "POST", "HEAD", "PUT"};
   // Agents report in bursts after a mass restart; a place for each of them
   // to wait costs a descriptor, not a thread.
-  options.connection_limit = 256;
+  options.connection_limit = settings_.max_connections;
   options.per_client_limit = 16;
   // Past that the agent is told as when the database is busy.
   options.retry_after = std::chrono::seconds(kIntakeBusyRetrySeconds);

@@ -58,6 +58,10 @@ struct ServerSettings {
   // further call of that machine has come for this long.
   std::chrono::seconds report_quiet_period{300};
   size_t max_body_bytes = 1u << 20;
+  // Connections the HTTP port holds at once (waiting for their request or
+  // being answered, each answered one on a thread of its own); one more is
+  // refused at once with 503.
+  unsigned max_connections = 256;
   // Syslog events older than this are deleted.
   int events_retention_days = 90;
   // The update site: where published builds are kept, the rings before

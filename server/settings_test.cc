@@ -38,6 +38,7 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
       "intake_allowed_clients = 10.0.0.0/8, ::1\n"
       "database_pool_size = 8\n"
       "database_pool_queue = 0\n"
+      "max_connections = 64\n"
       "database_statement_timeout_ms = 250\n"
       "report_quiet_period_s = 1\n"
       "syslog_port = 0\n",
@@ -51,6 +52,7 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
   EXPECT_FALSE(s.intake_allowed_clients.Contains(*ParseIpAddress("192.168.1.1")));
   EXPECT_EQ(s.database_pool_size, 8u);
   EXPECT_EQ(s.database_pool_queue, 0u);
+  EXPECT_EQ(s.max_connections, 64u);
   EXPECT_EQ(s.database_statement_timeout, std::chrono::milliseconds(250));
   EXPECT_EQ(s.report_quiet_period, std::chrono::seconds(1));
   EXPECT_EQ(s.syslog_port, 0);
