@@ -34,6 +34,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -244,9 +245,29 @@ int main(int argc, char** argv) {
       });
     }
   }
+  // A long run says how far it has come every minute, on standard error.
+  std::mutex progress_mu;
+  std::condition_variable finished;
+  bool done = false;
+  std::thread progress([&] {
+    std::unique_lock lock(progress_mu);
+    for (int minute = 1; !finished.wait_until(lock, start + std::chrono::minutes(minute),
+                                              [&] { return done; });
+         ++minute) {
+      std::lock_guard tally_lock(tally.mu);
+      std::fprintf(stderr, "fleet_load: %zu calls served, %zu refused after %d min\n",
+                   tally.served_ms.size(), tally.refused_ms.size(), minute);
+    }
+  });
   for (std::thread& t : threads) t.join();
+  {
+    std::lock_guard lock(progress_mu);
+    done = true;
+  }
+  finished.notify_all();
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
 
+  progress.join();
   const long served = static_cast<long>(tally.served_ms.size());
   const long refused = static_cast<long>(tally.refused_ms.size());
   const long calls = served + refused + tally.failed;
