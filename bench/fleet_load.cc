@@ -211,7 +211,10 @@ int main(int argc, char** argv) {
   Tally tally;
   std::atomic<long> next{first};
   std::vector<std::thread> threads;
-  const Clock::time_point start = Clock::now() + std::chrono::milliseconds(50);
+  Clock::time_point start = Clock::now() + std::chrono::milliseconds(50);
+  std::mutex go_mu;  // the stampede's start
+  std::condition_variable go;
+  bool started = false;
   if (kind == "agents") {
     for (int a = 0; a < static_cast<int>(amount); ++a) {
       threads.emplace_back([&] {
@@ -237,13 +240,24 @@ int main(int argc, char** argv) {
       });
     }
   } else {
+    // Every agent is ready before any starts; each counts from when it
+    // woke, so that the client's own scheduling is not the server's time.
     const long machines = std::min(count, static_cast<long>(amount));
     for (long m = first; m < first + machines; ++m) {
       threads.emplace_back([&, m] {
-        std::this_thread::sleep_until(start);
-        Report(port, m, seed, start, true, tally);
+        {
+          std::unique_lock lock(go_mu);
+          go.wait(lock, [&] { return started; });
+        }
+        Report(port, m, seed, Clock::now(), true, tally);
       });
     }
+    {
+      std::lock_guard lock(go_mu);
+      start = Clock::now();
+      started = true;
+    }
+    go.notify_all();
   }
   // A long run says how far it has come every minute, on standard error.
   std::mutex progress_mu;
