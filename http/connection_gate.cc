@@ -179,10 +179,13 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
     }
     if (!admitted) {
       Count(refusal);
-      SendFinalTcp(w.socket, PlainReply(503, "Service Unavailable",
-                                       "Service Unavailable: too many connections, try again later",
-                                       "Retry-After: " +
-                                           std::to_string(options_.retry_after.count()) + "\r\n"));
+      const std::string retry = "Retry-After: " + std::to_string(options_.retry_after.count()) + "\r\n";
+      SendFinalTcp(w.socket,
+                   options_.busy_body.empty()
+                       ? PlainReply(503, "Service Unavailable",
+                                    "Service Unavailable: too many connections, try again later", retry)
+                       : RawReply(503, "Service Unavailable", options_.busy_content_type,
+                                  options_.busy_body, retry));
       CloseTcp(w.socket);
       continue;
     }

@@ -42,6 +42,9 @@ struct GateOptions {
   std::chrono::milliseconds head_timeout{5000};
   size_t head_limit = 32u << 10;  // a head this long is handed over unfinished
   std::chrono::seconds retry_after{5};
+  // The body of the 503 and its content type; empty: a plain-text one.
+  std::string busy_body;
+  std::string busy_content_type;
   // False: a connection is handed over as soon as it is admitted, without
   // waiting for its head (which TLS hides), and without its request line.
   bool inspect_head = true;

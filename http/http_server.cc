@@ -277,10 +277,12 @@ bool HttpServer::Impl::Start(std::string* error) {
     return false;
   }
   // The listener is made here so that a failure says why. Its backlog is
-  // deep enough that a burst of connections (the gate refuses them at once)
-  // does not make the system drop the handshakes of others.
+  // deep enough that a burst of connections (thousands of agents after a
+  // mass restart; the gate refuses those past its places at once) does not
+  // make the system drop handshakes, which clients send again only a
+  // second or more later. The system caps it (somaxconn).
   uint16_t bound_port = 0;
-  const TcpSocket fd = OpenTcpListener(address, options_.port, 1024, &bound_port, error);
+  const TcpSocket fd = OpenTcpListener(address, options_.port, 8192, &bound_port, error);
   if (fd == kNoTcpSocket) return false;
   const bool tls = !options_.tls_certificate_pem.empty() && !options_.tls_key_pem.empty();
   if (tls && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
@@ -346,6 +348,8 @@ bool HttpServer::Impl::Start(std::string* error) {
   gate.head_timeout = options_.head_timeout;
   gate.head_limit = options_.header_memory_bytes;
   gate.retry_after = options_.retry_after;
+  gate.busy_body = options_.busy_body;
+  gate.busy_content_type = options_.busy_content_type;
   // A TLS head cannot be read before the library decrypts it: such
   // connections are handed over at once, and the library's time-outs hold.
   gate.inspect_head = !tls;

@@ -117,6 +117,9 @@ struct HttpServerOptions {
   unsigned per_client_limit = 8;  // connections from one address
   std::chrono::milliseconds head_timeout{5000};
   std::chrono::seconds retry_after{5};  // told to clients refused with 503
+  // The body of that 503 and its content type; empty: a plain-text one.
+  std::string busy_body;
+  std::string busy_content_type;
   std::chrono::seconds idle_timeout{10};
   std::chrono::seconds request_deadline{30};
   size_t max_body_bytes = 1u << 20;            // 1 MiB

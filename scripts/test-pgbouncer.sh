@@ -64,8 +64,9 @@ bouncer_pid=$!
 wait_port "$bouncer_port" 10 || fail "PgBouncer did not start"
 via="host=127.0.0.1 port=$bouncer_port dbname=fleet user=quarrin"
 
-start_instance a "$via" "report_quiet_period_s = 2"
-start_instance b "$via" "report_quiet_period_s = 2"
+# PgBouncer in transaction mode keeps no prepared statements.
+start_instance a "$via" "report_quiet_period_s = 2" "database_prepared_statements = off"
+start_instance b "$via" "report_quiet_period_s = 2" "database_prepared_statements = off"
 wait_port "$port_a" 30 && wait_port "$port_b" 30 || fail "the servers did not start"
 migrations=$(ls server/migrations/V*.sql | wc -l)
 [ "$(sql 'SELECT count(*) FROM schema_history')" = "$migrations" ] || fail "schema_history"

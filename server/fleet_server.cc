@@ -55,8 +55,12 @@ bool FleetServer::Start(std::string* error) {
   options.methods = {"GET", "POST", "HEAD", "PUT"};
   // Agents report in bursts after a mass restart; a place for each of them
   // to wait costs a descriptor, not a thread.
-  options.connection_limit = 256;
+  options.connection_limit = settings_.max_connections;
   options.per_client_limit = 16;
+  // Past that the agent is told as when the database is busy.
+  options.retry_after = std::chrono::seconds(kIntakeBusyRetrySeconds);
+  options.busy_content_type = kIntakeBusyType;
+  options.busy_body = IntakeBusyFault();
   if (!settings_.tls_certificate.empty()) {
     for (const auto& [path, pem] : {std::pair{settings_.tls_certificate, &options.tls_certificate_pem},
                                     std::pair{settings_.tls_key, &options.tls_key_pem}}) {

@@ -49,6 +49,20 @@ std::string StatementHead(std::string_view sql) {
   return head;
 }
 
+// The parameters as libpq takes them; they point into `params`.
+struct ParamArrays {
+  explicit ParamArrays(const PgParams& params) {
+    values.reserve(params.size());
+    lengths.reserve(params.size());
+    for (const std::optional<std::string>& p : params) {
+      values.push_back(p ? p->c_str() : nullptr);
+      lengths.push_back(p ? static_cast<int>(p->size()) : 0);
+    }
+  }
+  std::vector<const char*> values;
+  std::vector<int> lengths;
+};
+
 }  // namespace
 
 PgResult::PgResult(pg_result* result) : result_(result) {}
@@ -114,6 +128,7 @@ std::unique_ptr<PgConnection> PgConnection::Open(const PgConnectOptions& options
   pg_conn* raw = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
   if (raw == nullptr) throw PgError("connect to the database: out of memory", "", true);
   std::unique_ptr<PgConnection> connection(new PgConnection(raw));
+  connection->prepared_statements_ = options.prepared_statements;
   if (PQstatus(raw) != CONNECTION_OK) {
     throw PgError("connect to the database: " + FirstLine(PQerrorMessage(raw)), "", true);
   }
@@ -132,17 +147,26 @@ std::unique_ptr<PgConnection> PgConnection::Open(const PgConnectOptions& options
 PgConnection::~PgConnection() { PQfinish(connection_); }
 
 PgResult PgConnection::Exec(std::string_view sql, const PgParams& params) {
-  std::vector<const char*> values;
-  std::vector<int> lengths;
-  values.reserve(params.size());
-  lengths.reserve(params.size());
-  for (const std::optional<std::string>& p : params) {
-    values.push_back(p ? p->c_str() : nullptr);
-    lengths.push_back(p ? static_cast<int>(p->size()) : 0);
-  }
+  const ParamArrays values(params);
   const std::string text(sql);
   return Checked(PQexecParams(connection_, text.c_str(), static_cast<int>(params.size()), nullptr,
-                              values.data(), lengths.data(), nullptr, 0),
+                              values.values.data(), values.lengths.data(), nullptr, 0),
+                 sql);
+}
+
+PgResult PgConnection::ExecPrepared(const std::string& sql, const PgParams& params) {
+  if (!prepared_statements_) return Exec(sql, params);
+  auto known = prepared_.find(sql);
+  if (known == prepared_.end()) {
+    const std::string name = "q" + std::to_string(prepared_.size() + 1);
+    Checked(PQprepare(connection_, name.c_str(), sql.c_str(), static_cast<int>(params.size()),
+                      nullptr),
+            sql);
+    known = prepared_.emplace(sql, name).first;
+  }
+  const ParamArrays values(params);
+  return Checked(PQexecPrepared(connection_, known->second.c_str(), static_cast<int>(params.size()),
+                                values.values.data(), values.lengths.data(), nullptr, 0),
                  sql);
 }
 
@@ -161,6 +185,24 @@ PgResult PgConnection::Checked(pg_result* raw, std::string_view sql) {
   const std::string reason = FirstLine(message[0] != '\0' ? message : PQerrorMessage(connection_));
   if (OnStandby(sqlstate)) on_standby_ = true;
   throw PgError(StatementHead(sql) + ": " + reason, sqlstate, LostConnection(connection_, sqlstate));
+}
+
+std::string PgTextArray(const std::vector<std::optional<std::string>>& items) {
+  std::string out = "{";
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += ',';
+    if (!items[i]) {
+      out += "NULL";
+      continue;
+    }
+    out += '"';
+    for (char c : *items[i]) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+    out += '"';
+  }
+  return out + "}";
 }
 
 bool PgConnection::broken() const { return on_standby_ || PQstatus(connection_) != CONNECTION_OK; }

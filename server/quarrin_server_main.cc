@@ -48,6 +48,7 @@ PgConnectOptions ConnectOptions(const ServerSettings& s) {
   o.conninfo = s.database;
   o.connect_timeout = s.database_connect_timeout;
   o.statement_timeout = s.database_statement_timeout;
+  o.prepared_statements = s.database_prepared_statements;
   return o;
 }
 
@@ -141,7 +142,8 @@ int Main(int argc, char** argv) {
   } catch (const SignatureError& e) {
     return Fail(std::string("update_key: ") + e.what());
   }
-  PgPool pool(ConnectOptions(settings), settings.database_pool_size, settings.database_pool_wait);
+  PgPool pool(ConnectOptions(settings), settings.database_pool_size, settings.database_pool_wait,
+              settings.database_pool_queue);
   try {
     if (command == "serve" && args.size() <= 1) return Serve(settings, pool);
     if (command == "migrate" && args.size() == 1) return MigrateNow(pool);
