@@ -15,6 +15,23 @@ IntakeOptions IntakeOf(const ServerSettings& s) {
   return {s.accepted_callers, s.intake_allowed_clients, !s.tls_certificate.empty()};
 }
 
+constexpr std::chrono::seconds kRolloutCheckInterval{60};
+
+// The update site, noting which ring each machine takes its manifest from.
+UpdateSiteOptions SiteNotingRings(const ServerSettings& settings, InventoryStore& store) {
+  UpdateSiteOptions options = UpdateSiteOf(settings);
+  options.on_manifest = [&store](const std::string& ring, const std::string& client) {
+    if (client.empty()) return;
+    try {
+      store.NoteUpdateRing(client, ring);
+    } catch (const PgError& e) {
+      // The manifest is served all the same; the ring is noted next time.
+      ServerLog("noting the update ring of " + client + ": " + e.what());
+    }
+  };
+  return options;
+}
+
 void NotFound(HttpServerReply& reply, const std::string& path) {
   reply.status = 404;
   reply.content_type = "text/plain";
@@ -24,16 +41,30 @@ void NotFound(HttpServerReply& reply, const std::string& path) {
 }  // namespace
 
 UpdateSiteOptions UpdateSiteOf(const ServerSettings& s) {
-  return {s.downloads_folder, s.rings, s.update_key, s.manifest_debug, s.manifest_syslog};
+  return {s.downloads_folder, s.rings, s.update_key, s.manifest_debug, s.manifest_syslog, {}};
+}
+
+AgentLinkOptions AgentLinkOf(const ServerSettings& s) {
+  return {s.agent_port, s.agent_connect_timeout, s.agent_read_timeout, s.agent_update_timeout,
+          s.agent_max_bytes};
+}
+
+RolloutGuardOptions RolloutGuardOf(const ServerSettings& s) {
+  return {s.rollout_halt_machines, s.rollout_halt_percent, s.rollout_silent};
 }
 
 FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
     : settings_(settings),
       store_(pool, settings.report_quiet_period),
       syslog_(pool, {settings.listen_address, settings.syslog_port}),
-      site_(UpdateSiteOf(settings)),
+      site_(SiteNotingRings(settings, store_)),
       intake_(store_, IntakeOf(settings)),
       api_(store_, settings.api_tokens, [this] { return StatusJson(); }),
+      agent_client_(CurlHttpClient(), stopping_agents_),
+      agents_(agent_client_, AgentLinkOf(settings)),
+      audit_(pool),
+      actions_(store_, audit_, agents_, settings.agent_date_format),
+      rollouts_(pool, site_, RolloutGuardOf(settings)),
       http_([this](const HttpServerRequest& request, HttpServerReply& reply) {
         Handle(request, reply);
       }) {}
@@ -68,11 +99,13 @@ bool FleetServer::Start(std::string* error) {
     std::lock_guard lock(mu_);
     stopping_ = false;
   }
+  stopping_agents_.Clear();
   sweeper_ = std::thread([this] { Sweep(); });
   return true;
 }
 
 void FleetServer::Stop() {
+  stopping_agents_.Set();
   http_.Stop();
   syslog_.Stop();
   {
@@ -85,6 +118,7 @@ void FleetServer::Stop() {
 
 void FleetServer::Sweep() {
   std::unique_lock lock(mu_);
+  auto next_rollout_check = std::chrono::steady_clock::now();
   while (!stop_.wait_for(lock, kSweepInterval, [this] { return stopping_; })) {
     lock.unlock();
     try {
@@ -93,8 +127,20 @@ void FleetServer::Sweep() {
       // In batches, so that a large backlog never holds a long transaction.
       while (store_.DeleteOldEvents(settings_.events_retention_days) > 0) {
       }
+      while (audit_.DeleteOld(settings_.audit_retention_days) > 0) {
+      }
     } catch (const PgError& e) {
-      ServerLog(std::string("sweeping reports and events: ") + e.what());
+      ServerLog(std::string("sweeping reports, events and the audit log: ") + e.what());
+    }
+    if (std::chrono::steady_clock::now() >= next_rollout_check) {
+      next_rollout_check = std::chrono::steady_clock::now() + kRolloutCheckInterval;
+      try {
+        for (const std::string& ring : rollouts_.Check()) {
+          ServerLog("halted the rollout of the ring " + ring + ": " + RolloutStateText(site_, ring));
+        }
+      } catch (const std::exception& e) {
+        ServerLog(std::string("checking the rollouts: ") + e.what());
+      }
     }
     lock.lock();
   }

@@ -9,8 +9,9 @@
 //   GET /downloads/...                                        update_site.h
 //
 // Anything else is 404. A thread ends the quiet reports of applications
-// every few seconds (store.h), and deletes syslog events past their
-// retention. The syslog collector (syslog_collector.h) listens on the UDP
+// every few seconds (store.h), deletes syslog events and audit entries past
+// their retention, and once a minute halts rollouts that do harm
+// (rollout_guard.h). The syslog collector (syslog_collector.h) listens on the UDP
 // port of the settings.
 #ifndef QUARRIN_SERVER_FLEET_SERVER_H_
 #define QUARRIN_SERVER_FLEET_SERVER_H_
@@ -22,9 +23,15 @@
 #include <thread>
 
 #include "http/http_server.h"
+#include "platform/net/http_client.h"
+#include "platform/sync/cancel_flag.h"
+#include "server/agent_link.h"
+#include "server/audit_log.h"
 #include "server/intake.h"
+#include "server/machine_actions.h"
 #include "server/pg_pool.h"
 #include "server/read_api.h"
+#include "server/rollout_guard.h"
 #include "server/settings.h"
 #include "server/store.h"
 #include "server/syslog_collector.h"
@@ -36,6 +43,9 @@ inline constexpr char kLookupPath[] = "/sdw.dll/WorkStations";
 
 // The update site of the settings.
 UpdateSiteOptions UpdateSiteOf(const ServerSettings& settings);
+// How the server reaches agents, by the settings.
+AgentLinkOptions AgentLinkOf(const ServerSettings& settings);
+RolloutGuardOptions RolloutGuardOf(const ServerSettings& settings);
 
 class FleetServer {
  public:
@@ -65,6 +75,13 @@ class FleetServer {
   UpdateSite site_;
   InventoryIntake intake_;
   ReadApi api_;
+  // Set by Stop: exchanges with agents give up at once.
+  CancelFlag stopping_agents_;
+  CancellingHttpClient agent_client_;
+  AgentLink agents_;
+  AuditLog audit_;
+  MachineActions actions_;
+  RolloutGuard rollouts_;
   std::mutex mu_;
   std::condition_variable stop_;
   bool stopping_ = false;

@@ -5,6 +5,7 @@
 //   quarrin-server [--config FILE] import-assets CSV  fill the asset register
 //   quarrin-server [--config FILE] publish FILE SIG   publish a signed build to the first ring
 //   quarrin-server [--config FILE] promote VERSION RING  make a ring serve a published build
+//   quarrin-server [--config FILE] resume RING        let a halted rollout go on
 //
 // Without --config the settings' defaults apply. Exit status: 0 done, 1 a
 // failure (its reason on standard error), 2 a wrong command line.
@@ -33,7 +34,8 @@ int Usage() {
       "       quarrin-server [--config FILE] migrate\n"
       "       quarrin-server [--config FILE] import-assets FILE.csv\n"
       "       quarrin-server [--config FILE] publish FILE SIGNATURE\n"
-      "       quarrin-server [--config FILE] promote VERSION RING\n",
+      "       quarrin-server [--config FILE] promote VERSION RING\n"
+      "       quarrin-server [--config FILE] resume RING\n",
       stderr);
   return 2;
 }
@@ -126,6 +128,12 @@ int Main(int argc, char** argv) {
       site.Promote(args[1], args[2]);
       std::fprintf(stderr, "quarrin-server: the ring %s serves %s\n", args[2].c_str(),
                    args[1].c_str());
+      return 0;
+    }
+    if (command == "resume" && args.size() == 2) {
+      site.Resume(args[1]);
+      std::fprintf(stderr, "quarrin-server: the ring %s serves %s again\n", args[1].c_str(),
+                   site.RingVersion(args[1]).value_or("no build").c_str());
       return 0;
     }
   } catch (const UpdateSiteError& e) {
