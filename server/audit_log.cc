@@ -37,6 +37,14 @@ int64_t AuditLog::Record(const AuditEntry& e) {
 }
 
 std::vector<AuditEntry> AuditLog::List(const AuditFilter& filter) {
+  PgPool::Lease session = pool_.Acquire();
+  PgTransaction tx(*session);
+  std::vector<AuditEntry> entries = ReadAudit(tx, filter);
+  tx.Commit();
+  return entries;
+}
+
+std::vector<AuditEntry> ReadAudit(PgTransaction& tx, const AuditFilter& filter) {
   std::string sql =
       "SELECT id, to_char(at AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"'), actor, action,"
       " detail, machine_name, coalesce(host(address), ''), outcome = 'ok', agent_status, answer"
@@ -53,8 +61,7 @@ std::vector<AuditEntry> AuditLog::List(const AuditFilter& filter) {
   if (filter.before_id) where("id < ?::bigint", std::to_string(*filter.before_id));
   params.push_back(std::to_string(filter.limit));
   sql += " ORDER BY id DESC LIMIT $" + std::to_string(params.size()) + "::integer";
-  PgPool::Lease session = pool_.Acquire();
-  const PgResult r = session->Exec(sql, params);
+  const PgResult r = tx.Exec(sql, params);
   std::vector<AuditEntry> entries;
   for (int i = 0; i < r.rows(); ++i) {
     AuditEntry e;

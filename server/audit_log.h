@@ -37,6 +37,9 @@ struct AuditFilter {
 // The longest answer kept in a row; the rest is cut.
 inline constexpr size_t kMaxAuditAnswerBytes = 4096;
 
+// The entries the filter lets through, newest first, read in `tx`.
+std::vector<AuditEntry> ReadAudit(PgTransaction& tx, const AuditFilter& filter);
+
 // Safe for concurrent use by multiple threads.
 class AuditLog {
  public:
