@@ -34,9 +34,14 @@ FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
       site_(UpdateSiteOf(settings)),
       intake_(store_, IntakeOf(settings)),
       api_(store_, settings.api_tokens, [this] { return StatusJson(); }),
+      accounts_(pool, {settings.console_session_idle, settings.console_session_lifetime}),
+      console_context_{pool, store_, site_, settings_},
+      console_(accounts_, !settings.tls_certificate.empty()),
       http_([this](const HttpServerRequest& request, HttpServerReply& reply) {
         Handle(request, reply);
-      }) {}
+      }) {
+  AddConsolePages(console_, console_context_);
+}
 
 FleetServer::~FleetServer() { Stop(); }
 
@@ -93,6 +98,8 @@ void FleetServer::Sweep() {
       // In batches, so that a large backlog never holds a long transaction.
       while (store_.DeleteOldEvents(settings_.events_retention_days) > 0) {
       }
+      while (accounts_.DeleteExpiredSessions() > 0) {
+      }
     } catch (const PgError& e) {
       ServerLog(std::string("sweeping reports and events: ") + e.what());
     }
@@ -105,6 +112,14 @@ void FleetServer::Handle(const HttpServerRequest& request, HttpServerReply& repl
   if (ReadApi::Serves(request.Path)) return api_.Handle(request, reply);
   if (request.Path == kLookupPath) return Lookup(request, reply);
   if (UpdateSite::Serves(request.Path)) return site_.Handle(request, reply);
+  if (Console::Serves(request.Path)) return console_.Handle(request, reply);
+  if (request.Path == "/") {
+    reply.status = 303;
+    reply.content_type = "text/plain";
+    reply.body = "See /console/fleet\r\n";
+    reply.headers = {{"Location", "/console/fleet"}};
+    return;
+  }
   NotFound(reply, request.Path);
 }
 

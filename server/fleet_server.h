@@ -7,6 +7,8 @@
 //        WORKSTATIONS document (assets.h); an empty one for an unknown name
 //   /api/v1/...                                               read_api.h
 //   GET /downloads/...                                        update_site.h
+//   /console/...                                              console/console.h
+//   GET /                                                     to the console
 //
 // Anything else is 404. A thread ends the quiet reports of applications
 // every few seconds (store.h), and deletes syslog events past their
@@ -22,6 +24,9 @@
 #include <thread>
 
 #include "http/http_server.h"
+#include "server/console/accounts.h"
+#include "server/console/console.h"
+#include "server/console/pages.h"
 #include "server/intake.h"
 #include "server/pg_pool.h"
 #include "server/read_api.h"
@@ -65,6 +70,9 @@ class FleetServer {
   UpdateSite site_;
   InventoryIntake intake_;
   ReadApi api_;
+  ConsoleAccounts accounts_;
+  ConsoleContext console_context_;
+  Console console_;
   std::mutex mu_;
   std::condition_variable stop_;
   bool stopping_ = false;
