@@ -29,6 +29,8 @@ packages=(
   # the fleet server: PostgreSQL 15 (its tests start private clusters) and
   # its client library; zeep, a SOAP toolkit, tests the service description
   postgresql-15 postgresql-client-15 libpq-dev python3-zeep
+  # the console's password hashes (Argon2id) and session tokens
+  libsodium-dev
   # the fleet console's browser test: headless Chromium driven by Selenium
   chromium chromium-driver python3-selenium
 )

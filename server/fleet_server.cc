@@ -65,9 +65,14 @@ FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
       audit_(pool),
       actions_(store_, audit_, agents_, settings.agent_date_format),
       rollouts_(pool, site_, RolloutGuardOf(settings)),
+      accounts_(pool, {settings.console_session_idle, settings.console_session_lifetime}),
+      console_context_{pool, store_, site_, settings_},
+      console_(accounts_, !settings.tls_certificate.empty()),
       http_([this](const HttpServerRequest& request, HttpServerReply& reply) {
         Handle(request, reply);
-      }) {}
+      }) {
+  AddConsolePages(console_, console_context_);
+}
 
 FleetServer::~FleetServer() { Stop(); }
 
@@ -129,6 +134,8 @@ void FleetServer::Sweep() {
       }
       while (audit_.DeleteOld(settings_.audit_retention_days) > 0) {
       }
+      while (accounts_.DeleteExpiredSessions() > 0) {
+      }
     } catch (const PgError& e) {
       ServerLog(std::string("sweeping reports, events and the audit log: ") + e.what());
     }
@@ -151,6 +158,14 @@ void FleetServer::Handle(const HttpServerRequest& request, HttpServerReply& repl
   if (ReadApi::Serves(request.Path)) return api_.Handle(request, reply);
   if (request.Path == kLookupPath) return Lookup(request, reply);
   if (UpdateSite::Serves(request.Path)) return site_.Handle(request, reply);
+  if (Console::Serves(request.Path)) return console_.Handle(request, reply);
+  if (request.Path == "/") {
+    reply.status = 303;
+    reply.content_type = "text/plain";
+    reply.body = "See /console/fleet\r\n";
+    reply.headers = {{"Location", "/console/fleet"}};
+    return;
+  }
   NotFound(reply, request.Path);
 }
 

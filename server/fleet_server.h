@@ -7,6 +7,8 @@
 //        WORKSTATIONS document (assets.h); an empty one for an unknown name
 //   /api/v1/...                                               read_api.h
 //   GET /downloads/...                                        update_site.h
+//   /console/...                                              console/console.h
+//   GET /                                                     to the console
 //
 // Anything else is 404. A thread ends the quiet reports of applications
 // every few seconds (store.h), deletes syslog events and audit entries past
@@ -27,6 +29,9 @@
 #include "platform/sync/cancel_flag.h"
 #include "server/agent_link.h"
 #include "server/audit_log.h"
+#include "server/console/accounts.h"
+#include "server/console/console.h"
+#include "server/console/pages.h"
 #include "server/intake.h"
 #include "server/machine_actions.h"
 #include "server/pg_pool.h"
@@ -82,6 +87,9 @@ class FleetServer {
   AuditLog audit_;
   MachineActions actions_;
   RolloutGuard rollouts_;
+  ConsoleAccounts accounts_;
+  ConsoleContext console_context_;
+  Console console_;
   std::mutex mu_;
   std::condition_variable stop_;
   bool stopping_ = false;

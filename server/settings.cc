@@ -147,6 +147,14 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
        }},
       {"manifest_debug", [](ServerSettings& s, std::string_view v) { s.manifest_debug = v; }},
       {"manifest_syslog", [](ServerSettings& s, std::string_view v) { s.manifest_syslog = v; }},
+      {"console_session_idle_minutes",
+       [](ServerSettings& s, std::string_view v) {
+         s.console_session_idle = std::chrono::minutes(Number(v, 1, 7 * 24 * 60));
+       }},
+      {"console_session_hours",
+       [](ServerSettings& s, std::string_view v) {
+         s.console_session_lifetime = std::chrono::hours(Number(v, 1, 24 * 31));
+       }},
       {"downloads_folder",
        [](ServerSettings& s, std::string_view v) {
          if (v.empty()) throw std::invalid_argument("the downloads folder is empty");

@@ -64,6 +64,10 @@ struct ServerSettings {
   std::vector<std::string> rings{"pilot"};
   std::string manifest_debug = "Off";
   std::string manifest_syslog;
+  // The console: a session ends after this long unused, or this long after
+  // its login, whichever comes first.
+  std::chrono::minutes console_session_idle{60};
+  std::chrono::hours console_session_lifetime{8};
   // The agents' HTTP port, as the console reaches them; the time allowed
   // to connect, to answer a page or command, and to answer an update check
   // (which downloads first); the largest answer taken.
