@@ -68,10 +68,15 @@ FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
       accounts_(pool, {settings.console_session_idle, settings.console_session_lifetime}),
       console_context_{pool, store_, site_, settings_},
       console_(accounts_, !settings.tls_certificate.empty()),
+      agent_console_{store_, agents_, actions_, audit_, settings.audit_retention_days},
       http_([this](const HttpServerRequest& request, HttpServerReply& reply) {
         Handle(request, reply);
       }) {
   AddConsolePages(console_, console_context_);
+  AddAgentPages(console_, agent_console_);
+  AddActionPages(console_, agent_console_);
+  AddAuditPages(console_, agent_console_);
+  AddRolloutPages(console_, site_);
 }
 
 FleetServer::~FleetServer() { Stop(); }

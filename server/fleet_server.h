@@ -30,6 +30,7 @@
 #include "server/agent_link.h"
 #include "server/audit_log.h"
 #include "server/console/accounts.h"
+#include "server/console/agent_console.h"
 #include "server/console/console.h"
 #include "server/console/pages.h"
 #include "server/intake.h"
@@ -90,6 +91,7 @@ class FleetServer {
   ConsoleAccounts accounts_;
   ConsoleContext console_context_;
   Console console_;
+  AgentConsoleContext agent_console_;
   std::mutex mu_;
   std::condition_variable stop_;
   bool stopping_ = false;

@@ -1,5 +1,6 @@
 #include "server/console/machine_page.h"
 
+#include "server/console/agent_console.h"
 #include "server/console/html.h"
 #include "server/console/layout.h"
 #include "server/machine_identity.h"
@@ -9,7 +10,8 @@ namespace quarrin {
 std::string MachinePath(const std::string& key) { return "/console/machines/" + UrlEncode(key); }
 
 std::vector<MachineSection> MachineSections() {
-  return {DetailsSection, ApplicationsSection, HistorySection, EventsSection};
+  return {DetailsSection, AgentSection, ActionsSection, ApplicationsSection, HistorySection,
+          EventsSection};
 }
 
 void AddMachinePages(Console& console, ConsoleContext& context) {
