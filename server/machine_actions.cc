@@ -3,18 +3,26 @@
 #include <charconv>
 
 #include "platform/regional/regional_settings.h"
+#include "server/agent_pages.h"
 #include "server/assets.h"
 
 namespace quarrin {
 
 namespace {
 
-// The agent's own one-line summary of an answer: its XML replies are one
-// short line; anything longer is cut for the operator's view.
+// One line for the operator: the elements of the agent's XML reply, or the
+// start of whatever else it sent.
 std::string Summary(const AgentAnswer& answer) {
   if (!answer.ok) return answer.problem;
-  std::string text = answer.body.substr(0, 300);
-  if (answer.body.size() > text.size()) text += "...";
+  std::string text;
+  if (std::optional<AgentFacts> facts = AgentXmlFacts(answer.body)) {
+    for (const auto& [name, value] : *facts) {
+      text += (text.empty() ? "" : ", ") + name + " " + value;
+    }
+  } else {
+    text = answer.body.substr(0, 300);
+    if (answer.body.size() > text.size()) text += "...";
+  }
   return "the agent answered: " + text;
 }
 

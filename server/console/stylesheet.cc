@@ -56,6 +56,15 @@ dl.details { display: grid; grid-template-columns: max-content 1fr; gap: .2em 1e
 dl.details dt { color: #556; }
 dl.details dd { margin: 0; }
 section { margin-bottom: 1.5em; }
+.charts { display: grid; grid-template-columns: repeat(auto-fill, minmax(500px, 1fr)); gap: 1em; }
+.charts figure { margin: 0; background: #fff; padding: .4em; box-shadow: 0 1px 2px rgba(0,0,0,.08); }
+.charts img { width: 100%; height: auto; display: block; }
+.charts figcaption { font-size: .85em; color: #556; padding-top: .3em; }
+.actions { display: flex; flex-wrap: wrap; gap: .4em 1.5em; align-items: end; }
+.actions form { display: flex; gap: .4em; align-items: end; }
+td.ok { color: #1d6b2a; }
+td.failed { color: #a11; }
+p.ok { color: #1d6b2a; background: #eaf5ea; padding: .5em .8em; border-radius: 4px; }
 )css";
 }
 
