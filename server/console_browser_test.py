@@ -203,9 +203,15 @@ class ConsoleBrowserTest(unittest.TestCase):
 
     # -- the browser
 
-    def shot(self, name):
+    def shot(self, name, whole=False):
+        """A screenshot of the window, or with `whole` of the whole page (up to 3000 pixels)."""
         path = os.path.join(self.artefacts, name + ".png")
+        if whole:
+            height = self.driver.execute_script("return document.documentElement.scrollHeight")
+            self.driver.set_window_size(1280, min(int(height) + 100, 3000))
         self.driver.save_screenshot(path)
+        if whole:
+            self.driver.set_window_size(1280, 1100)
         return path
 
     def open(self, path):
@@ -248,7 +254,7 @@ class ConsoleBrowserTest(unittest.TestCase):
         self.open("/console/fleet")
         link = WebDriverWait(driver, WAIT).until(
             lambda d: d.find_element(By.XPATH, "//a[contains(@href, '/console/machines/%s')]" % self.key))
-        self.shot("02-fleet")
+        self.shot("02-fleet", whole=True)
         link.click()
         WebDriverWait(driver, WAIT).until(lambda d: self.key.lower() in d.title.lower())
         machine_url = driver.current_url
@@ -259,7 +265,7 @@ class ConsoleBrowserTest(unittest.TestCase):
         width = WebDriverWait(driver, WAIT).until(
             lambda d: d.execute_script("return arguments[0].complete && arguments[0].naturalWidth", chart))
         self.assertEqual(width, CHART_WIDTH)
-        self.shot("03-machine")
+        self.shot("03-machine", whole=True)
         driver.execute_script("document.getElementById('agent').scrollIntoView()")
         self.shot("04-machine-agent")
 
