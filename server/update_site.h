@@ -19,6 +19,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/http_server.h"
@@ -51,6 +52,16 @@ class UpdateSite {
   // signature verifies against the update key and the file's version
   // resource is newer than every build published. Returns the version.
   std::string Publish(const std::string& file, const std::string& signature);
+  // Publish for a build that came as bytes (an upload): `name` is the
+  // executable's file name (letters, digits, ".", "_" and "-", not
+  // beginning with "."). The bytes wait in a private folder below the
+  // downloads folder while Publish checks them, and are removed after.
+  std::string PublishBytes(const std::string& name, std::string_view executable,
+                           std::string_view signature);
+  // The versions of every published build, newest first.
+  std::vector<std::string> Builds() const;
+  // The rings in order, main last.
+  std::vector<std::string> Rings() const;
   // Makes `ring` serve the published build `version`.
   void Promote(const std::string& version, const std::string& ring);
   // The version a ring serves; nullopt when none.
@@ -63,6 +74,8 @@ class UpdateSite {
     return path.rfind("/downloads/", 0) == 0 || path.rfind("/Downloads/", 0) == 0;
   }
   void Handle(const HttpServerRequest& request, HttpServerReply& reply) const;
+  // The ring whose manifest a path of the site names; nullopt for another file.
+  static std::optional<std::string> ManifestRing(const std::string& path);
 
  private:
   bool KnownRing(const std::string& ring) const;
