@@ -1,6 +1,9 @@
 #include "server/fleet_server.h"
 
+#include <algorithm>
+
 #include "platform/files/file_io.h"
+#include "server/console/fleet_counts.h"
 #include "server/query_text.h"
 #include "server/server_log.h"
 
@@ -17,21 +20,6 @@ IntakeOptions IntakeOf(const ServerSettings& s) {
 
 constexpr std::chrono::seconds kRolloutCheckInterval{60};
 
-// The update site, noting which ring each machine takes its manifest from.
-UpdateSiteOptions SiteNotingRings(const ServerSettings& settings, InventoryStore& store) {
-  UpdateSiteOptions options = UpdateSiteOf(settings);
-  options.on_manifest = [&store](const std::string& ring, const std::string& client) {
-    if (client.empty()) return;
-    try {
-      store.NoteUpdateRing(client, ring);
-    } catch (const PgError& e) {
-      // The manifest is served all the same; the ring is noted next time.
-      ServerLog("noting the update ring of " + client + ": " + e.what());
-    }
-  };
-  return options;
-}
-
 void NotFound(HttpServerReply& reply, const std::string& path) {
   reply.status = 404;
   reply.content_type = "text/plain";
@@ -41,7 +29,7 @@ void NotFound(HttpServerReply& reply, const std::string& path) {
 }  // namespace
 
 UpdateSiteOptions UpdateSiteOf(const ServerSettings& s) {
-  return {s.downloads_folder, s.rings, s.update_key, s.manifest_debug, s.manifest_syslog, {}};
+  return {s.downloads_folder, s.rings, s.update_key, s.manifest_debug, s.manifest_syslog};
 }
 
 AgentLinkOptions AgentLinkOf(const ServerSettings& s) {
@@ -55,9 +43,10 @@ RolloutGuardOptions RolloutGuardOf(const ServerSettings& s) {
 
 FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
     : settings_(settings),
+      pool_(pool),
       store_(pool, settings.report_quiet_period),
       syslog_(pool, {settings.listen_address, settings.syslog_port}),
-      site_(SiteNotingRings(settings, store_)),
+      site_(UpdateSiteOf(settings)),
       intake_(store_, IntakeOf(settings)),
       api_(store_, settings.api_tokens, [this] { return StatusJson(); }),
       agent_client_(CurlHttpClient(), stopping_agents_),
@@ -85,7 +74,7 @@ bool FleetServer::Start(std::string* error) {
   HttpServerOptions options;
   options.port = settings_.port;
   options.address = settings_.listen_address;
-  options.max_body_bytes = settings_.max_body_bytes;
+  options.max_body_bytes = std::max(settings_.max_body_bytes, settings_.console_upload_max_bytes);
   options.methods = {"GET", "POST", "HEAD", "PUT"};
   // Agents report in bursts after a mass restart; a place for each of them
   // to wait costs a descriptor, not a thread.
@@ -141,6 +130,7 @@ void FleetServer::Sweep() {
       }
       while (accounts_.DeleteExpiredSessions() > 0) {
       }
+      DeleteEmptyCounts(pool_);
     } catch (const PgError& e) {
       ServerLog(std::string("sweeping reports, events and the audit log: ") + e.what());
     }
@@ -159,10 +149,20 @@ void FleetServer::Sweep() {
 }
 
 void FleetServer::Handle(const HttpServerRequest& request, HttpServerReply& reply) {
+  // Only the console takes bodies up to its upload size.
+  if (request.FormParams.size() > settings_.max_body_bytes && !Console::Serves(request.Path)) {
+    reply.status = 413;
+    reply.content_type = "text/plain";
+    reply.body = "the body is larger than " + std::to_string(settings_.max_body_bytes) + " bytes\r\n";
+    return;
+  }
   if (InventoryIntake::Serves(request.Path)) return intake_.Handle(request, reply);
   if (ReadApi::Serves(request.Path)) return api_.Handle(request, reply);
   if (request.Path == kLookupPath) return Lookup(request, reply);
-  if (UpdateSite::Serves(request.Path)) return site_.Handle(request, reply);
+  if (UpdateSite::Serves(request.Path)) {
+    site_.Handle(request, reply);
+    return RecordManifestFetch(request, reply);
+  }
   if (Console::Serves(request.Path)) return console_.Handle(request, reply);
   if (request.Path == "/") {
     reply.status = 303;
@@ -172,6 +172,20 @@ void FleetServer::Handle(const HttpServerRequest& request, HttpServerReply& repl
     return;
   }
   NotFound(reply, request.Path);
+}
+
+// A manifest served tells which ring the address's machine is in.
+void FleetServer::RecordManifestFetch(const HttpServerRequest& request, const HttpServerReply& reply) {
+  const std::optional<std::string> ring = UpdateSite::ManifestRing(request.Path);
+  if (!ring || reply.status != 200 || request.RemoteIP.empty()) return;
+  try {
+    PgPool::Lease db = pool_.Acquire();
+    db->Exec("INSERT INTO update_fetches (address, ring, fetched) VALUES ($1::inet, $2, now())"
+             " ON CONFLICT (address) DO UPDATE SET ring = excluded.ring, fetched = excluded.fetched",
+             {request.RemoteIP, *ring});
+  } catch (const PgError& e) {
+    ServerLog(std::string("recording the ring of ") + request.RemoteIP + ": " + e.what());
+  }
 }
 
 void FleetServer::Lookup(const HttpServerRequest& request, HttpServerReply& reply) {

@@ -72,10 +72,12 @@ class FleetServer {
 
  private:
   void Lookup(const HttpServerRequest& request, HttpServerReply& reply);
+  void RecordManifestFetch(const HttpServerRequest& request, const HttpServerReply& reply);
   std::string StatusJson() const;
   void Sweep();
 
   const ServerSettings settings_;
+  PgPool& pool_;
   InventoryStore store_;
   SyslogCollector syslog_;
   UpdateSite site_;

@@ -332,9 +332,9 @@ TEST_F(FleetServerTest, AMachineBelongsToTheRingWhoseManifestItFetched) {
     return testing::RawExchange(server_->port(), "GET " + path + " HTTP/1.1\r\nHost: h\r\n\r\n");
   };
   EXPECT_EQ(fetch("/downloads/pilot/QuarrinSrvc.xml").status, 200);
-  EXPECT_EQ(Count("SELECT count(*) FROM machines WHERE update_ring = 'pilot'"), 1);
+  EXPECT_EQ(Count("SELECT count(*) FROM update_fetches WHERE address = '127.0.0.1' AND ring = 'pilot'"), 1);
   EXPECT_EQ(fetch("/Downloads/QuarrinSrvc.xml").status, 200);
-  EXPECT_EQ(Count("SELECT count(*) FROM machines WHERE update_ring = 'main'"), 1);
+  EXPECT_EQ(Count("SELECT count(*) FROM update_fetches WHERE address = '127.0.0.1' AND ring = 'main'"), 1);
 }
 
 }  // namespace

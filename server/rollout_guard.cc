@@ -30,7 +30,9 @@ RolloutHealth RolloutGuard::Health(const std::string& ring, const std::string& v
                                    int64_t started) {
   PgPool::Lease session = pool_.Acquire();
   const PgResult r = session->Exec(
-      "WITH ring AS (SELECT id, last_seen FROM machines WHERE update_ring = $1),"
+      "WITH ring AS (SELECT m.id, m.last_seen FROM machines m"
+      "   LEFT JOIN update_fetches f ON f.address = m.last_address"
+      "   WHERE coalesce(f.ring, 'main') = $1),"
       " recent AS (SELECT e.machine_id, e.received, e.code FROM events e JOIN ring ON ring.id = e.machine_id"
       "   WHERE e.received >= to_timestamp($2::bigint)"
       "   AND e.code IN ('10000', '10020', '10030', '50000', '50100', '50110')),"

@@ -24,7 +24,7 @@ class RolloutGuardTest : public testing::PgTest {
       std::filesystem::create_directories(build);
       testing::WriteFileText(build + "/QuarrinSrvc", version);
     }
-    site_ = std::make_unique<UpdateSite>(UpdateSiteOptions{dir_.path(), {"pilot"}, "", "Off", "", {}});
+    site_ = std::make_unique<UpdateSite>(UpdateSiteOptions{dir_.path(), {"pilot"}, "", "Off", ""});
     const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                             std::chrono::system_clock::now().time_since_epoch()).count();
     site_->Promote("1.0.0.0", "pilot", now - 86400);
@@ -37,7 +37,8 @@ class RolloutGuardTest : public testing::PgTest {
     tPCDetails d;
     d.MachineName = name;
     store.PutDetails(d, address);
-    store.NoteUpdateRing(address, ring);
+    Connect()->Exec("INSERT INTO update_fetches (address, ring, fetched) VALUES ($1, $2, now())",
+                    {address, ring});
     // Its last report long before the rollout.
     Connect()->Exec("UPDATE machines SET last_seen = now() - interval '2 days' WHERE name_key = $1",
                     {name});

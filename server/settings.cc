@@ -155,6 +155,19 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
        [](ServerSettings& s, std::string_view v) {
          s.console_session_lifetime = std::chrono::hours(Number(v, 1, 24 * 31));
        }},
+      {"console_upload_max_bytes",
+       [](ServerSettings& s, std::string_view v) {
+         s.console_upload_max_bytes = Number(v, 1024, 1u << 30);
+       }},
+      {"console_time_zone",
+       [](ServerSettings& s, std::string_view v) {
+         if (v.empty() || v.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789/_+-") != std::string_view::npos) {
+           throw std::invalid_argument("'" + std::string(v) +
+                                       "' is not a time-zone name such as Europe/Berlin");
+         }
+         s.console_time_zone = v;
+       }},
       {"downloads_folder",
        [](ServerSettings& s, std::string_view v) {
          if (v.empty()) throw std::invalid_argument("the downloads folder is empty");

@@ -68,6 +68,11 @@ struct ServerSettings {
   // its login, whichever comes first.
   std::chrono::minutes console_session_idle{60};
   std::chrono::hours console_session_lifetime{8};
+  // The largest request body the console takes (a build to publish);
+  // everything else stays within max_body_bytes.
+  size_t console_upload_max_bytes = 64u << 20;
+  // The zone whose midnight starts "today" on the fleet page.
+  std::string console_time_zone = "UTC";
   // The agents' HTTP port, as the console reaches them; the time allowed
   // to connect, to answer a page or command, and to answer an update check
   // (which downloads first); the largest answer taken.

@@ -99,9 +99,6 @@ class InventoryStore {
     std::string address;
   };
   std::optional<Reachable> MachineAddress(const std::string& machine_name);
-  // Notes that the machine(s) last reporting from `address` fetched the
-  // manifest of `ring`.
-  void NoteUpdateRing(const std::string& address, const std::string& ring);
 
   // Counts of rows, for tests and the bench: machines, applications, changes.
   std::array<int64_t, 3> RowCounts();

@@ -1,4 +1,4 @@
-// What the server needs to reach a machine's agent and to know its ring.
+// What the server needs to reach a machine's agent.
 #include "server/machine_identity.h"
 #include "server/store.h"
 
@@ -14,16 +14,6 @@ std::optional<InventoryStore::Reachable> InventoryStore::MachineAddress(
       {key});
   if (r.rows() == 0) return std::nullopt;
   return Reachable{r.Text(0, 0), r.Text(0, 1)};
-}
-
-void InventoryStore::NoteUpdateRing(const std::string& address, const std::string& ring) {
-  PgPool::Lease session = pool_.Acquire();
-  // Only a change is written: agents fetch their manifest at every start
-  // and every day.
-  session->Exec(
-      "UPDATE machines SET update_ring = $2 WHERE last_address = $1::inet"
-      " AND update_ring IS DISTINCT FROM $2",
-      {address, ring});
 }
 
 }  // namespace quarrin

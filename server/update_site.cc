@@ -1,8 +1,10 @@
 #include "server/update_site.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <filesystem>
+#include <random>
 
 #include "core/file_version.h"
 #include "platform/files/file_io.h"
@@ -136,6 +138,54 @@ std::string UpdateSite::Publish(const std::string& file, const std::string& sign
   return version.Text;
 }
 
+std::string UpdateSite::PublishBytes(const std::string& name, std::string_view executable,
+                                     std::string_view signature) {
+  const bool name_ok = !name.empty() && name.front() != '.' && name.size() <= 100 &&
+                       name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789._-") == std::string::npos;
+  if (!name_ok) throw UpdateSiteError("'" + name + "' is not a file name for a build");
+  std::error_code ec;
+  std::filesystem::create_directories(Folder("uploads"), ec);
+  // A folder of its own, private, for each upload.
+  std::random_device random;
+  const std::string folder = Folder("uploads/" + std::to_string(random()) + std::to_string(random()));
+  if (!std::filesystem::create_directory(folder, ec) || ec) {
+    throw UpdateSiteError("create " + folder + ": " + (ec ? ec.message() : "it exists"));
+  }
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
+  struct Cleanup {
+    std::string folder;
+    ~Cleanup() {
+      std::error_code ignored;
+      std::filesystem::remove_all(folder, ignored);
+    }
+  } cleanup{folder};
+  const std::string file = folder + "/" + name;
+  for (const auto& [path, bytes] : {std::pair{file, executable}, std::pair{file + ".minisig", signature}}) {
+    if (!WriteFileAtomically(path, std::string(bytes), 0600)) throw UpdateSiteError(ErrnoMessage(path, errno));
+  }
+  return Publish(file, file + ".minisig");
+}
+
+std::vector<std::string> UpdateSite::Builds() const {
+  std::vector<std::pair<std::array<int32_t, 4>, std::string>> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder("builds"), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (const std::optional<std::array<int32_t, 4>> v = VersionNumbers(name)) found.emplace_back(*v, name);
+  }
+  std::sort(found.rbegin(), found.rend());
+  std::vector<std::string> out;
+  for (auto& [numbers, name] : found) out.push_back(std::move(name));
+  return out;
+}
+
+std::vector<std::string> UpdateSite::Rings() const {
+  std::vector<std::string> rings = options_.rings;
+  rings.push_back(kMainRing);
+  return rings;
+}
+
 void UpdateSite::Promote(const std::string& version, const std::string& ring) {
   Promote(version, ring,
           std::chrono::duration_cast<std::chrono::seconds>(
@@ -217,12 +267,6 @@ bool UpdateSite::Resumed(const std::string& ring) const {
   return !lines.empty() && lines[0] == RingVersion(ring);
 }
 
-std::vector<std::string> UpdateSite::Rings() const {
-  std::vector<std::string> rings = options_.rings;
-  rings.push_back(kMainRing);
-  return rings;
-}
-
 void UpdateSite::CheckRing(const std::string& ring) const {
   if (!KnownRing(ring)) throw UpdateSiteError("no ring '" + ring + "' in the settings");
 }
@@ -235,6 +279,15 @@ std::string UpdateSite::Manifest(const std::string& ring) const {
          std::to_string(v[2]) + "</release><build>" + std::to_string(v[3]) +
          "</build></VersionInfo>\n  <Debug>" + Escaped(options_.debug) + "</Debug>\n  <Syslog>" +
          Escaped(options_.syslog) + "</Syslog>\n</data>\n";
+}
+
+std::optional<std::string> UpdateSite::ManifestRing(const std::string& path) {
+  if (!Serves(path)) return std::nullopt;
+  const std::string rest = path.substr(std::string_view("/downloads/").size());
+  if (rest == kManifestName) return kMainRing;
+  const size_t slash = rest.find('/');
+  if (slash == std::string::npos || rest.substr(slash + 1) != kManifestName) return std::nullopt;
+  return rest.substr(0, slash);
 }
 
 void UpdateSite::Handle(const HttpServerRequest& request, HttpServerReply& reply) const {
@@ -260,7 +313,6 @@ void UpdateSite::Handle(const HttpServerRequest& request, HttpServerReply& reply
   if (rest == kManifestName) {
     reply.content_type = "text/xml; charset=utf-8";
     reply.body = Manifest(ring);
-    if (options_.on_manifest) options_.on_manifest(ring, request.RemoteIP);
     return;
   }
   const std::optional<std::string> version = ServedVersion(ring);

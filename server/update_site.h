@@ -23,10 +23,10 @@
 #define QUARRIN_SERVER_UPDATE_SITE_H_
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/http_server.h"
@@ -41,8 +41,6 @@ struct UpdateSiteOptions {
   std::string update_key;          // minisign public key line; empty: nothing can be published
   std::string debug = "Off";
   std::string syslog;
-  // Told of every manifest served: the ring and the client's address.
-  std::function<void(const std::string& ring, const std::string& client)> on_manifest;
 };
 
 class UpdateSiteError : public std::runtime_error {
@@ -73,6 +71,16 @@ class UpdateSite {
   // signature verifies against the update key and the file's version
   // resource is newer than every build published. Returns the version.
   std::string Publish(const std::string& file, const std::string& signature);
+  // Publish for a build that came as bytes (an upload): `name` is the
+  // executable's file name (letters, digits, ".", "_" and "-", not
+  // beginning with "."). The bytes wait in a private folder below the
+  // downloads folder while Publish checks them, and are removed after.
+  std::string PublishBytes(const std::string& name, std::string_view executable,
+                           std::string_view signature);
+  // The versions of every published build, newest first.
+  std::vector<std::string> Builds() const;
+  // The rings in order, main last.
+  std::vector<std::string> Rings() const;
   // Makes `ring` serve the published build `version`; a new build starts a
   // rollout (`now`: Unix seconds).
   void Promote(const std::string& version, const std::string& ring, int64_t now);
@@ -94,8 +102,6 @@ class UpdateSite {
   void Resume(const std::string& ring);
   // True iff an administrator resumed the ring's current version.
   bool Resumed(const std::string& ring) const;
-  // "main" and the rings before it, in order.
-  std::vector<std::string> Rings() const;
   // The manifest of a ring.
   std::string Manifest(const std::string& ring) const;
 
@@ -104,6 +110,8 @@ class UpdateSite {
     return path.rfind("/downloads/", 0) == 0 || path.rfind("/Downloads/", 0) == 0;
   }
   void Handle(const HttpServerRequest& request, HttpServerReply& reply) const;
+  // The ring whose manifest a path of the site names; nullopt for another file.
+  static std::optional<std::string> ManifestRing(const std::string& path);
 
  private:
   bool KnownRing(const std::string& ring) const;

@@ -1,5 +1,6 @@
 // The machine page's own sections: what the machine last reported, its
 // applications, what changed, and its latest syslog events.
+#include "core/service_identity.h"
 #include "server/console/html.h"
 #include "server/console/machine_page.h"
 #include "server/console/view.h"
@@ -39,7 +40,7 @@ std::string DetailsSection(const MachineSectionInput& in) {
       {"Acquisition date (register)", DayText("a.acquisition_date")},
       {"Agent version",
        "(SELECT version FROM machine_applications WHERE machine_id = m.id"
-       " AND application = 'QuarrinSrvc' AND gone IS NULL)"},
+       " AND application = $2 AND gone IS NULL)"},
       {"Address", "host(m.last_address)"},
       {"First seen (UTC)", UtcMinutes("m.first_seen")},
       {"Last report (UTC)", UtcMinutes("m.last_seen")},
@@ -48,7 +49,7 @@ std::string DetailsSection(const MachineSectionInput& in) {
   for (size_t i = 0; i < fields.size(); ++i) select += (i ? ", " : "") + fields[i].sql;
   PgResult r = in.tx.Exec(select + " FROM machines m LEFT JOIN assets a ON a.name_key = m.name_key"
                                    " WHERE m.id = $1",
-                          {PgValue(in.machine.id)});
+                          {PgValue(in.machine.id), kAppName});
   std::string out = "<section id=\"details\"><h2>Details</h2><dl class=\"details\">";
   for (size_t i = 0; i < fields.size(); ++i) {
     out += std::string("<dt>") + fields[i].label + "</dt><dd>" +

@@ -28,6 +28,10 @@ void AddUpdatePages(Console& console, ConsoleContext& context);        // update
 void AddEventPages(Console& console, ConsoleContext& context);         // events_page.cc
 void AddMachinePages(Console& console, ConsoleContext& context);       // machine_page.cc
 
+// The rollout's state on the updates page: why a rollout halted, or
+// nothing (updates_page.cc).
+std::string RolloutStatusSection(const PageRequest& request, ConsoleContext& context);
+
 // Every page group above.
 void AddConsolePages(Console& console, ConsoleContext& context);
 

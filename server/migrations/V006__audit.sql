@@ -1,5 +1,4 @@
--- What administrators did to machines from the console, and which ring of
--- the update site each machine takes its updates from.
+-- What administrators did to machines from the console.
 
 -- One row per action on a machine: who, when, what, and what the agent
 -- answered. Rows are only ever added; the retention sweep deletes old ones.
@@ -33,8 +32,3 @@ END;
 $$;
 CREATE TRIGGER audit_log_unchangeable BEFORE UPDATE ON audit_log
   FOR EACH ROW EXECUTE FUNCTION audit_log_unchangeable();
-
--- The ring whose manifest the machine's address fetched last ('main' for
--- the site's root); null until it fetches one.
-ALTER TABLE machines ADD COLUMN update_ring text;
-CREATE INDEX machines_update_ring ON machines (update_ring);
