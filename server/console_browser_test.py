@@ -285,6 +285,9 @@ class ConsoleBrowserTest(unittest.TestCase):
         self.assertIn(ADMIN, row.text)
         self.assertIn("ok", row.text)
         self.shot("06-audit")
+        self.open("/console/updates")
+        self.assertIn("pilot", driver.find_element(By.ID, "rollouts").text)
+        self.shot("06-updates", whole=True)
 
         # A form without its CSRF token is refused, even with a session.
         action = "/console/machines/%s/message" % self.key

@@ -4,6 +4,8 @@
 // what the browser gets when the agent does not answer.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "server/console/console_testing.h"
 #include "server/fleet_server.h"
 #include "server/pg_testing.h"
@@ -143,6 +145,31 @@ TEST_F(AgentConsoleTest, AnAgentThatDoesNotAnswerIsAMessageInItsPlace) {
   const testing::RawResponse sent = b.Post("/console/machines/PC-07/update-check", {});
   EXPECT_EQ(sent.status, 502);
   EXPECT_NE(b.Get("/console/audit").body.find("failed"), std::string::npos);
+}
+
+TEST_F(AgentConsoleTest, TheUpdatesPageSaysWhyARolloutHaltedAndAnAdministratorResumesIt) {
+  UpdateSite site(UpdateSiteOf(settings_));
+  for (const char* version : {"1.0.0.0", "1.0.0.1"}) {
+    const std::string build = settings_.downloads_folder + "/builds/" + version;
+    std::filesystem::create_directories(build);
+    testing::WriteFileText(build + "/QuarrinSrvc", version);
+    site.Promote(version, "pilot");
+  }
+  site.Halt("pilot", "3 machines went silent");
+  ConsoleAccounts(*pool_, SessionLimits{}).AddUser("Ada", Role::kAdministrator, kPassword);
+  testing::ConsoleBrowser b = LoggedIn("ada");
+  const testing::RawResponse page = b.Get("/console/updates");
+  ASSERT_EQ(page.status, 200);
+  EXPECT_NE(page.body.find("halted: 1.0.0.1 is held back and the ring offers 1.0.0.0; 3 machines "
+                           "went silent"),
+            std::string::npos)
+      << page.body;
+  EXPECT_NE(page.body.find("Resume 1.0.0.1</button>"), std::string::npos);
+  EXPECT_EQ(b.Post("/console/updates/resume", {{"ring", "pilot"}}).status, 303);
+  EXPECT_FALSE(site.Halted("pilot"));
+  EXPECT_EQ(site.ServedVersion("pilot"), "1.0.0.1");
+  EXPECT_EQ(b.Post("/console/updates/resume", {{"ring", "pilot"}}).status, 409);
+  EXPECT_EQ(LoggedIn("otto").Get("/console/updates").body.find("Resume"), std::string::npos);
 }
 
 }  // namespace
