@@ -9,19 +9,25 @@ namespace quarrin {
 namespace {
 
 constexpr SyslogCatalogueEntry kCatalogue[] = {
-    {SyslogCode::kSyslogTest, 5, "-00002: "},
-    {SyslogCode::kDownloadFileFailed, 1, "-10000: "},
-    {SyslogCode::kDownloadStatus, 1, "-10020: iResponseCode="},
-    {SyslogCode::kUpdateRefused, 1, "-10030: Update refused: "},
-    {SyslogCode::kExecute, 5, "-50000: "},
-    {SyslogCode::kServiceStop, 5, "-50001: "},
-    {SyslogCode::kServiceStart, 5, "-50002: "},
-    {SyslogCode::kServiceShutdown, 5, "-50003: "},
-    {SyslogCode::kUpdateCheck, 5, "-50090: Check for update. Current version: "},
-    {SyslogCode::kDownloadInitiated, 5, "-50100: ~"},
-    {SyslogCode::kDownloadCompleted, 5, "-50101: ~"},
-    {SyslogCode::kRestarting, 5, "-50110: Restarting Service"},
-    {SyslogCode::kMainMenu, 6, "-60000: "},
+    {SyslogCode::kSyslogTest, 5, "-00002: ", "Syslog test asked for on the agent's HTTP port"},
+    {SyslogCode::kDownloadFileFailed, 1, "-10000: ",
+     "Update download failed: the download file could not be created"},
+    {SyslogCode::kDownloadStatus, 1, "-10020: iResponseCode=",
+     "Update download failed: the server answered with a status other than 200"},
+    {SyslogCode::kUpdateRefused, 1, "-10030: Update refused: ",
+     "Downloaded update refused: its signature does not hold"},
+    {SyslogCode::kExecute, 5, "-50000: ", "Agent started (program and version)"},
+    {SyslogCode::kServiceStop, 5, "-50001: ", "Service stopped"},
+    {SyslogCode::kServiceStart, 5, "-50002: ", "Service started"},
+    {SyslogCode::kServiceShutdown, 5, "-50003: ", "Service stopped for the system's shutdown"},
+    {SyslogCode::kUpdateCheck, 5, "-50090: Check for update. Current version: ",
+     "Update check: current and offered version, and whether an update is available"},
+    {SyslogCode::kDownloadInitiated, 5, "-50100: ~", "Update download started"},
+    {SyslogCode::kDownloadCompleted, 5, "-50101: ~",
+     "Update download ended (whether or not it succeeded)"},
+    {SyslogCode::kRestarting, 5, "-50110: Restarting Service",
+     "Update downloaded: the service restarts into it"},
+    {SyslogCode::kMainMenu, 6, "-60000: ", "Someone opened the agent's menu page (their address)"},
 };
 
 std::string Concat(std::initializer_list<std::string_view> parts) {
@@ -41,6 +47,13 @@ const SyslogCatalogueEntry& CatalogueEntry(SyslogCode code) {
     throw std::invalid_argument("no syslog message " + std::to_string(static_cast<int>(code)));
   }
   return *it;
+}
+
+const SyslogCatalogueEntry* FindCatalogueEntry(std::string_view digits) {
+  for (const SyslogCatalogueEntry& e : kCatalogue) {
+    if (e.prefix.substr(1, 5) == digits) return &e;
+  }
+  return nullptr;
 }
 
 SyslogMessage MakeSyslogMessage(SyslogCode code, std::string_view rest) {

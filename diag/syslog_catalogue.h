@@ -32,12 +32,15 @@ struct SyslogCatalogueEntry {
   SyslogCode code;
   int severity;
   std::string_view prefix;  // "-" + five digits + ": " + the fixed first words
+  std::string_view meaning;  // when the agent sends it, for people reading the log
 };
 
 // The whole catalogue, in code order.
 std::span<const SyslogCatalogueEntry> SyslogCatalogue();
 // The entry of a code.
 const SyslogCatalogueEntry& CatalogueEntry(SyslogCode code);
+// The entry of a code's five digits ("50090"); null when there is none.
+const SyslogCatalogueEntry* FindCatalogueEntry(std::string_view digits);
 
 // One message ready for the sender.
 struct SyslogMessage {

@@ -36,6 +36,10 @@ packages=(
   # several fleet servers: HAProxy in front of them, PgBouncer in front of
   # the database; Patroni and etcd for a highly available database
   haproxy pgbouncer patroni etcd-server
+  # the console's password hashes (Argon2id) and session tokens
+  libsodium-dev
+  # the fleet console's browser test: headless Chromium driven by Selenium
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -10,12 +10,6 @@ namespace quarrin {
 
 namespace {
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 [[noreturn]] void Bad(size_t line, const std::string& why) {
   throw AssetCsvError("line " + std::to_string(line) + ": " + why);
 }

@@ -1,6 +1,9 @@
 #include "server/fleet_server.h"
 
+#include <algorithm>
+
 #include "platform/files/file_io.h"
+#include "server/console/fleet_counts.h"
 #include "server/history_retention.h"
 #include "server/job_lease.h"
 #include "server/query_text.h"
@@ -21,6 +24,8 @@ IntakeOptions IntakeOf(const ServerSettings& s) {
   return {s.accepted_callers, s.intake_allowed_clients, !s.tls_certificate.empty()};
 }
 
+constexpr std::chrono::seconds kRolloutCheckInterval{60};
+
 void NotFound(HttpServerReply& reply, const std::string& path) {
   reply.status = 404;
   reply.content_type = "text/plain";
@@ -33,6 +38,15 @@ UpdateSiteOptions UpdateSiteOf(const ServerSettings& s) {
   return {s.downloads_folder, s.rings, s.update_key, s.manifest_debug, s.manifest_syslog};
 }
 
+AgentLinkOptions AgentLinkOf(const ServerSettings& s) {
+  return {s.agent_port, s.agent_connect_timeout, s.agent_read_timeout, s.agent_update_timeout,
+          s.agent_max_bytes};
+}
+
+RolloutGuardOptions RolloutGuardOf(const ServerSettings& s) {
+  return {s.rollout_halt_machines, s.rollout_halt_percent, s.rollout_silent};
+}
+
 FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
     : settings_(settings),
       pool_(pool),
@@ -41,9 +55,24 @@ FleetServer::FleetServer(const ServerSettings& settings, PgPool& pool)
       site_(UpdateSiteOf(settings)),
       intake_(store_, IntakeOf(settings)),
       api_(store_, settings.api_tokens, [this] { return StatusJson(); }),
+      agent_client_(CurlHttpClient(), stopping_agents_),
+      agents_(agent_client_, AgentLinkOf(settings)),
+      audit_(pool),
+      actions_(store_, audit_, agents_, settings.agent_date_format),
+      rollouts_(pool, site_, RolloutGuardOf(settings)),
+      accounts_(pool, {settings.console_session_idle, settings.console_session_lifetime}),
+      console_context_{pool, store_, site_, settings_},
+      console_(accounts_, !settings.tls_certificate.empty()),
+      agent_console_{store_, agents_, actions_, audit_, settings.audit_retention_days},
       http_([this](const HttpServerRequest& request, HttpServerReply& reply) {
         Handle(request, reply);
-      }) {}
+      }) {
+  AddConsolePages(console_, console_context_);
+  AddAgentPages(console_, agent_console_);
+  AddActionPages(console_, agent_console_);
+  AddAuditPages(console_, agent_console_);
+  AddRolloutPages(console_, site_);
+}
 
 FleetServer::~FleetServer() { Stop(); }
 
@@ -51,7 +80,7 @@ bool FleetServer::Start(std::string* error) {
   HttpServerOptions options;
   options.port = settings_.port;
   options.address = settings_.listen_address;
-  options.max_body_bytes = settings_.max_body_bytes;
+  options.max_body_bytes = std::max(settings_.max_body_bytes, settings_.console_upload_max_bytes);
   options.methods = {"GET", "POST", "HEAD", "PUT"};
   // Agents report in bursts after a mass restart; a place for each of them
   // to wait costs a descriptor, not a thread.
@@ -79,11 +108,13 @@ bool FleetServer::Start(std::string* error) {
     std::lock_guard lock(mu_);
     stopping_ = false;
   }
+  stopping_agents_.Clear();
   sweeper_ = std::thread([this] { Sweep(); });
   return true;
 }
 
 void FleetServer::Stop() {
+  stopping_agents_.Set();
   http_.Stop();
   syslog_.Stop();
   {
@@ -98,6 +129,7 @@ void FleetServer::Sweep() {
   JobLease lease(pool_, "scheduled jobs", RandomHolderName(), kLeaseTerm);
   bool held = false;
   std::chrono::steady_clock::time_point next_retention{};  // on the first round held
+  auto next_rollout_check = std::chrono::steady_clock::now();
   std::unique_lock lock(mu_);
   while (!stop_.wait_for(lock, kSweepInterval, [this] { return stopping_; })) {
     lock.unlock();
@@ -116,29 +148,70 @@ void FleetServer::Sweep() {
                    pool_, {settings_.history_retention_days, settings_.events_retention_days})) {
             ServerLog("retention: dropped " + month);
           }
+          // In batches, so that a large backlog never holds a long transaction.
+          while (audit_.DeleteOld(settings_.audit_retention_days) > 0) {
+          }
           next_retention = std::chrono::steady_clock::now() + kRetentionInterval;
         }
+        while (accounts_.DeleteExpiredSessions() > 0) {
+        }
+        DeleteEmptyCounts(pool_);
       }
     } catch (const PgError& e) {
       ServerLog(std::string("scheduled jobs: ") + e.what());
     }
+    if (held && std::chrono::steady_clock::now() >= next_rollout_check) {
+      next_rollout_check = std::chrono::steady_clock::now() + kRolloutCheckInterval;
+      try {
+        for (const std::string& ring : rollouts_.Check()) {
+          ServerLog("halted the rollout of the ring " + ring + ": " + RolloutStateText(site_, ring));
+        }
+      } catch (const std::exception& e) {
+        ServerLog(std::string("checking the rollouts: ") + e.what());
+      }
+    }
     lock.lock();
-  }
-  lock.unlock();
-  if (!held) return;
-  try {
-    lease.Release();
-  } catch (const PgError& e) {
-    ServerLog(std::string("giving back the lease of the scheduled jobs: ") + e.what());
   }
 }
 
 void FleetServer::Handle(const HttpServerRequest& request, HttpServerReply& reply) {
+  // Only the console takes bodies up to its upload size.
+  if (request.FormParams.size() > settings_.max_body_bytes && !Console::Serves(request.Path)) {
+    reply.status = 413;
+    reply.content_type = "text/plain";
+    reply.body = "the body is larger than " + std::to_string(settings_.max_body_bytes) + " bytes\r\n";
+    return;
+  }
   if (InventoryIntake::Serves(request.Path)) return intake_.Handle(request, reply);
   if (ReadApi::Serves(request.Path)) return api_.Handle(request, reply);
   if (request.Path == kLookupPath) return Lookup(request, reply);
-  if (UpdateSite::Serves(request.Path)) return site_.Handle(request, reply);
+  if (UpdateSite::Serves(request.Path)) {
+    site_.Handle(request, reply);
+    return RecordManifestFetch(request, reply);
+  }
+  if (Console::Serves(request.Path)) return console_.Handle(request, reply);
+  if (request.Path == "/") {
+    reply.status = 303;
+    reply.content_type = "text/plain";
+    reply.body = "See /console/fleet\r\n";
+    reply.headers = {{"Location", "/console/fleet"}};
+    return;
+  }
   NotFound(reply, request.Path);
+}
+
+// A manifest served tells which ring the address's machine is in.
+void FleetServer::RecordManifestFetch(const HttpServerRequest& request, const HttpServerReply& reply) {
+  const std::optional<std::string> ring = UpdateSite::ManifestRing(request.Path);
+  if (!ring || reply.status != 200 || request.RemoteIP.empty()) return;
+  try {
+    PgPool::Lease db = pool_.Acquire();
+    db->Exec("INSERT INTO update_fetches (address, ring, fetched) VALUES ($1::inet, $2, now())"
+             " ON CONFLICT (address) DO UPDATE SET ring = excluded.ring, fetched = excluded.fetched",
+             {request.RemoteIP, *ring});
+  } catch (const PgError& e) {
+    ServerLog(std::string("recording the ring of ") + request.RemoteIP + ": " + e.what());
+  }
 }
 
 void FleetServer::Lookup(const HttpServerRequest& request, HttpServerReply& reply) {

@@ -7,13 +7,17 @@
 //        WORKSTATIONS document (assets.h); an empty one for an unknown name
 //   /api/v1/...                                               read_api.h
 //   GET /downloads/...                                        update_site.h
+//   /console/...                                              console/console.h
+//   GET /                                                     to the console
 //
 // Anything else is 404. A thread runs the scheduled jobs while this server
 // holds their lease (job_lease.h), so that of several servers on one
 // database one runs them: every few seconds it ends the quiet reports of
-// applications (store.h), every hour it keeps the history and the syslog
-// events in bounds (history_retention.h). The syslog collector
-// (syslog_collector.h) listens on the UDP port of the settings.
+// applications (store.h), once a minute it halts rollouts that do harm
+// (rollout_guard.h), every hour it keeps the history, the syslog events
+// and the audit log in bounds (history_retention.h, audit_log.h). The
+// syslog collector (syslog_collector.h) listens on the UDP port of the
+// settings.
 #ifndef QUARRIN_SERVER_FLEET_SERVER_H_
 #define QUARRIN_SERVER_FLEET_SERVER_H_
 
@@ -24,9 +28,19 @@
 #include <thread>
 
 #include "http/http_server.h"
+#include "platform/net/http_client.h"
+#include "platform/sync/cancel_flag.h"
+#include "server/agent_link.h"
+#include "server/audit_log.h"
+#include "server/console/accounts.h"
+#include "server/console/agent_console.h"
+#include "server/console/console.h"
+#include "server/console/pages.h"
 #include "server/intake.h"
+#include "server/machine_actions.h"
 #include "server/pg_pool.h"
 #include "server/read_api.h"
+#include "server/rollout_guard.h"
 #include "server/settings.h"
 #include "server/store.h"
 #include "server/syslog_collector.h"
@@ -38,6 +52,9 @@ inline constexpr char kLookupPath[] = "/sdw.dll/WorkStations";
 
 // The update site of the settings.
 UpdateSiteOptions UpdateSiteOf(const ServerSettings& settings);
+// How the server reaches agents, by the settings.
+AgentLinkOptions AgentLinkOf(const ServerSettings& settings);
+RolloutGuardOptions RolloutGuardOf(const ServerSettings& settings);
 
 class FleetServer {
  public:
@@ -58,6 +75,7 @@ class FleetServer {
 
  private:
   void Lookup(const HttpServerRequest& request, HttpServerReply& reply);
+  void RecordManifestFetch(const HttpServerRequest& request, const HttpServerReply& reply);
   std::string StatusJson() const;
   void Sweep();
 
@@ -68,6 +86,17 @@ class FleetServer {
   UpdateSite site_;
   InventoryIntake intake_;
   ReadApi api_;
+  // Set by Stop: exchanges with agents give up at once.
+  CancelFlag stopping_agents_;
+  CancellingHttpClient agent_client_;
+  AgentLink agents_;
+  AuditLog audit_;
+  MachineActions actions_;
+  RolloutGuard rollouts_;
+  ConsoleAccounts accounts_;
+  ConsoleContext console_context_;
+  Console console_;
+  AgentConsoleContext agent_console_;
   std::mutex mu_;
   std::condition_variable stop_;
   bool stopping_ = false;

@@ -339,5 +339,19 @@ TEST_F(FleetServerTest, WithACertificateItSpeaksHttpsAndSaysSo) {
   EXPECT_NE(error.find(folder / "absent.key"), std::string::npos) << error;
 }
 
+TEST_F(FleetServerTest, AMachineBelongsToTheRingWhoseManifestItFetched) {
+  std::unique_ptr<IQuarrin> proxy = GetIQuarrin(false, "", link_);
+  tPCDetails d;
+  d.MachineName = "PC-RING";
+  ASSERT_EQ(proxy->PutPCDetails(kInventoryCallerGuid, d), tRC::rcOK);
+  const auto fetch = [&](const std::string& path) {
+    return testing::RawExchange(server_->port(), "GET " + path + " HTTP/1.1\r\nHost: h\r\n\r\n");
+  };
+  EXPECT_EQ(fetch("/downloads/pilot/QuarrinSrvc.xml").status, 200);
+  EXPECT_EQ(Count("SELECT count(*) FROM update_fetches WHERE address = '127.0.0.1' AND ring = 'pilot'"), 1);
+  EXPECT_EQ(fetch("/Downloads/QuarrinSrvc.xml").status, 200);
+  EXPECT_EQ(Count("SELECT count(*) FROM update_fetches WHERE address = '127.0.0.1' AND ring = 'main'"), 1);
+}
+
 }  // namespace
 }  // namespace quarrin

@@ -8,12 +8,6 @@ namespace quarrin {
 
 namespace {
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 // Up to four numbers joined by points; *count says how many there were.
 bool ReadNumbers(std::string_view text, std::array<int32_t, 4>* numbers, size_t* count) {
   text = TrimBlanks(text);

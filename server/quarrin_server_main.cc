@@ -5,6 +5,9 @@
 //   quarrin-server [--config FILE] import-assets CSV  fill the asset register
 //   quarrin-server [--config FILE] publish FILE SIG   publish a signed build to the first ring
 //   quarrin-server [--config FILE] promote VERSION RING  make a ring serve a published build
+//   quarrin-server [--config FILE] resume RING        let a halted rollout go on
+//   quarrin-server [--config FILE] add-user NAME --role ROLE  add a console account; the
+//                                                    password is read from standard input
 //
 // Without --config the settings' defaults apply. Exit status: 0 done, 1 a
 // failure (its reason on standard error), 2 a wrong command line.
@@ -14,7 +17,10 @@
 #include <vector>
 
 #include "platform/files/file_io.h"
+#include "platform/process/terminal_linux.h"
 #include "server/assets.h"
+#include "server/console/accounts.h"
+#include "server/console/secrets.h"
 #include "server/fleet_server.h"
 #include "server/migrations.h"
 #include "server/pg_pool.h"
@@ -33,7 +39,9 @@ int Usage() {
       "       quarrin-server [--config FILE] migrate\n"
       "       quarrin-server [--config FILE] import-assets FILE.csv\n"
       "       quarrin-server [--config FILE] publish FILE SIGNATURE\n"
-      "       quarrin-server [--config FILE] promote VERSION RING\n",
+      "       quarrin-server [--config FILE] promote VERSION RING\n"
+      "       quarrin-server [--config FILE] resume RING\n"
+      "       quarrin-server [--config FILE] add-user NAME --role viewer|operator|administrator\n",
       stderr);
   return 2;
 }
@@ -108,6 +116,34 @@ int ImportAssets(const std::string& path, PgPool& pool, const ServerSettings& se
   return 0;
 }
 
+// The password comes from standard input, twice at a terminal, so that
+// neither the command line nor the shell's history holds it.
+int AddUser(const std::vector<std::string>& args, PgPool& pool, const ServerSettings& settings) {
+  const std::optional<Role> role = ParseRole(args[3]);
+  if (!role) return Fail("'" + args[3] + "' is not a role: viewer, operator or administrator");
+  std::string password;
+  if (!ReadSecretLine("Password for " + args[1] + ": ", &password)) {
+    return Fail("no password on standard input");
+  }
+  if (StdinIsTerminal()) {
+    std::string again;
+    if (!ReadSecretLine("The same password again: ", &again) || again != password) {
+      return Fail("the two passwords differ; no account added");
+    }
+  }
+  MigrateNow(pool);
+  ConsoleAccounts accounts(pool, {settings.console_session_idle, settings.console_session_lifetime});
+  try {
+    accounts.AddUser(args[1], *role, password);
+  } catch (const AccountError& e) {
+    return Fail(e.what());
+  } catch (const SecretsError& e) {
+    return Fail(e.what());
+  }
+  std::fprintf(stderr, "quarrin-server: added the %s %s\n", args[3].c_str(), args[1].c_str());
+  return 0;
+}
+
 int Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string config;
@@ -137,6 +173,12 @@ int Main(int argc, char** argv) {
                    args[1].c_str());
       return 0;
     }
+    if (command == "resume" && args.size() == 2) {
+      site.Resume(args[1]);
+      std::fprintf(stderr, "quarrin-server: the ring %s serves %s again\n", args[1].c_str(),
+                   site.RingVersion(args[1]).value_or("no build").c_str());
+      return 0;
+    }
   } catch (const UpdateSiteError& e) {
     return Fail(e.what());
   } catch (const SignatureError& e) {
@@ -148,6 +190,9 @@ int Main(int argc, char** argv) {
     if (command == "serve" && args.size() <= 1) return Serve(settings, pool);
     if (command == "migrate" && args.size() == 1) return MigrateNow(pool);
     if (command == "import-assets" && args.size() == 2) return ImportAssets(args[1], pool, settings);
+    if (command == "add-user" && args.size() == 4 && args[2] == "--role") {
+      return AddUser(args, pool, settings);
+    }
   } catch (const MigrationError& e) {
     return Fail(e.what());
   } catch (const PgError& e) {

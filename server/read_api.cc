@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "platform/text/ascii.h"
+#include "server/console/secrets.h"
 #include "server/json.h"
 #include "server/machine_identity.h"
 #include "server/query_text.h"
@@ -29,15 +30,6 @@ void Answer(HttpServerReply& reply, unsigned status, std::string body) {
   reply.status = status;
   reply.content_type = kJson;
   reply.body = std::move(body);
-}
-
-// Compares in a time that does not depend on where the texts differ.
-bool SameSecret(std::string_view a, std::string_view b) {
-  unsigned char diff = a.size() == b.size() ? 0 : 1;
-  for (size_t i = 0; i < a.size(); ++i) {
-    diff |= static_cast<unsigned char>(a[i] ^ (i < b.size() ? b[i] : 0));
-  }
-  return diff == 0;
 }
 
 std::string Parameter(const std::string& query, const char* name) {

@@ -163,10 +163,70 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
        }},
       {"manifest_debug", [](ServerSettings& s, std::string_view v) { s.manifest_debug = v; }},
       {"manifest_syslog", [](ServerSettings& s, std::string_view v) { s.manifest_syslog = v; }},
+      {"console_session_idle_minutes",
+       [](ServerSettings& s, std::string_view v) {
+         s.console_session_idle = std::chrono::minutes(Number(v, 1, 7 * 24 * 60));
+       }},
+      {"console_session_hours",
+       [](ServerSettings& s, std::string_view v) {
+         s.console_session_lifetime = std::chrono::hours(Number(v, 1, 24 * 31));
+       }},
+      {"console_upload_max_bytes",
+       [](ServerSettings& s, std::string_view v) {
+         s.console_upload_max_bytes = Number(v, 1024, 1u << 30);
+       }},
+      {"console_time_zone",
+       [](ServerSettings& s, std::string_view v) {
+         if (v.empty() || v.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789/_+-") != std::string_view::npos) {
+           throw std::invalid_argument("'" + std::string(v) +
+                                       "' is not a time-zone name such as Europe/Berlin");
+         }
+         s.console_time_zone = v;
+       }},
       {"downloads_folder",
        [](ServerSettings& s, std::string_view v) {
          if (v.empty()) throw std::invalid_argument("the downloads folder is empty");
          s.downloads_folder = v;
+       }},
+      {"agent_port",
+       [](ServerSettings& s, std::string_view v) { s.agent_port = Number(v, 1, 65535); }},
+      {"agent_connect_timeout_s",
+       [](ServerSettings& s, std::string_view v) {
+         s.agent_connect_timeout = std::chrono::seconds(Number(v, 1, 60));
+       }},
+      {"agent_read_timeout_s",
+       [](ServerSettings& s, std::string_view v) {
+         s.agent_read_timeout = std::chrono::seconds(Number(v, 1, 600));
+       }},
+      {"agent_update_timeout_s",
+       [](ServerSettings& s, std::string_view v) {
+         s.agent_update_timeout = std::chrono::seconds(Number(v, 1, 3600));
+       }},
+      {"agent_max_bytes",
+       [](ServerSettings& s, std::string_view v) {
+         s.agent_max_bytes = Number(v, 1024, 256u << 20);
+       }},
+      {"agent_date_format",
+       [](ServerSettings& s, std::string_view v) {
+         if (v.empty()) throw std::invalid_argument("the date format is empty");
+         s.agent_date_format = v;
+       }},
+      {"audit_retention_days",
+       [](ServerSettings& s, std::string_view v) {
+         s.audit_retention_days = static_cast<int>(Number(v, 1, 36500));
+       }},
+      {"rollout_halt_machines",
+       [](ServerSettings& s, std::string_view v) {
+         s.rollout_halt_machines = static_cast<int>(Number(v, 1, 1000000));
+       }},
+      {"rollout_halt_percent",
+       [](ServerSettings& s, std::string_view v) {
+         s.rollout_halt_percent = static_cast<int>(Number(v, 0, 100));
+       }},
+      {"rollout_silent_minutes",
+       [](ServerSettings& s, std::string_view v) {
+         s.rollout_silent = std::chrono::minutes(Number(v, 1, 10080));
        }},
   };
   return setters;

@@ -77,6 +77,34 @@ struct ServerSettings {
   std::vector<std::string> rings{"pilot"};
   std::string manifest_debug = "Off";
   std::string manifest_syslog;
+  // The console: a session ends after this long unused, or this long after
+  // its login, whichever comes first.
+  std::chrono::minutes console_session_idle{60};
+  std::chrono::hours console_session_lifetime{8};
+  // The largest request body the console takes (a build to publish);
+  // everything else stays within max_body_bytes.
+  size_t console_upload_max_bytes = 64u << 20;
+  // The zone whose midnight starts "today" on the fleet page.
+  std::string console_time_zone = "UTC";
+  // The agents' HTTP port, as the console reaches them; the time allowed
+  // to connect, to answer a page or command, and to answer an update check
+  // (which downloads first); the largest answer taken.
+  uint16_t agent_port = 88;
+  std::chrono::seconds agent_connect_timeout{3};
+  std::chrono::seconds agent_read_timeout{10};
+  std::chrono::seconds agent_update_timeout{60};
+  size_t agent_max_bytes = 4u << 20;
+  // The agents' short date format, in which an acquisition date is sent.
+  std::string agent_date_format = "dd/MM/yyyy";
+  // Audit log entries older than this are deleted.
+  int audit_retention_days = 365;
+  // A ring's rollout halts when at least this many of its machines, and at
+  // least this share of those that took or tried the new build, logged an
+  // update failure or went silent for rollout_silent_minutes after
+  // restarting into it.
+  int rollout_halt_machines = 2;
+  int rollout_halt_percent = 10;
+  std::chrono::minutes rollout_silent{60};
 
   ServerSettings();
 };

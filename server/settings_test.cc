@@ -26,6 +26,13 @@ TEST(ServerSettingsTest, EverySettingHasADefault) {
   EXPECT_EQ(s.rings, std::vector<std::string>{"pilot"});
   EXPECT_EQ(s.manifest_debug, "Off");
   EXPECT_EQ(s.manifest_syslog, "");
+  EXPECT_EQ(s.agent_port, 88);
+  EXPECT_EQ(s.agent_connect_timeout, std::chrono::seconds(3));
+  EXPECT_EQ(s.agent_date_format, "dd/MM/yyyy");
+  EXPECT_EQ(s.audit_retention_days, 365);
+  EXPECT_EQ(s.rollout_halt_machines, 2);
+  EXPECT_EQ(s.rollout_halt_percent, 10);
+  EXPECT_EQ(s.rollout_silent, std::chrono::minutes(60));
 }
 
 TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
@@ -45,7 +52,11 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
       "database_statement_timeout_ms = 250\n"
       "report_quiet_period_s = 1\n"
       "history_retention_days = 365\n"
-      "syslog_port = 0\n",
+      "syslog_port = 0\n"
+      "agent_port = 8088\n"
+      "agent_read_timeout_s = 4\n"
+      "audit_retention_days = 30\n"
+      "rollout_silent_minutes = 15\n",
       "fleet.conf");
   EXPECT_EQ(s.port, 9000);
   EXPECT_EQ(s.listen_address, "127.0.0.1");
@@ -62,6 +73,10 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
   EXPECT_EQ(s.report_quiet_period, std::chrono::seconds(1));
   EXPECT_EQ(s.history_retention_days, 365);
   EXPECT_EQ(s.syslog_port, 0);
+  EXPECT_EQ(s.agent_port, 8088);
+  EXPECT_EQ(s.agent_read_timeout, std::chrono::seconds(4));
+  EXPECT_EQ(s.audit_retention_days, 30);
+  EXPECT_EQ(s.rollout_silent, std::chrono::minutes(15));
 }
 
 TEST(ServerSettingsTest, ABadLineIsAnErrorNamingItsLine) {
@@ -88,6 +103,8 @@ TEST(ServerSettingsTest, ABadLineIsAnErrorNamingItsLine) {
       {"\xff\xfe=\x01\n", "f.conf:1: unknown setting"},
       {"rings = pilot, main\n", "f.conf:1: rings: 'main' is not a ring name"},
       {"rings = pilot ../x\n", "f.conf:1: rings: '../x' is not a ring name"},
+      {"audit_retention_days = 0\n", "f.conf:1: audit_retention_days: '0' is not a whole number from 1"},
+      {"rollout_halt_percent = 101\n", "f.conf:1: rollout_halt_percent: '101' is not a whole number from 0 to 100"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -88,6 +88,15 @@ class InventoryStore {
   // the server has none of that name (with or without domain suffix, any case).
   std::optional<std::string> MachineJson(const std::string& machine_name, int history_limit = 200);
 
+  // The name a machine reported and the address it last reported from
+  // (empty when none is known); nullopt when the server has no machine of
+  // that name (with or without domain suffix, any case).
+  struct Reachable {
+    std::string machine_name;
+    std::string address;
+  };
+  std::optional<Reachable> MachineAddress(const std::string& machine_name);
+
   // Counts of rows, for tests and the bench: machines, applications, changes.
   std::array<int64_t, 3> RowCounts();
 

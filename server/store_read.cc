@@ -2,6 +2,7 @@
 #include "platform/text/ascii.h"
 #include "server/json.h"
 #include "server/machine_identity.h"
+#include "server/sql_conditions.h"
 #include "server/store.h"
 
 namespace quarrin {
@@ -17,33 +18,6 @@ std::string As(const char* pattern, const std::string& column) {
   text.replace(text.find("%s"), 2, column);
   return text;
 }
-
-// Adds a condition together with its parameter.
-class Conditions {
- public:
-  explicit Conditions(PgParams* params) : params_(params) {}
-  // `condition` names the parameter as $?; it is numbered here.
-  void Add(std::string condition, std::optional<std::string> value) {
-    params_->push_back(std::move(value));
-    const size_t at = condition.find("$?");
-    condition.replace(at, 2, "$" + std::to_string(params_->size()));
-    text_ += (text_.empty() ? " WHERE " : " AND ") + condition;
-  }
-  // A condition with several parameters: each "$?" in turn.
-  void AddMany(std::string condition, const std::vector<std::string>& values) {
-    for (const std::string& v : values) {
-      params_->push_back(v);
-      const size_t at = condition.find("$?");
-      condition.replace(at, 2, "$" + std::to_string(params_->size()));
-    }
-    text_ += (text_.empty() ? " WHERE " : " AND ") + condition;
-  }
-  const std::string& text() const { return text_; }
-
- private:
-  PgParams* params_;
-  std::string text_;
-};
 
 std::vector<std::string> Texts(const std::array<int32_t, 4>& v) {
   return {std::to_string(v[0]), std::to_string(v[1]), std::to_string(v[2]), std::to_string(v[3])};

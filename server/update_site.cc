@@ -1,6 +1,10 @@
 #include "server/update_site.h"
 
+#include <algorithm>
+#include <charconv>
+#include <chrono>
 #include <filesystem>
+#include <random>
 
 #include "core/file_version.h"
 #include "platform/files/file_io.h"
@@ -50,6 +54,25 @@ std::optional<std::string> BuildFile(const std::string& folder) {
   return std::nullopt;
 }
 
+// The lines of a small state file, without their ends and trailing blanks.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+void WriteState(const std::string& path, const std::string& text) {
+  if (!WriteFileAtomically(path, text, 0644)) throw UpdateSiteError(ErrnoMessage(path, errno));
+}
+
 void Copy(const std::string& from, const std::string& to) {
   std::error_code ec;
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
@@ -69,9 +92,9 @@ bool UpdateSite::KnownRing(const std::string& ring) const {
 std::optional<std::string> UpdateSite::RingVersion(const std::string& ring) const {
   std::string text;
   if (ReadFileCapped(Folder("rings/" + ring), 64, &text) != 0) return std::nullopt;
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  if (!VersionNumbers(text)) return std::nullopt;
-  return text;
+  const std::vector<std::string> lines = Lines(text);
+  if (lines.empty() || !VersionNumbers(lines[0])) return std::nullopt;
+  return lines[0];
 }
 
 std::string UpdateSite::Publish(const std::string& file, const std::string& signature) {
@@ -115,26 +138,156 @@ std::string UpdateSite::Publish(const std::string& file, const std::string& sign
   return version.Text;
 }
 
+std::string UpdateSite::PublishBytes(const std::string& name, std::string_view executable,
+                                     std::string_view signature) {
+  const bool name_ok = !name.empty() && name.front() != '.' && name.size() <= 100 &&
+                       name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789._-") == std::string::npos;
+  if (!name_ok) throw UpdateSiteError("'" + name + "' is not a file name for a build");
+  std::error_code ec;
+  std::filesystem::create_directories(Folder("uploads"), ec);
+  // A folder of its own, private, for each upload.
+  std::random_device random;
+  const std::string folder = Folder("uploads/" + std::to_string(random()) + std::to_string(random()));
+  if (!std::filesystem::create_directory(folder, ec) || ec) {
+    throw UpdateSiteError("create " + folder + ": " + (ec ? ec.message() : "it exists"));
+  }
+  std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ec);
+  struct Cleanup {
+    std::string folder;
+    ~Cleanup() {
+      std::error_code ignored;
+      std::filesystem::remove_all(folder, ignored);
+    }
+  } cleanup{folder};
+  const std::string file = folder + "/" + name;
+  for (const auto& [path, bytes] : {std::pair{file, executable}, std::pair{file + ".minisig", signature}}) {
+    if (!WriteFileAtomically(path, std::string(bytes), 0600)) throw UpdateSiteError(ErrnoMessage(path, errno));
+  }
+  return Publish(file, file + ".minisig");
+}
+
+std::vector<std::string> UpdateSite::Builds() const {
+  std::vector<std::pair<std::array<int32_t, 4>, std::string>> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder("builds"), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (const std::optional<std::array<int32_t, 4>> v = VersionNumbers(name)) found.emplace_back(*v, name);
+  }
+  std::sort(found.rbegin(), found.rend());
+  std::vector<std::string> out;
+  for (auto& [numbers, name] : found) out.push_back(std::move(name));
+  return out;
+}
+
+std::vector<std::string> UpdateSite::Rings() const {
+  std::vector<std::string> rings = options_.rings;
+  rings.push_back(kMainRing);
+  return rings;
+}
+
 void UpdateSite::Promote(const std::string& version, const std::string& ring) {
-  if (!KnownRing(ring)) throw UpdateSiteError("no ring '" + ring + "' in the settings");
+  Promote(version, ring,
+          std::chrono::duration_cast<std::chrono::seconds>(
+              std::chrono::system_clock::now().time_since_epoch())
+              .count());
+}
+
+void UpdateSite::Promote(const std::string& version, const std::string& ring, int64_t now) {
+  CheckRing(ring);
   if (!VersionNumbers(version) || !BuildFile(Folder("builds/" + version))) {
     throw UpdateSiteError("no published build " + version);
   }
+  const std::optional<std::string> before = RingVersion(ring);
+  if (before == version) return;
   std::error_code ec;
   std::filesystem::create_directories(Folder("rings"), ec);
-  if (!WriteFileAtomically(Folder("rings/" + ring), version + "\n", 0644)) {
-    throw UpdateSiteError(ErrnoMessage(Folder("rings/" + ring), errno));
+  // The rollout first: a ring never serves a build without its record.
+  WriteState(Folder("rings/" + ring + ".rollout"),
+             "started " + std::to_string(now) + "\nprevious " + before.value_or("") + "\n");
+  WriteState(Folder("rings/" + ring), version + "\n");
+}
+
+std::optional<std::string> UpdateSite::ServedVersion(const std::string& ring) const {
+  std::optional<std::string> version = RingVersion(ring);
+  if (!version || !Halted(ring)) return version;
+  const std::optional<RingRollout> rollout = Rollout(ring);
+  return rollout ? rollout->previous : std::nullopt;
+}
+
+std::optional<RingRollout> UpdateSite::Rollout(const std::string& ring) const {
+  const std::optional<std::string> version = RingVersion(ring);
+  std::string text;
+  if (!version || ReadFileCapped(Folder("rings/" + ring + ".rollout"), 256, &text) != 0) {
+    return std::nullopt;
   }
+  RingRollout rollout{*version, std::nullopt, 0};
+  for (const std::string& line : Lines(text)) {
+    if (line.rfind("started ", 0) == 0) {
+      const std::string n = line.substr(8);
+      std::from_chars(n.data(), n.data() + n.size(), rollout.started);
+    } else if (line.rfind("previous ", 0) == 0 && VersionNumbers(line.substr(9))) {
+      rollout.previous = line.substr(9);
+    }
+  }
+  return rollout;
+}
+
+void UpdateSite::Halt(const std::string& ring, const std::string& reason) {
+  CheckRing(ring);
+  const std::optional<std::string> version = RingVersion(ring);
+  if (!version) throw UpdateSiteError("the ring " + ring + " has no build to halt");
+  std::string one_line = reason;
+  for (char& c : one_line) c = (c == '\n' || c == '\r') ? ' ' : c;
+  WriteState(Folder("rings/" + ring + ".halt"), *version + "\n" + one_line + "\n");
+}
+
+std::optional<RingHalt> UpdateSite::Halted(const std::string& ring) const {
+  std::string text;
+  if (ReadFileCapped(Folder("rings/" + ring + ".halt"), 4096, &text) != 0) return std::nullopt;
+  const std::vector<std::string> lines = Lines(text);
+  if (lines.empty() || lines[0] != RingVersion(ring)) return std::nullopt;
+  return RingHalt{lines[0], lines.size() > 1 ? lines[1] : ""};
+}
+
+void UpdateSite::Resume(const std::string& ring) {
+  CheckRing(ring);
+  const std::optional<RingHalt> halt = Halted(ring);
+  if (!halt) throw UpdateSiteError("the ring " + ring + " is not halted");
+  WriteState(Folder("rings/" + ring + ".resumed"), halt->version + "\n");
+  std::error_code ec;
+  std::filesystem::remove(Folder("rings/" + ring + ".halt"), ec);
+  if (ec) throw UpdateSiteError("remove " + Folder("rings/" + ring + ".halt") + ": " + ec.message());
+}
+
+bool UpdateSite::Resumed(const std::string& ring) const {
+  std::string text;
+  if (ReadFileCapped(Folder("rings/" + ring + ".resumed"), 64, &text) != 0) return false;
+  const std::vector<std::string> lines = Lines(text);
+  return !lines.empty() && lines[0] == RingVersion(ring);
+}
+
+void UpdateSite::CheckRing(const std::string& ring) const {
+  if (!KnownRing(ring)) throw UpdateSiteError("no ring '" + ring + "' in the settings");
 }
 
 std::string UpdateSite::Manifest(const std::string& ring) const {
   std::array<int32_t, 4> v = {0, 0, 0, 0};
-  if (std::optional<std::string> version = RingVersion(ring)) v = *VersionNumbers(*version);
+  if (std::optional<std::string> version = ServedVersion(ring)) v = *VersionNumbers(*version);
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<data>\n  <VersionInfo><major>" +
          std::to_string(v[0]) + "</major><minor>" + std::to_string(v[1]) + "</minor><release>" +
          std::to_string(v[2]) + "</release><build>" + std::to_string(v[3]) +
          "</build></VersionInfo>\n  <Debug>" + Escaped(options_.debug) + "</Debug>\n  <Syslog>" +
          Escaped(options_.syslog) + "</Syslog>\n</data>\n";
+}
+
+std::optional<std::string> UpdateSite::ManifestRing(const std::string& path) {
+  if (!Serves(path)) return std::nullopt;
+  const std::string rest = path.substr(std::string_view("/downloads/").size());
+  if (rest == kManifestName) return kMainRing;
+  const size_t slash = rest.find('/');
+  if (slash == std::string::npos || rest.substr(slash + 1) != kManifestName) return std::nullopt;
+  return rest.substr(0, slash);
 }
 
 void UpdateSite::Handle(const HttpServerRequest& request, HttpServerReply& reply) const {
@@ -162,7 +315,7 @@ void UpdateSite::Handle(const HttpServerRequest& request, HttpServerReply& reply
     reply.body = Manifest(ring);
     return;
   }
-  const std::optional<std::string> version = RingVersion(ring);
+  const std::optional<std::string> version = ServedVersion(ring);
   if (!version) return not_found("the ring " + ring + " serves no build");
   const std::string folder = Folder("builds/" + *version);
   const std::optional<std::string> name = BuildFile(folder);

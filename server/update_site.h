@@ -12,13 +12,21 @@
 //
 // Files, below the downloads folder: builds/<a.b.c.d>/<file> and
 // <file>.minisig, every build ever published; rings/<ring>, the version the
-// ring serves.
+// ring serves; rings/<ring>.rollout, when the ring got it and the version it
+// served before; rings/<ring>.halt, a halted rollout (its version and why);
+// rings/<ring>.resumed, the version an administrator let go on.
+//
+// Halting. A ring whose rollout is halted offers the build it served
+// before (none: 0.0.0.0, no update) until an administrator resumes it or
+// promotes another build; a resumed rollout does not halt by itself again.
 #ifndef QUARRIN_SERVER_UPDATE_SITE_H_
 #define QUARRIN_SERVER_UPDATE_SITE_H_
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/http_server.h"
@@ -40,6 +48,18 @@ class UpdateSiteError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The build a ring got last, and from when.
+struct RingRollout {
+  std::string version;
+  std::optional<std::string> previous;  // what it served before; none for its first build
+  int64_t started = 0;                  // Unix seconds
+};
+
+struct RingHalt {
+  std::string version;  // the build held back
+  std::string reason;
+};
+
 // Safe for concurrent use by multiple threads; publishing and promoting
 // are meant for one administrator at a time.
 class UpdateSite {
@@ -51,10 +71,37 @@ class UpdateSite {
   // signature verifies against the update key and the file's version
   // resource is newer than every build published. Returns the version.
   std::string Publish(const std::string& file, const std::string& signature);
-  // Makes `ring` serve the published build `version`.
+  // Publish for a build that came as bytes (an upload): `name` is the
+  // executable's file name (letters, digits, ".", "_" and "-", not
+  // beginning with "."). The bytes wait in a private folder below the
+  // downloads folder while Publish checks them, and are removed after.
+  std::string PublishBytes(const std::string& name, std::string_view executable,
+                           std::string_view signature);
+  // The versions of every published build, newest first.
+  std::vector<std::string> Builds() const;
+  // The rings in order, main last.
+  std::vector<std::string> Rings() const;
+  // Makes `ring` serve the published build `version`; a new build starts a
+  // rollout (`now`: Unix seconds).
+  void Promote(const std::string& version, const std::string& ring, int64_t now);
   void Promote(const std::string& version, const std::string& ring);
-  // The version a ring serves; nullopt when none.
+  // The version a ring has been given; nullopt when none.
   std::optional<std::string> RingVersion(const std::string& ring) const;
+  // What the ring's manifest offers: its version, or while its rollout is
+  // halted, the one before.
+  std::optional<std::string> ServedVersion(const std::string& ring) const;
+  // The ring's rollout of its version; nullopt when it has none or was
+  // given it before rollouts were kept.
+  std::optional<RingRollout> Rollout(const std::string& ring) const;
+  // Holds back the ring's version. Throws UpdateSiteError.
+  void Halt(const std::string& ring, const std::string& reason);
+  // The ring's halt; nullopt when its current version is not halted.
+  std::optional<RingHalt> Halted(const std::string& ring) const;
+  // Lets the halted version go on, for good. Throws UpdateSiteError when
+  // the ring is not halted.
+  void Resume(const std::string& ring);
+  // True iff an administrator resumed the ring's current version.
+  bool Resumed(const std::string& ring) const;
   // The manifest of a ring.
   std::string Manifest(const std::string& ring) const;
 
@@ -63,9 +110,12 @@ class UpdateSite {
     return path.rfind("/downloads/", 0) == 0 || path.rfind("/Downloads/", 0) == 0;
   }
   void Handle(const HttpServerRequest& request, HttpServerReply& reply) const;
+  // The ring whose manifest a path of the site names; nullopt for another file.
+  static std::optional<std::string> ManifestRing(const std::string& path);
 
  private:
   bool KnownRing(const std::string& ring) const;
+  void CheckRing(const std::string& ring) const;
   std::string Folder(const std::string& below) const { return options_.folder + "/" + below; }
 
   const UpdateSiteOptions options_;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "server/rollout_guard.h"
 #include "update/manifest.h"
 #include "update/signing_testing.h"
 #include "tests/test_support.h"
@@ -124,6 +125,51 @@ TEST_F(UpdateSiteTest, ARingServesItsBuildUntilTheNextIsPromoted) {
   EXPECT_TRUE(std::filesystem::exists(dir_ / "downloads/builds/1.0.0.0/QuarrinSrvc"));  // kept
   EXPECT_THROW(site.Promote("9.9.9.9", "main"), UpdateSiteError);
   EXPECT_THROW(site.Promote("1.0.0.1", "beta"), UpdateSiteError);
+}
+
+TEST_F(UpdateSiteTest, AHaltedRingOffersItsPreviousBuildUntilResumed) {
+  UpdateSite site = Site(key_.public_key_line());
+  EXPECT_THROW(site.Halt("pilot", "no build yet"), UpdateSiteError);
+  site.Publish(dir_ / "v100/QuarrinSrvc", dir_ / "v100/QuarrinSrvc.minisig");
+  site.Publish(dir_ / "v101/QuarrinSrvc", dir_ / "v101/QuarrinSrvc.minisig");
+  const std::optional<RingRollout> rollout = site.Rollout("pilot");
+  ASSERT_TRUE(rollout);
+  EXPECT_EQ(rollout->version, "1.0.0.1");
+  EXPECT_EQ(rollout->previous, "1.0.0.0");
+  EXPECT_GT(rollout->started, 1700000000);
+  EXPECT_FALSE(site.Rollout("main"));
+
+  site.Halt("pilot", "3 of the 4 machines\nare in trouble");
+  tFileVersion running;
+  running.Major = 1;
+  running.Text = "1.0.0.0";
+  tFileUpdate offered;
+  ParseManifestVersion(Get(site, "/downloads/pilot/QuarrinSrvc.xml").body, "VersionInfo", running,
+                       &offered);
+  EXPECT_FALSE(offered.UpdateAvailable);
+  EXPECT_EQ(offered.Text, "1.0.0.0");
+  EXPECT_EQ(Get(site, "/downloads/pilot/QuarrinSrvc").body,
+            testing::ReadFileText(dir_ / "v100/QuarrinSrvc"));
+  EXPECT_EQ(RolloutStateText(site, "pilot"),
+            "halted: 1.0.0.1 is held back and the ring offers 1.0.0.0; 3 of the 4 machines are in "
+            "trouble");
+  EXPECT_EQ(RolloutStateText(site, "main"), "no build");
+
+  site.Resume("pilot");
+  EXPECT_FALSE(site.Halted("pilot"));
+  EXPECT_TRUE(site.Resumed("pilot"));
+  EXPECT_EQ(RolloutStateText(site, "pilot"), "serving 1.0.0.1 (resumed by an administrator)");
+  ParseManifestVersion(Get(site, "/downloads/pilot/QuarrinSrvc.xml").body, "VersionInfo", running,
+                       &offered);
+  EXPECT_TRUE(offered.UpdateAvailable);
+  EXPECT_THROW(site.Resume("pilot"), UpdateSiteError);
+  EXPECT_THROW(site.Resume("beta"), UpdateSiteError);
+
+  // A halt holds back one build: another promoted over it is offered.
+  site.Halt("pilot", "again");
+  site.Promote("1.0.0.0", "pilot");
+  EXPECT_FALSE(site.Halted("pilot"));
+  EXPECT_EQ(site.ServedVersion("pilot"), "1.0.0.0");
 }
 
 }  // namespace

@@ -27,4 +27,10 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
 }  // namespace quarrin

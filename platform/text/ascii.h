@@ -12,6 +12,8 @@ std::string LowerAscii(std::string_view text);
 std::string UpperAscii(std::string_view text);
 // True iff the texts are equal without regard to the case of ASCII letters.
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+// The text without the blanks and tabs at its ends.
+std::string_view TrimBlanks(std::string_view text);
 
 }  // namespace quarrin
 
