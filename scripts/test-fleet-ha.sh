@@ -4,7 +4,8 @@
 # with SIGKILL in the middle of the burst. Afterwards: every call the agents
 # retried is acknowledged, each call is stored once (no machine, application
 # or change twice), and both servers list the same fleet through the API and
-# serve the same update manifest from their shared downloads folder.
+# in the console (one session on both), and serve the same update manifest
+# from their shared downloads folder.
 #
 # usage: scripts/test-fleet-ha.sh [BUILD_DIR]      (default: build)
 # Environment: MACHINES (10000), APPS application calls per machine (13),
@@ -100,6 +101,25 @@ machine_list "$port_b" >"$work/fleet_b" || fail "the API of server b"
 [ "$(wc -l <"$work/fleet_a")" -eq "$MACHINES" ] || fail "server a lists $(wc -l <"$work/fleet_a") machines"
 cmp -s "$work/fleet_a" "$work/fleet_b" || fail "the servers list different fleets"
 echo "ok: both servers list the same $MACHINES machines"
+
+# The console: a session begun on one server holds on the other (sessions
+# live in the database), and both fleet pages count the same machines.
+printf 'ha-viewer-password\n' | "$server" --config "$work/a.conf" add-user ha-viewer --role viewer \
+  >/dev/null || fail "add-user"
+jar=$work/cookies
+curl -sf --max-time 10 -c "$jar" "http://127.0.0.1:$port_a/console/login" >"$work/login.html" \
+  || fail "the login form of server a"
+csrf=$(sed -n 's/.*name="csrf" value="\([^"]*\)".*/\1/p' "$work/login.html")
+curl -s --max-time 10 -b "$jar" -c "$jar" -o /dev/null -w '%{http_code}' \
+  --data-urlencode "csrf=$csrf" --data-urlencode name=ha-viewer \
+  --data-urlencode password=ha-viewer-password "http://127.0.0.1:$port_a/console/login" \
+  | grep -q 303 || fail "logging in on server a"
+for p in "$port_a" "$port_b"; do
+  counted=$(curl -sf --max-time 30 -b "$jar" "http://127.0.0.1:$p/console/fleet" \
+    | sed -n 's/.*Machines<b>\([0-9]*\)<\/b>.*/\1/p')
+  [ "$counted" = "$MACHINES" ] || fail "the console of the server on port $p counts '$counted' machines"
+done
+echo "ok: one console session reads the same fleet from both servers"
 
 # A ring promoted from any host (here: its file written as promote writes
 # it) is served by every server at once.
