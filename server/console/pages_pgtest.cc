@@ -142,6 +142,7 @@ TEST_F(ConsolePagesTest, EveryOrderPagesByKeyWithoutLosingOrRepeatingAMachine) {
       {"edition=", "name_key", "product_name IS NULL"},
       {"status=silent&q=pc1", "name_key", "last_seen < now() - interval '7 days' AND name_key LIKE '%PC1%'"},
       {"q=SN,11", "name_key", "serial_no LIKE 'SN,11%'"},
+      {"q=_", "name_key", "false"},  // a LIKE wildcard is a character like any other
   };
   for (const auto& c : cases) {
     std::vector<std::string> seen;

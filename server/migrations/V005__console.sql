@@ -31,9 +31,14 @@ CREATE TABLE console_login_failures (
   blocked_until timestamptz NOT NULL
 );
 
--- The fleet list, paged by key in the orders it offers.
+-- The fleet list, paged by key in the orders it offers, and searched for
+-- a part of a name or serial number (trigrams: a trusted extension that
+-- the database's owner may create).
 CREATE INDEX machines_last_seen_key ON machines (last_seen, name_key);
 CREATE INDEX machines_edition_key ON machines ((coalesce(product_name, '')), name_key);
+CREATE EXTENSION IF NOT EXISTS pg_trgm;
+CREATE INDEX machines_name_search ON machines USING gin (name_key gin_trgm_ops);
+CREATE INDEX machines_serial_search ON machines USING gin ((upper(serial_no)) gin_trgm_ops);
 
 -- Counts the fleet page shows at its top, kept as machines change rather
 -- than counted for every view: machines per operating-system edition, and
