@@ -20,18 +20,7 @@ REQUESTS=${REQUESTS:-200}
 GOAL_MS=${GOAL_MS:-100}
 require_built "$BUILD_DIR" "cmake --build build --target quarrin-server" quarrin-server
 
-work=$(mktemp -d)
-chmod 755 "$work"  # the cluster's user (nobody, as root) reaches its folder through it
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-  scripts/pg-cluster.sh stop "$work/pg" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-scripts/pg-cluster.sh start "$work/pg" >/dev/null
-psql "$(scripts/pg-cluster.sh url "$work/pg")" -q -c "CREATE DATABASE bench"
-db="host=$work/pg dbname=bench user=quarrin"
+start_bench_cluster
 port=$(free_port)
 cat >"$work/server.conf" <<CONF
 listen_address = 127.0.0.1
@@ -94,10 +83,7 @@ echo "bench password 0123456789" | "$BUILD_DIR/quarrin-server" --config "$work/s
   add-user bench --role administrator
 "$BUILD_DIR/quarrin-server" --config "$work/server.conf" >"$work/server.log" 2>&1 &
 server_pid=$!
-for _ in $(seq 1 200); do
-  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then break; fi
-  sleep 0.05
-done
+wait_for_port "$port"
 
 middle=$(printf 'LOAD%06d' $((MACHINES / 2)))
 echo "each page $REQUESTS times, one at a time, goal p99 <= $GOAL_MS ms:"

@@ -20,37 +20,22 @@ MACHINES=${MACHINES:-1000}
 AGENTS=${AGENTS:-8}
 require_built "$BUILD_DIR" "cmake --build build --target quarrin-server" quarrin-server
 
-work=$(mktemp -d)
-chmod 755 "$work"  # the cluster's user (nobody, as root) reaches its folder through it
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-  scripts/pg-cluster.sh stop "$work/pg" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-scripts/pg-cluster.sh start "$work/pg"
-url=$(scripts/pg-cluster.sh url "$work/pg")
-psql "$url" -q -c "CREATE DATABASE bench"
+start_bench_cluster
 port=$(free_port)
-port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 cat >"$work/server.conf" <<CONF
 listen_address = 127.0.0.1
 port = $port
 syslog_port = 0
-database = host=$work/pg dbname=bench user=quarrin
+database = $db
 report_quiet_period_s = 2
 CONF
 "$BUILD_DIR/quarrin-server" --config "$work/server.conf" >"$work/server.log" 2>&1 &
 server_pid=$!
-for _ in $(seq 1 200); do
-  if port_open "$port"; then break; fi
-  sleep 0.05
-done
+wait_for_port "$port"
 
 rows() {
   sleep 8  # the reports' quiet period and the sweep
-  psql "host=$work/pg dbname=bench user=quarrin" -At -F ' ' -c \
+  psql "$db" -At -F ' ' -c \
     "SELECT 'rows: machines', (SELECT count(*) FROM machines), 'applications',
             (SELECT count(*) FROM machine_applications), 'changes',
             (SELECT count(*) FROM machine_changes), 'gone',
@@ -70,4 +55,4 @@ COMMIT;
 SQL
 echo "pgbench, the same writes, $AGENTS clients, 10 s:"
 pgbench -n -c "$AGENTS" -j 2 -T 10 -f "$work/unchanged_call.sql" \
-  "host=$work/pg dbname=bench user=quarrin" 2>&1 | grep -E "^tps|latency average"
+  "$db" 2>&1 | grep -E "^tps|latency average"

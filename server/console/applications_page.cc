@@ -55,9 +55,7 @@ std::string ApplicationList(const PageRequest& r, PgConnection& db) {
   const std::string query = search.empty() ? "" : "q=" + UrlEncode(search) + "&";
   if (!after.empty()) out += "<a href=\"" + Html(std::string(kPath) + "?" + query) + "\">First page</a>";
   if (rows.rows() > kPageRows) {
-    out += "<a rel=\"next\" href=\"" +
-           Html(std::string(kPath) + "?" + query + "after=" + UrlEncode(rows.Text(shown - 1, 0))) +
-           "\">Next page</a>";
+    out += NextPageLink(std::string(kPath) + "?" + query + "after=" + UrlEncode(rows.Text(shown - 1, 0)));
   }
   return out + "</div>";
 }
@@ -168,9 +166,7 @@ std::string MachineList(const PageRequest& r, const std::string& application, Pg
   if (shown == 0) out += "<tr><td colspan=\"4\" class=\"muted\">None.</td></tr>";
   out += "</table><div class=\"pager\">";
   if (rows.rows() > kPageRows) {
-    out += "<a rel=\"next\" href=\"" +
-           Html(AppLink(application, query + "&after=" + UrlEncode(rows.Text(shown - 1, 0)))) +
-           "\">Next page</a>";
+    out += NextPageLink(AppLink(application, query + "&after=" + UrlEncode(rows.Text(shown - 1, 0))));
   }
   return out + "</div>";
 }

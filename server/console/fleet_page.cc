@@ -204,8 +204,7 @@ void FleetPage(const PageRequest& r, HttpServerReply& reply, ConsoleContext& con
   body += "</table><div class=\"pager\">";
   if (!v.after.empty()) body += "<a href=\"/console/fleet?" + Html(v.Query()) + "\">First page</a>";
   if (more) {
-    body += "<a href=\"/console/fleet?" + Html(v.Query() + "&after=" + UrlEncode(rows.back().cursor)) +
-            "\" rel=\"next\">Next page</a>";
+    body += NextPageLink("/console/fleet?" + v.Query() + "&after=" + UrlEncode(rows.back().cursor));
   }
   body += "</div>";
   ReplyPage(reply, r, "Fleet", body);

@@ -28,7 +28,9 @@ std::map<std::string, std::map<std::string, int64_t>> VersionsPerRing(PgConnecti
   PgResult inner = db.Exec(
       "SELECT f.ring, a.version, count(*) FROM update_fetches f"
       " JOIN machines m ON m.last_address = f.address"
-      " JOIN machine_applications a ON a.machine_id = m.id AND a.application = $1 AND a.gone IS NULL"
+      // Each machine's agent row by its key: the rings before main are small.
+      " CROSS JOIN LATERAL (SELECT version FROM machine_applications WHERE machine_id = m.id"
+      " AND application = $1 AND gone IS NULL) a"
       " WHERE f.ring <> $2 GROUP BY 1, 2",
       {kAppName, kMainRing});
   for (int i = 0; i < inner.rows(); ++i) {
