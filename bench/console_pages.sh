@@ -67,7 +67,7 @@ SELECT now() - make_interval(secs => i * 3), ('10.0.' || (i / 256) % 256 || '.' 
        CASE WHEN i % 50 = 0 THEN 1 ELSE 5 END, CASE WHEN i % 50 = 0 THEN '10020' ELSE '50090' END,
        '%QUARN-5-50090: Check for update. Current version: 1.0.0.' || i % 7
 FROM generate_series(1, 3 * :machines) i;
-INSERT INTO update_fetches SELECT last_address, 'pilot', now() FROM machines WHERE id % 10 = 0;
+INSERT INTO machine_rings SELECT id, 'pilot', now() FROM machines WHERE id % 10 = 0;
 INSERT INTO fleet_edition_counts SELECT coalesce(product_name, ''), count(*) FROM machines GROUP BY 1;
 INSERT INTO fleet_last_seen_hours SELECT fleet_hour(last_seen), id % 16, count(*) FROM machines GROUP BY 1, 2;
 INSERT INTO application_version_counts

@@ -277,6 +277,27 @@ TEST_F(ConsolePagesTest, EventsFilterByMachineSeverityAndCodeAndSayWhatCodesMean
   EXPECT_EQ(b.Get("/console/events?severity=9").status, 400);
 }
 
+TEST_F(ConsolePagesTest, AMachineIsInTheRingWhoseManifestItsAddressFetched) {
+  AddMachines(3);
+  Connect()->Exec("UPDATE machines SET last_address = '127.0.0.1' WHERE name_key = 'PC001'");
+  Connect()->Exec(
+      "INSERT INTO machine_applications (machine_id, application, path, version, first_seen, changed)"
+      " SELECT id, 'QuarrinSrvc', 'q', '1.0.0.' || id % 2, now(), now() FROM machines");
+  EXPECT_EQ(testing::RawExchange(server_->port(),
+                                 testing::SimpleRequest("GET /downloads/pilot/QuarrinSrvc.xml HTTP/1.1"))
+                .status,
+            200);
+  EXPECT_EQ(Connect()->Exec("SELECT m.name_key || ' ' || r.ring FROM machine_rings r"
+                            " JOIN machines m ON m.id = r.machine_id").Text(0, 0),
+            "PC001 pilot");
+  const testing::RawResponse r = LoggedIn("vera").Get("/console/updates");
+  // pilot: PC001 alone; main: the two others.
+  EXPECT_NE(r.body.find("<tr><td>pilot</td><td><span class=\"muted\">nothing</span></td><td class=\"n\">1</td>"),
+            std::string::npos) << r.body;
+  EXPECT_NE(r.body.find("<tr><td>main</td><td><span class=\"muted\">nothing</span></td><td class=\"n\">2</td>"),
+            std::string::npos);
+}
+
 TEST_F(ConsolePagesTest, PublishingAndPromotingAreForAdministrators) {
   testing::ConsoleBrowser viewer = LoggedIn("vera"), op = LoggedIn("otto"), admin = LoggedIn("ada");
   EXPECT_EQ(viewer.Get("/console/updates").body.find("/console/updates/promote"), std::string::npos);

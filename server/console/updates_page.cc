@@ -15,9 +15,8 @@ namespace quarrin {
 
 namespace {
 
-// Machines per agent version and ring. A machine is in the ring whose
-// manifest the address it last reported from fetched last; the others are
-// in main.
+// Machines per agent version and ring (machine_rings; a machine without
+// a ring is in main).
 std::map<std::string, std::map<std::string, int64_t>> VersionsPerRing(PgConnection& db) {
   std::map<std::string, std::map<std::string, int64_t>> rings;
   PgResult all = db.Exec(
@@ -26,12 +25,9 @@ std::map<std::string, std::map<std::string, int64_t>> VersionsPerRing(PgConnecti
       {kAppName});
   for (int i = 0; i < all.rows(); ++i) rings[kMainRing][all.Text(i, 0)] = all.Int64(i, 1);
   PgResult inner = db.Exec(
-      "SELECT f.ring, a.version, count(*) FROM update_fetches f"
-      " JOIN machines m ON m.last_address = f.address"
-      // Each machine's agent row by its key: the rings before main are small.
-      " CROSS JOIN LATERAL (SELECT version FROM machine_applications WHERE machine_id = m.id"
-      " AND application = $1 AND gone IS NULL) a"
-      " WHERE f.ring <> $2 GROUP BY 1, 2",
+      "SELECT r.ring, a.version, count(*) FROM machine_rings r"
+      " JOIN machine_applications a ON a.machine_id = r.machine_id AND a.application = $1"
+      " AND a.gone IS NULL WHERE r.ring <> $2 GROUP BY 1, 2",
       {kAppName, kMainRing});
   for (int i = 0; i < inner.rows(); ++i) {
     rings[inner.Text(i, 0)][inner.Text(i, 1)] = inner.Int64(i, 2);

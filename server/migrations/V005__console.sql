@@ -138,14 +138,15 @@ INSERT INTO application_version_counts
          min(v_build), count(*)
   FROM machine_applications WHERE gone IS NULL GROUP BY 1, 2, 3;
 
--- Which ring's manifest an address last fetched: a machine's ring is that
--- of the address it last reported from.
-CREATE TABLE update_fetches (
-  address inet PRIMARY KEY,
-  ring    text NOT NULL,
-  fetched timestamptz NOT NULL
+-- The ring whose manifest a machine last fetched: manifests are fetched
+-- without a name, so the machine is the one that last reported from the
+-- fetching address. A machine without a row is in main.
+CREATE TABLE machine_rings (
+  machine_id bigint PRIMARY KEY REFERENCES machines (id) ON DELETE CASCADE,
+  ring       text NOT NULL,
+  fetched    timestamptz NOT NULL
 );
-CREATE INDEX update_fetches_ring ON update_fetches (ring);
+CREATE INDEX machine_rings_ring ON machine_rings (ring);
 
 -- The events page filters by the agent's message code, newest first.
 CREATE INDEX events_code ON events (code, received) WHERE code IS NOT NULL;
