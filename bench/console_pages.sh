@@ -67,7 +67,13 @@ SELECT now() - make_interval(secs => i * 3), ('10.0.' || (i / 256) % 256 || '.' 
        CASE WHEN i % 50 = 0 THEN 1 ELSE 5 END, CASE WHEN i % 50 = 0 THEN '10020' ELSE '50090' END,
        '%QUARN-5-50090: Check for update. Current version: 1.0.0.' || i % 7
 FROM generate_series(1, 3 * :machines) i;
+ALTER TABLE machine_rings DISABLE TRIGGER machine_rings_counts;
 INSERT INTO machine_rings SELECT id, 'pilot', now() FROM machines WHERE id % 10 = 0;
+ALTER TABLE machine_rings ENABLE TRIGGER machine_rings_counts;
+INSERT INTO ring_agent_counts
+  SELECT coalesce(r.ring, 'main'), a.version, count(*) FROM machine_applications a
+  LEFT JOIN machine_rings r ON r.machine_id = a.machine_id
+  WHERE a.application = 'QuarrinSrvc' AND a.gone IS NULL GROUP BY 1, 2;
 INSERT INTO fleet_edition_counts SELECT coalesce(product_name, ''), count(*) FROM machines GROUP BY 1;
 INSERT INTO fleet_last_seen_hours SELECT fleet_hour(last_seen), id % 16, count(*) FROM machines GROUP BY 1, 2;
 INSERT INTO application_version_counts

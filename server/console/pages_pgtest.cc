@@ -296,6 +296,23 @@ TEST_F(ConsolePagesTest, AMachineIsInTheRingWhoseManifestItsAddressFetched) {
             std::string::npos) << r.body;
   EXPECT_NE(r.body.find("<tr><td>main</td><td><span class=\"muted\">nothing</span></td><td class=\"n\">2</td>"),
             std::string::npos);
+  // The counts follow agents that update, machines that go and rings that change.
+  const char* recount =
+      "SELECT string_agg(ring || ' ' || version || '=' || n, ', ' ORDER BY ring, version) FROM"
+      " (SELECT coalesce(r.ring, 'main') AS ring, a.version, count(*) AS n FROM machine_applications a"
+      " LEFT JOIN machine_rings r ON r.machine_id = a.machine_id WHERE a.application = 'QuarrinSrvc'"
+      " AND a.gone IS NULL GROUP BY 1, 2) c";
+  const char* kept = "SELECT string_agg(ring || ' ' || version || '=' || machines, ', ' ORDER BY ring, version)"
+                     " FROM ring_agent_counts WHERE machines <> 0";
+  for (const char* change :
+       {"UPDATE machine_applications SET version = '2.0.0.0' WHERE application = 'QuarrinSrvc'"
+        " AND machine_id = (SELECT id FROM machines WHERE name_key = 'PC001')",
+        "DELETE FROM machines WHERE name_key = 'PC002'",
+        "UPDATE machine_rings SET ring = 'canary'",
+        "DELETE FROM machine_rings"}) {
+    Connect()->Exec(change);
+    EXPECT_EQ(Connect()->Exec(kept).Text(0, 0), Connect()->Exec(recount).Text(0, 0)) << change;
+  }
 }
 
 TEST_F(ConsolePagesTest, PublishingAndPromotingAreForAdministrators) {
