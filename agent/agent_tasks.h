@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/agent_metrics.h"
 #include "core/file_version.h"
 #include "platform/time/date_time.h"
 
@@ -29,11 +30,11 @@ class AgentTasks {
   // One collection of the machine's details at start-up; only its failure counts.
   virtual void CollectPCDetails() {}
 
-  // The daily run, in this order.
-  virtual void CheckForUpdate(tFileUpdate& /*update*/) {}
-  virtual void LookupWorkstation() {}
-  virtual void ReportPCDetails() {}
-  virtual void ReportApplications() {}
+  // The daily run, in this order; each tells how it ended.
+  virtual StepOutcome CheckForUpdate(tFileUpdate& /*update*/) { return StepOutcome::kOk; }
+  virtual StepOutcome LookupWorkstation() { return StepOutcome::kOk; }
+  virtual StepOutcome ReportPCDetails() { return StepOutcome::kOk; }
+  virtual StepOutcome ReportApplications() { return StepOutcome::kOk; }
 
   // The five-minute run, in this order. `slot` is the five-minute boundary
   // the run was due at, however late it runs.

@@ -44,10 +44,20 @@ void ApplyDeployment(const DeploymentSettings& d, HttpServerOptions* options,
     throw std::runtime_error(
         "Deployment values 'HTTPCertificateFile' and 'HTTPKeyFile' must be set together");
   }
+  const int sources = !d.http_certificate_file.empty() + !d.http_certificate_thumbprint.empty() +
+                      !d.http_pfx_file.empty();
+  if (sources > 1) {
+    throw std::runtime_error(
+        "Deployment values 'HTTPCertificateFile', 'HTTPCertificateThumbprint' and 'HTTPPfxFile' "
+        "each name the HTTPS certificate: set only one of them");
+  }
   if (!d.http_certificate_file.empty()) {
     options->tls_certificate_pem = ReadPemFile("HTTPCertificateFile", d.http_certificate_file);
     options->tls_key_pem = ReadPemFile("HTTPKeyFile", d.http_key_file);
   }
+  options->tls_certificate.thumbprint = d.http_certificate_thumbprint;
+  options->tls_certificate.pfx_file = d.http_pfx_file;
+  options->tls_certificate.pfx_password = d.http_pfx_password;
 }
 
 }  // namespace
@@ -90,6 +100,7 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
     context->local_machine_name = state.local_machine_name;
     context->syslog_host = state.syslog_host;
     context->default_download_url = state.deployment.default_download_url;
+    context->metrics = &service_->metrics();
   }
   context->check_for_update = [this](tFileUpdate& update) { CheckForUpdate(update); };
   context->report_pc_details = [this] { info_report_.TryStart(); };
@@ -103,6 +114,7 @@ bool AgentWiring::StartHttpServer(uint16_t port, std::string* error) {
   };
   HttpServerOptions options = server_options_;
   options.port = port;
+  options.metrics = context->metrics;
   access_.reset();
   if (service_ != nullptr) {
     try {
@@ -131,8 +143,8 @@ void AgentWiring::CollectPCDetails() {
 
 void AgentWiring::ReleaseDownloadBuffer() { download_buffer_.Release(); }
 
-void AgentWiring::CheckForUpdate(tFileUpdate& update) {
-  if (service_ == nullptr) return;
+StepOutcome AgentWiring::CheckForUpdate(tFileUpdate& update) {
+  if (service_ == nullptr) return StepOutcome::kSkipped;
   // Two checks never download at once: the buffer lets one in and the
   // other returns at once.
   UpdateContext context;
@@ -146,7 +158,19 @@ void AgentWiring::CheckForUpdate(tFileUpdate& update) {
   context.current = GetFileVersion("");
   context.download_url = service_->state().attributes().DownloadURL;
   context.update_public_key = service_->state().deployment.update_public_key;
-  quarrin::CheckForUpdate(context, &update);
+  context.metrics = &service_->metrics();
+  switch (quarrin::CheckForUpdate(context, &update)) {
+    case UpdateOutcome::kBusy:
+      return StepOutcome::kSkipped;
+    case UpdateOutcome::kDownloadFailed:
+      return StepOutcome::kFailed;
+    case UpdateOutcome::kNoUpdate:
+      return update.Text.starts_with("Error: ") ? StepOutcome::kFailed : StepOutcome::kOk;
+    case UpdateOutcome::kHandedOver:
+    case UpdateOutcome::kManagedByPackage:
+      return StepOutcome::kOk;
+  }
+  return StepOutcome::kFailed;
 }
 
 ReportingContext AgentWiring::Reporting() {
@@ -159,16 +183,16 @@ ReportingContext AgentWiring::Reporting() {
   return c;
 }
 
-void AgentWiring::LookupWorkstation() {
-  if (service_) quarrin::LookupWorkstation(Reporting());
+StepOutcome AgentWiring::LookupWorkstation() {
+  return service_ ? quarrin::LookupWorkstation(Reporting()) : StepOutcome::kSkipped;
 }
 
-void AgentWiring::ReportPCDetails() {
-  if (service_) quarrin::ReportPCDetails(Reporting());
+StepOutcome AgentWiring::ReportPCDetails() {
+  return service_ ? quarrin::ReportPCDetails(Reporting()) : StepOutcome::kSkipped;
 }
 
-void AgentWiring::ReportApplications() {
-  if (service_) quarrin::ReportApplications(Reporting());
+StepOutcome AgentWiring::ReportApplications() {
+  return service_ ? quarrin::ReportApplications(Reporting()) : StepOutcome::kSkipped;
 }
 
 void AgentWiring::SampleDisk() {

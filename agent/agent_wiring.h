@@ -52,7 +52,8 @@ class AgentWiring final : public AgentTasks {
   // Reads the service's state as start-up left it: everything the
   // dispatcher needs is written before this step and only read afterwards.
   // The Deployment settings HTTPAddress, AllowedClients, AllowedReaders,
-  // HTTPCertificateFile and HTTPKeyFile apply; one that cannot be used
+  // HTTPCertificateFile and HTTPKeyFile, or HTTPCertificateThumbprint, or
+  // HTTPPfxFile and HTTPPfxPassword apply; one that cannot be used
   // keeps the server from starting (never open when it was meant closed).
   bool StartHttpServer(uint16_t port, std::string* error) override;
   // Also waits for the report an info request started (its calls have
@@ -63,11 +64,12 @@ class AgentWiring final : public AgentTasks {
   void CollectPCDetails() override;
   // Gives the download buffer's memory back; waits for a running check.
   void ReleaseDownloadBuffer() override;
-  // The update check of the running agent.
-  void CheckForUpdate(tFileUpdate& update) override;
-  void LookupWorkstation() override;
-  void ReportPCDetails() override;
-  void ReportApplications() override;
+  // The update check of the running agent: kFailed when the manifest could
+  // not be read or the download failed, kSkipped when another check ran.
+  StepOutcome CheckForUpdate(tFileUpdate& update) override;
+  StepOutcome LookupWorkstation() override;
+  StepOutcome ReportPCDetails() override;
+  StepOutcome ReportApplications() override;
   // Writes a warning when the sample deleted values whose names are not times.
   void SampleDisk() override;
   void RollUp(DateTime slot) override;

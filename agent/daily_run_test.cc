@@ -28,18 +28,24 @@ class ReportingTasks final : public AgentTasks {
                  testing::InventoryServiceDouble& service)
       : context_(context), desk_(desk), service_(service) {}
 
-  void CheckForUpdate(tFileUpdate&) override { Note("CheckForUpdate"); }
-  void LookupWorkstation() override {
-    quarrin::LookupWorkstation(context_);
+  StepOutcome CheckForUpdate(tFileUpdate&) override {
+    Note("CheckForUpdate");
+    return StepOutcome::kSkipped;
+  }
+  StepOutcome LookupWorkstation() override {
+    const StepOutcome outcome = quarrin::LookupWorkstation(context_);
     Note("LookupWorkstation");
+    return outcome;
   }
-  void ReportPCDetails() override {
-    quarrin::ReportPCDetails(context_);
+  StepOutcome ReportPCDetails() override {
+    const StepOutcome outcome = quarrin::ReportPCDetails(context_);
     Note("ReportPCDetails");
+    return outcome;
   }
-  void ReportApplications() override {
-    quarrin::ReportApplications(context_);
+  StepOutcome ReportApplications() override {
+    const StepOutcome outcome = quarrin::ReportApplications(context_);
     Note("ReportApplications");
+    return outcome;
   }
 
   // "task: lookups/inventory calls" after each task.
@@ -124,6 +130,14 @@ TEST_F(DailyRunTest, TheLookupFillsTheAttributesThatTheSameDaysReportSends) {
   EXPECT_EQ(Stored("AquisitionDate"), "15/06/2004");
   EXPECT_EQ(Stored("SerialNo"), "ABC1234");
   for (const std::string& e : Events()) EXPECT_EQ(e.rfind("999", 0), std::string::npos) << e;
+  // Each step's outcome, and the run's start and end.
+  const AgentMetrics& metrics = agent.metrics();
+  EXPECT_EQ(metrics.step_outcome(DailyStep::kUpdateCheck), StepOutcome::kSkipped);
+  EXPECT_EQ(metrics.step_outcome(DailyStep::kLookup), StepOutcome::kOk);
+  EXPECT_EQ(metrics.step_outcome(DailyStep::kDetailsReport), StepOutcome::kOk);
+  EXPECT_EQ(metrics.step_outcome(DailyStep::kApplicationsReport), StepOutcome::kOk);
+  EXPECT_NE(metrics.daily_run_started_unix_ms(), 0);
+  EXPECT_GE(metrics.daily_run_completed_unix_ms(), metrics.daily_run_started_unix_ms());
 }
 
 // Moves the fake clock to every deadline until a stop is on its way.
@@ -176,6 +190,13 @@ TEST_F(DailyRunTest, AStopAbandonsADailyRunWhosePeersHang) {
                                                    "LookupWorkstation: 0/0"}));
   EXPECT_EQ(hanging.RequestCount(), 1u);
   EXPECT_EQ(host.state(), ServiceState::kStopped);
+  // A run that did not finish: started, never complete, the steps after the
+  // stop not run.
+  const AgentMetrics& metrics = agent.metrics();
+  EXPECT_NE(metrics.daily_run_started_unix_ms(), 0);
+  EXPECT_EQ(metrics.daily_run_completed_unix_ms(), 0);
+  EXPECT_EQ(metrics.step_outcome(DailyStep::kLookup), StepOutcome::kFailed);
+  EXPECT_EQ(metrics.step_outcome(DailyStep::kDetailsReport), StepOutcome::kNotRun);
 }
 
 }  // namespace

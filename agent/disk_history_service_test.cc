@@ -69,7 +69,10 @@ class QuietDailyRun final : public AgentTasks {
   void StopHttpServer() override { w_.StopHttpServer(); }
   void DisconnectHttpClient() override { w_.DisconnectHttpClient(); }
   void CollectPCDetails() override { w_.CollectPCDetails(); }
-  void CheckForUpdate(tFileUpdate&) override { clock_.Advance(daily_run_length); }
+  StepOutcome CheckForUpdate(tFileUpdate&) override {
+    clock_.Advance(daily_run_length);
+    return StepOutcome::kOk;
+  }
   void SampleDisk() override { w_.SampleDisk(); }
   void RollUp(DateTime slot) override { w_.RollUp(slot); }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "agent/startup_record.h"
@@ -29,6 +30,8 @@ TTARNQuarrinSrvc::TTARNQuarrinSrvc(AgentFacilities facilities, AgentTasks& tasks
       tasks_(tasks),
       host_(host),
       events_(facilities.event_log, kServiceName),
+      own_metrics_(facilities.clock),
+      metrics_(facilities.metrics != nullptr ? *facilities.metrics : own_metrics_),
       random_(static_cast<uint32_t>(
           std::chrono::high_resolution_clock::now().time_since_epoch().count())) {
   state_.exe_name = ExecutableName();
@@ -96,7 +99,7 @@ void TTARNQuarrinSrvc::StartUp() {
   state_.local_machine_name = LocalComputerName();
   state_.deployment = ReadDeploymentSettings(f_.registry);
   syslog_ = std::make_unique<Syslog>("", state_.deployment.syslog_port, f_.clock, regional,
-                                     events_);
+                                     events_, &metrics_);
   // 5, 6. The popup and the download buffer.
   tasks_.CreatePopup();
   tasks_.CreateDownloadBuffer();
@@ -167,16 +170,25 @@ void TTARNQuarrinSrvc::Loop() {
 void TTARNQuarrinSrvc::DailyRun() {
   // A stop abandons the run between its tasks (the transfers inside a task
   // end by the same flag); the next start runs it again.
-  const std::function<void()> tasks[] = {
-      [this] { tasks_.CheckForUpdate(update_result_); },
-      [this] { tasks_.LookupWorkstation(); },
-      [this] { tasks_.ReportPCDetails(); },
-      [this] { tasks_.ReportApplications(); },
+  const std::pair<DailyStep, std::function<StepOutcome()>> steps[] = {
+      {DailyStep::kUpdateCheck, [this] { return tasks_.CheckForUpdate(update_result_); }},
+      {DailyStep::kLookup, [this] { return tasks_.LookupWorkstation(); }},
+      {DailyStep::kDetailsReport, [this] { return tasks_.ReportPCDetails(); }},
+      {DailyStep::kApplicationsReport, [this] { return tasks_.ReportApplications(); }},
   };
-  for (const auto& task : tasks) {
+  metrics_.DailyRunStarted();
+  for (const auto& [step, task] : steps) {
     if (host_.StopPending()) return;
-    task();
+    StepOutcome outcome = StepOutcome::kFailed;
+    try {
+      outcome = task();
+    } catch (...) {
+      metrics_.SetStepOutcome(step, StepOutcome::kFailed);
+      throw;
+    }
+    metrics_.SetStepOutcome(step, outcome);
   }
+  metrics_.DailyRunCompleted();
   std::uniform_int_distribution<int> seconds(0, kDailyRandomRangeSeconds - 1);
   schedule_.DailyDone(f_.clock.Now(), seconds(random_));
 }

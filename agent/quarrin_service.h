@@ -10,6 +10,7 @@
 #include <string>
 
 #include "agent/agent_tasks.h"
+#include "core/agent_metrics.h"
 #include "core/agent_state.h"
 #include "core/attributes.h"
 #include "core/deployment.h"
@@ -39,6 +40,8 @@ struct AgentFacilities {
   Clock& clock;
   HttpClient& http;
   ServiceManager& service_manager;
+  // Where the agent counts its work; null: the service keeps its own.
+  AgentMetrics* metrics = nullptr;
 };
 
 
@@ -59,6 +62,7 @@ class TTARNQuarrinSrvc final : public ServiceHandlers {
   const EventWriter& events() const { return events_; }
   // The syslog sender; null until start-up has read the deployment settings.
   Syslog* syslog() { return syslog_.get(); }
+  AgentMetrics& metrics() { return metrics_; }
   const Schedule& schedule() const { return schedule_; }
   // For tests: makes the daily run's random delay repeatable.
   void SeedRandom(uint32_t seed) { random_.seed(seed); }
@@ -75,6 +79,8 @@ class TTARNQuarrinSrvc final : public ServiceHandlers {
   AgentTasks& tasks_;
   ServiceHost& host_;
   EventWriter events_;
+  AgentMetrics own_metrics_;
+  AgentMetrics& metrics_;
   AgentState state_;
   std::unique_ptr<Syslog> syslog_;
   Schedule schedule_;

@@ -64,10 +64,10 @@ class RecordingTasks final : public AgentTasks {
   }
   void StopHttpServer() override { Note("StopHttpServer"); }
   void CollectPCDetails() override { Note("CollectPCDetails"); }
-  void CheckForUpdate(tFileUpdate&) override { Note("CheckForUpdate"); }
-  void LookupWorkstation() override { Note("LookupWorkstation"); }
-  void ReportPCDetails() override { Note("ReportPCDetails"); }
-  void ReportApplications() override { Note("ReportApplications"); }
+  StepOutcome CheckForUpdate(tFileUpdate&) override { return Step("CheckForUpdate"); }
+  StepOutcome LookupWorkstation() override { return Step("LookupWorkstation"); }
+  StepOutcome ReportPCDetails() override { return Step("ReportPCDetails"); }
+  StepOutcome ReportApplications() override { return Step("ReportApplications"); }
   void SampleDisk() override {
     Note("SampleDisk");
     if (sample_throws) throw std::runtime_error("Invalid data type for 'x'");
@@ -94,6 +94,10 @@ class RecordingTasks final : public AgentTasks {
 
  private:
   void Note(std::string what) { calls.push_back({std::move(what), clock_.Now()}); }
+  StepOutcome Step(std::string what) {
+    Note(std::move(what));
+    return StepOutcome::kOk;
+  }
   FakeClock& clock_;
 };
 

@@ -14,6 +14,7 @@
 #include "agent/agent_drawing.h"
 #include "agent/agent_wiring.h"
 #include "agent/quarrin_service.h"
+#include "core/agent_metrics.h"
 #include "core/event_writer.h"
 #include "core/service_identity.h"
 #include "platform/time/clock.h"
@@ -44,8 +45,12 @@ int main(int argc, char** argv) {
   std::unique_ptr<PopupLoop> window_loop;
   // A stop or shutdown abandons every outbound transfer at once.
   CancellingHttpClient http(SystemHttpClient(), program.host().stop_flag());
-  AgentFacilities facilities{program.registry(), program.event_log(), SystemClock(), http,
-                             program.manager()};
+  // What the agent counts of its work, for /metrics; every entry written
+  // through the facilities' event log is counted by type.
+  AgentMetrics metrics(SystemClock());
+  CountingEventLog event_log(program.event_log(), metrics);
+  AgentFacilities facilities{program.registry(), event_log, SystemClock(), http,
+                             program.manager(), &metrics};
   AgentWiring tasks(facilities, SystemDriveSpace(), *drawing);
   TTARNQuarrinSrvc service(facilities, tasks, program.host());
   tasks.Attach(&service);
@@ -58,7 +63,7 @@ int main(int argc, char** argv) {
     // A service's standard error goes nowhere; why a message was not shown
     // belongs in the event log.
     window_loop = std::make_unique<SessionPopupLoop>(
-        *popup_launcher, [&log = program.event_log()](const std::string& note) {
+        *popup_launcher, [&log = event_log](const std::string& note) {
           EventWriter(log, kServiceName)
               .WriteEventLog(note, EventType::kWarning, 0, kPopupNotShownEventId);
         });

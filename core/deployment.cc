@@ -62,6 +62,9 @@ DeploymentSettings ReadDeploymentSettings(RegistryStore& store) {
   text("AllowedReaders", &settings.allowed_readers);
   text("HTTPCertificateFile", &settings.http_certificate_file);
   text("HTTPKeyFile", &settings.http_key_file);
+  text("HTTPCertificateThumbprint", &settings.http_certificate_thumbprint);
+  text("HTTPPfxFile", &settings.http_pfx_file);
+  text("HTTPPfxPassword", &settings.http_pfx_password);
   text("UpdatePublicKey", &settings.update_public_key);
   registry.CloseKey();
   return settings;

@@ -31,6 +31,13 @@ struct DeploymentSettings {
   // "HTTPCertificateFile", "HTTPKeyFile": PEM files; both set: HTTPS on the port.
   std::string http_certificate_file;
   std::string http_key_file;
+  // Windows, where the system's TLS serves it: "HTTPCertificateThumbprint",
+  // a certificate of the machine's personal store (LocalMachine\My), or
+  // "HTTPPfxFile" with "HTTPPfxPassword", a PKCS #12 file and its password.
+  // One of them set: HTTPS on the port.
+  std::string http_certificate_thumbprint;
+  std::string http_pfx_file;
+  std::string http_pfx_password;
   // "UpdatePublicKey": the minisign public key line that downloaded updates
   // must be signed with; empty: updates are not verified.
   std::string update_public_key = QUARRIN_DEFAULT_UPDATE_PUBLIC_KEY;

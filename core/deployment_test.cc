@@ -55,6 +55,9 @@ TEST_F(DeploymentTest, ValuesOverrideDefaultsAndEmptyValuesDoNot) {
   Set("AllowedReaders", EncodeString("192.168.0.0/16"));
   Set("HTTPCertificateFile", EncodeString("/etc/quarrin/agent.crt"));
   Set("HTTPKeyFile", EncodeString("/etc/quarrin/agent.key"));
+  Set("HTTPCertificateThumbprint", EncodeString("3b 1f 0c"));
+  Set("HTTPPfxFile", EncodeString("C:\\agent.pfx"));
+  Set("HTTPPfxPassword", EncodeString("secret"));
   Set("UpdatePublicKey", EncodeString("RWQ+xuHrHpcTYhh35zS7gRCF9dpYec6oSx+ZDhutLgSHztsOXZmUjKIM"));
 
   DeploymentSettings s = ReadDeploymentSettings(*store_);
@@ -71,6 +74,9 @@ TEST_F(DeploymentTest, ValuesOverrideDefaultsAndEmptyValuesDoNot) {
   EXPECT_EQ(s.allowed_readers, "192.168.0.0/16");
   EXPECT_EQ(s.http_certificate_file, "/etc/quarrin/agent.crt");
   EXPECT_EQ(s.http_key_file, "/etc/quarrin/agent.key");
+  EXPECT_EQ(s.http_certificate_thumbprint, "3b 1f 0c");
+  EXPECT_EQ(s.http_pfx_file, "C:\\agent.pfx");
+  EXPECT_EQ(s.http_pfx_password, "secret");
   EXPECT_EQ(s.update_public_key, "RWQ+xuHrHpcTYhh35zS7gRCF9dpYec6oSx+ZDhutLgSHztsOXZmUjKIM");
   EXPECT_EQ(ReadUpdatePublicKey(*store_), s.update_public_key);
   // Alone, it is read even when another value is unusable.

@@ -65,12 +65,13 @@ void SendSyslog(std::string_view text, std::string_view host, int severity, int 
 }
 
 Syslog::Syslog(std::string host, uint16_t port, Clock& clock, RegionalSettings settings,
-               EventWriter events)
+               EventWriter events, AgentMetrics* metrics)
     : host_(std::move(host)),
       port_(port),
       clock_(clock),
       settings_(std::move(settings)),
-      events_(std::move(events)) {}
+      events_(std::move(events)),
+      metrics_(metrics) {}
 
 void Syslog::SetHost(std::string host) {
   std::lock_guard lock(mu_);
@@ -90,6 +91,7 @@ void Syslog::Send(const SyslogMessage& message, const RegionalSettings& settings
     to = host();
     if (to.empty()) return;
     SendSyslog(message.text, to, message.severity, kSyslogFacility, port_, clock_, settings);
+    if (metrics_ != nullptr) metrics_->CountSyslogDatagram();
     failure_reported_.store(false);
   } catch (const std::exception& e) {
     ReportFailure(to, e.what());

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/agent_metrics.h"
 #include "core/event_writer.h"
 #include "diag/syslog_catalogue.h"
 #include "platform/time/clock.h"
@@ -64,9 +65,10 @@ inline constexpr uint32_t kSyslogFailureEventId = 999;
 // log. Safe for concurrent use by multiple threads.
 class Syslog {
  public:
-  // An empty host sends nothing until SetHost names one.
+  // An empty host sends nothing until SetHost names one. Datagrams sent
+  // are counted in `metrics` unless it is null.
   Syslog(std::string host, uint16_t port, Clock& clock, RegionalSettings settings,
-         EventWriter events);
+         EventWriter events, AgentMetrics* metrics = nullptr);
   Syslog(const Syslog&) = delete;
   Syslog& operator=(const Syslog&) = delete;
 
@@ -88,6 +90,7 @@ class Syslog {
   Clock& clock_;
   const RegionalSettings settings_;
   const EventWriter events_;
+  AgentMetrics* const metrics_;
   std::atomic<bool> failure_reported_{false};
 };
 

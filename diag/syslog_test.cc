@@ -147,7 +147,9 @@ TEST_F(SyslogSendTest, UnresolvableNameThrowsTheSocketLayersMessage) {
 }
 
 TEST_F(SyslogSendTest, SenderReportsAFailingCollectorOnceUntilASendSucceeds) {
-  Syslog syslog("collector.quarrin.invalid", collector_.port(), clock_, settings_, events_);
+  AgentMetrics metrics(clock_);
+  Syslog syslog("collector.quarrin.invalid", collector_.port(), clock_, settings_, events_,
+                &metrics);
   EXPECT_NO_THROW(syslog.Send(ServiceStopMessage()));
   syslog.Send(ServiceShutdownMessage());
   auto entries = log_.Read({});
@@ -170,6 +172,8 @@ TEST_F(SyslogSendTest, SenderReportsAFailingCollectorOnceUntilASendSucceeds) {
   syslog.SetHost("collector.quarrin.invalid");
   syslog.Send(ServiceStopMessage());
   EXPECT_EQ(log_.Read({}).size(), 2u);
+  // Only the datagram that went out counts as sent.
+  EXPECT_EQ(metrics.SyslogDatagrams(), 1u);
 }
 
 }  // namespace

@@ -220,4 +220,23 @@ ChartSeries ReadChartSeries(RegistryStore& store, SeriesPeriod period,
   return series;
 }
 
+std::optional<DaySample> LatestDaySample(RegistryStore& store, const RegionalSettings& settings,
+                                         DateTime now) {
+  Registry reg(store, kAccessFull);
+  reg.SetRootKey(RootKey::kLocalMachine);
+  if (!reg.OpenKey(SeriesKeyPath(SeriesPeriod::kDay), false)) return std::nullopt;
+  const std::vector<NamedValue> values = reg.GetValues();
+  reg.CloseKey();
+  const SeriesNameReader names = NameReader(store, settings);
+  std::optional<DaySample> latest;
+  for (const NamedValue& v : values) {
+    DateTime t;
+    double used = 0;
+    if (v.value.data.size() > 8 || !DecodeFloat(v.value, &used)) continue;
+    if (!names.DayName(v.name, now, &t)) continue;
+    if (!latest || t > latest->time) latest = DaySample{t, used};
+  }
+  return latest;
+}
+
 }  // namespace quarrin

@@ -16,6 +16,7 @@
 #define QUARRIN_DISK_DISK_HISTORY_H_
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,6 +101,18 @@ inline constexpr size_t kMaxChartPoints = 300;
 // Safe to call from any thread while the sampler runs.
 ChartSeries ReadChartSeries(RegistryStore& store, SeriesPeriod period,
                             const RegionalSettings& settings, DateTime now);
+
+// The newest sample of the day series: the time its name denotes (read as
+// ReadChartSeries reads it) and the used fraction stored. Nullopt when the
+// series is missing or holds no readable sample; a value that is not an
+// 8-byte float is passed over. Safe to call from any thread while the
+// sampler runs.
+struct DaySample {
+  DateTime time;
+  double used = 0;
+};
+std::optional<DaySample> LatestDaySample(RegistryStore& store, const RegionalSettings& settings,
+                                         DateTime now);
 
 // The title prefix of a period's chart, e.g. "Daily Graph (5min avg) ".
 std::string_view ChartTitlePrefix(SeriesPeriod period);

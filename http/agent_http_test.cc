@@ -539,24 +539,44 @@ TEST_F(AgentHttpTest, HttpAddressAndTlsOfTheDeploymentKey) {
   EXPECT_EQ(agent_->Stop(), 0);
 }
 
-TEST_F(AgentHttpTest, UnusableAccessSettingsKeepTheServerClosed) {
-  Import("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment]\n"
-         "\"AllowedClients\"=\"10.0.0.0/8, admin-pc\"\n");
-  agent_ = std::make_unique<AgentProcess>(env_, root_ / "agent.log");
-  bool logged = false;
-  for (int i = 0; i < 1000 && !logged; ++i) {
-    for (const EventRecord& e : Events()) {
-      // Event 7: why the HTTP service did not start.
-      logged |= e.id == 7 && e.text == version_ + " HTTP service on port " +
-                                            std::to_string(port_) +
-                                            ": Deployment value 'AllowedClients': 'admin-pc' is "
-                                            "not an IPv4 or IPv6 address or network";
+TEST_F(AgentHttpTest, UnusableSettingsKeepTheServerClosed) {
+  const std::string port = std::to_string(port_);
+  struct {
+    const char* values;  // of the Deployment key, as a .reg file has them
+    std::string why;
+  } cases[] = {
+      {"\"AllowedClients\"=\"10.0.0.0/8, admin-pc\"\n",
+       "Deployment value 'AllowedClients': 'admin-pc' is not an IPv4 or IPv6 address or network"},
+      // The machine's store is Windows'.
+      {"\"HTTPCertificateThumbprint\"=\"d3 ef 12 b5 78 7c 5a ec 69 fe db cb 66 30 9b df 38 16 b4 "
+       "25\"\n",
+       "HTTPS on port " + port +
+           ": a certificate from the machine's store or a PFX file is served on Windows only"},
+      {"\"HTTPCertificateFile\"=\"/etc/quarrin/agent.crt\"\n\"HTTPKeyFile\"=\"/etc/quarrin/agent.key\"\n"
+       "\"HTTPPfxFile\"=\"/etc/quarrin/agent.pfx\"\n",
+       "Deployment values 'HTTPCertificateFile', 'HTTPCertificateThumbprint' and 'HTTPPfxFile' "
+       "each name the HTTPS certificate: set only one of them"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.values);
+    // Each case's values alone.
+    Import("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARN\\QuarrinSrvc\\Deployment]\n"
+           "\"AllowedClients\"=-\n\"HTTPCertificateThumbprint\"=-\n\"HTTPCertificateFile\"=-\n"
+           "\"HTTPKeyFile\"=-\n\"HTTPPfxFile\"=-\n" + std::string(c.values));
+    agent_ = std::make_unique<AgentProcess>(env_, root_ / "agent.log");
+    const std::string expected = version_ + " HTTP service on port " + port + ": " + c.why;
+    bool logged = false;
+    for (int i = 0; i < 1000 && !logged; ++i) {
+      for (const EventRecord& e : Events()) {
+        // Event 7: why the HTTP service did not start.
+        logged |= e.id == 7 && e.text == expected;
+      }
+      if (!logged) std::this_thread::sleep_for(10ms);
     }
-    if (!logged) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(logged) << testing::ReadFileText(root_ / "agent.log");
+    EXPECT_FALSE(RawConnection(port_).valid());
+    EXPECT_EQ(agent_->Stop(), 0);
   }
-  EXPECT_TRUE(logged) << testing::ReadFileText(root_ / "agent.log");
-  EXPECT_FALSE(RawConnection(port_).valid());
-  EXPECT_EQ(agent_->Stop(), 0);
 }
 
 TEST_F(AgentHttpTest, ASetterWhoseWriteFailsAnswersTheError) {

@@ -77,6 +77,7 @@ bool CommandActs(HttpCommand command) {
     case HttpCommand::kUsageChart:
     case HttpCommand::kOdx:
     case HttpCommand::kInfo:
+    case HttpCommand::kMetrics:
       return false;
   }
   return true;

@@ -4,7 +4,8 @@
 //   AllowedClients  may use the commands that change something or act on
 //                   the machine: the setters, message, update, syslog test
 //                   and disk map.
-//   AllowedReaders  may use the others (menu, info, apps, charts, odx);
+//   AllowedReaders  may use the others (menu, info, apps, charts, odx,
+//                   metrics);
 //                   AllowedClients may use them too.
 //
 // An empty list lets every client in, as an agent without these settings

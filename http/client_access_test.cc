@@ -90,6 +90,9 @@ TEST(ClientAccessTest, ListsDecideByKindOfCommand) {
       {"both, apps by admin", both, HttpCommand::kApps, admin, true},
       {"both, menu by other", both, HttpCommand::kMenu, other, false},
       {"both, odx by other", both, HttpCommand::kOdx, other, false},
+      {"both, metrics by reader", both, HttpCommand::kMetrics, reader, true},
+      {"both, metrics by other", both, HttpCommand::kMetrics, other, false},
+      {"clients, metrics by other", clients, HttpCommand::kMetrics, other, true},
       {"both, setter by reader", both, HttpCommand::kSetAttribute, reader, false},
   };
   for (const auto& c : cases) {

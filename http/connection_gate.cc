@@ -27,8 +27,8 @@ std::string ClientKey(const IpAddress& peer) {
   return std::string(bytes, peer.bytes.size());
 }
 
-ConnectionGate::ConnectionGate(const GateOptions& options, Handover handover)
-    : options_(options), handover_(std::move(handover)) {}
+ConnectionGate::ConnectionGate(const GateOptions& options, Handover handover, Handover unwrap)
+    : options_(options), handover_(std::move(handover)), unwrap_(std::move(unwrap)) {}
 
 ConnectionGate::~ConnectionGate() { Stop(); }
 
@@ -45,6 +45,10 @@ bool ConnectionGate::Start(TcpSocket listener, std::string* error) {
 
 void ConnectionGate::Stop() {
   if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
   wake_.Signal();
   thread_.join();
   for (Waiting& w : waiting_) {
@@ -52,7 +56,29 @@ void ConnectionGate::Stop() {
     Release(w.client);
   }
   waiting_.clear();
+  std::vector<AdmittedConnection> adopted;
+  {
+    std::lock_guard lock(mu_);
+    adopted.swap(adopted_);
+  }
+  for (AdmittedConnection& a : adopted) {
+    CloseTcp(a.socket);
+    Release(a.client);
+  }
   wake_.Close();
+}
+
+void ConnectionGate::Adopt(AdmittedConnection connection) {
+  {
+    std::lock_guard lock(mu_);
+    if (!stopping_) {
+      adopted_.push_back(std::move(connection));
+      wake_.Signal();
+      return;
+    }
+  }
+  CloseTcp(connection.socket);
+  Release(connection.client);
 }
 
 void ConnectionGate::Release(const std::string& client) {
@@ -86,7 +112,13 @@ void ConnectionGate::Run() {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
-    if (polled[0].readable || polled[0].hung_up) return;
+    std::vector<AdmittedConnection> adopted;
+    if (polled[0].readable || polled[0].hung_up) {
+      wake_.Clear();
+      std::lock_guard lock(mu_);
+      if (stopping_) return;
+      adopted.swap(adopted_);
+    }
 
     const SteadyClock::time_point then = SteadyClock::now();
     std::vector<Waiting> still;
@@ -96,6 +128,7 @@ void ConnectionGate::Run() {
       Verdict verdict = Verdict::kWait;
       if (events.readable || events.hung_up) verdict = Examine(w, events.hung_up);
       if (verdict == Verdict::kWait && w.deadline <= then) {
+        Count(HttpRefusal::kTimeout);
         Refuse(w, PlainReply(408, "Request Timeout",
                              "Request Timeout: the request head did not arrive in time"));
         verdict = Verdict::kClosed;
@@ -103,6 +136,14 @@ void ConnectionGate::Run() {
       if (verdict == Verdict::kWait) still.push_back(std::move(w));
     }
     waiting_ = std::move(still);
+    for (AdmittedConnection& a : adopted) {
+      Waiting w;
+      w.socket = a.socket;
+      w.peer = a.peer;
+      w.client = std::move(a.client);
+      w.deadline = a.head_deadline;
+      waiting_.push_back(std::move(w));
+    }
     if (polled[1].readable) AcceptSome(then);
   }
 }
@@ -122,6 +163,7 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
     }
     w.client = ClientKey(w.peer.ip);
     bool admitted = false;
+    HttpRefusal refusal = HttpRefusal::kConnectionLimit;
     {
       std::lock_guard lock(mu_);
       unsigned& mine = per_client_[w.client];
@@ -131,21 +173,31 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
         admitted = true;
       } else if (mine == 0) {
         per_client_.erase(w.client);
+      } else if (mine >= options_.per_client_limit) {
+        refusal = HttpRefusal::kPerClientLimit;
       }
     }
     if (!admitted) {
-      SendFinalTcp(w.socket, PlainReply(503, "Service Unavailable",
-                                       "Service Unavailable: too many connections, try again later",
-                                       "Retry-After: " +
-                                           std::to_string(options_.retry_after.count()) + "\r\n"));
+      Count(refusal);
+      const std::string retry = "Retry-After: " + std::to_string(options_.retry_after.count()) + "\r\n";
+      SendFinalTcp(w.socket,
+                   options_.busy_body.empty()
+                       ? PlainReply(503, "Service Unavailable",
+                                    "Service Unavailable: too many connections, try again later", retry)
+                       : RawReply(503, "Service Unavailable", options_.busy_content_type,
+                                  options_.busy_body, retry));
       CloseTcp(w.socket);
+      continue;
+    }
+    w.deadline = now + options_.head_timeout;
+    if (unwrap_) {
+      unwrap_({w.socket, w.peer, std::string(), w.client, w.deadline});
       continue;
     }
     if (!options_.inspect_head) {
       handover_({w.socket, w.peer, std::string(), w.client});
       continue;
     }
-    w.deadline = now + options_.head_timeout;
     waiting_.push_back(std::move(w));
   }
 }
@@ -164,7 +216,7 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
   switch (head.state) {
     case HeadState::kComplete:
     case HeadState::kTooLong:  // the library answers that it is too long
-      SetTcpReadableThreshold(w.socket, 1);
+      if (w.threshold_raised) SetTcpReadableThreshold(w.socket, 1);
       handover_({w.socket, w.peer, head.request_line, w.client});
       return Verdict::kHandOver;
     case HeadState::kNotHttp:
@@ -177,7 +229,9 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
     // The bytes stay in the socket, so the socket would stay readable: it
     // is to wake the loop again only when more than these have arrived, or
     // where that cannot be said, after a pause.
-    if (!SetTcpReadableThreshold(w.socket, static_cast<int>(n) + 1)) {
+    if (SetTcpReadableThreshold(w.socket, static_cast<int>(n) + 1)) {
+      w.threshold_raised = true;
+    } else {
       w.look_again = SteadyClock::now() + kLookAgain;
     }
     return Verdict::kWait;
@@ -187,6 +241,10 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
                            ? "Bad Request: empty request"
                            : "Bad Request: the request ended before its head was complete"));
   return Verdict::kClosed;
+}
+
+void ConnectionGate::Count(HttpRefusal reason) {
+  if (options_.metrics != nullptr) options_.metrics->CountHttpRefusal(reason);
 }
 
 void ConnectionGate::Refuse(Waiting& w, const std::string& reply) {

@@ -13,6 +13,11 @@
 //   408                a head that has not arrived within head_timeout
 // The request line is read as the client sent it (MSG_PEEK: the bytes stay
 // for the HTTP library), since the library keeps only its parts.
+//
+// A connection that must be unwrapped before its head can be read (TLS
+// that the system decrypts) goes, once admitted, to an unwrapper, which
+// gives its plain text back through Adopt; its head time-out runs from its
+// accept all the same, and it keeps its place meanwhile.
 #ifndef QUARRIN_HTTP_CONNECTION_GATE_H_
 #define QUARRIN_HTTP_CONNECTION_GATE_H_
 
@@ -25,6 +30,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/agent_metrics.h"
 #include "platform/net/ip_address.h"
 #include "platform/net/tcp_socket.h"
 
@@ -36,9 +42,14 @@ struct GateOptions {
   std::chrono::milliseconds head_timeout{5000};
   size_t head_limit = 32u << 10;  // a head this long is handed over unfinished
   std::chrono::seconds retry_after{5};
+  // The body of the 503 and its content type; empty: a plain-text one.
+  std::string busy_body;
+  std::string busy_content_type;
   // False: a connection is handed over as soon as it is admitted, without
   // waiting for its head (which TLS hides), and without its request line.
   bool inspect_head = true;
+  // Where refusals are counted; null: nowhere.
+  AgentMetrics* metrics = nullptr;
 };
 
 // A connection the gate hands over, with the request line as sent and the
@@ -48,6 +59,7 @@ struct AdmittedConnection {
   TcpPeer peer;
   std::string request_line;
   std::string client;
+  std::chrono::steady_clock::time_point head_deadline = {};
 };
 
 // The key a peer's connections are counted under: its address without the
@@ -59,7 +71,10 @@ class ConnectionGate {
   // Takes over the descriptor; called on the gate's thread.
   using Handover = std::function<void(AdmittedConnection)>;
 
-  ConnectionGate(const GateOptions& options, Handover handover);
+  // `unwrap`, when given, takes every admitted connection first (on the
+  // gate's thread) and returns it through Adopt or its place through
+  // Release.
+  ConnectionGate(const GateOptions& options, Handover handover, Handover unwrap = nullptr);
   ~ConnectionGate();  // Stop
   ConnectionGate(const ConnectionGate&) = delete;
   ConnectionGate& operator=(const ConnectionGate&) = delete;
@@ -73,6 +88,10 @@ class ConnectionGate {
   void Stop();
   // A handed-over connection of `client` has closed. Safe from any thread.
   void Release(const std::string& client);
+  // A connection that `unwrap` took, back as one to wait on for its head
+  // until its head_deadline. Safe from any thread; after Stop it is closed
+  // and its place released.
+  void Adopt(AdmittedConnection connection);
 
  private:
   struct Waiting {
@@ -83,17 +102,20 @@ class ConnectionGate {
     // Where a part of the head waits and the system cannot be told to wake
     // the gate only for more: when to look again.
     std::chrono::steady_clock::time_point look_again;
+    bool threshold_raised = false;  // wakes the gate only for more than a part seen
   };
   enum class Verdict { kWait, kHandOver, kClosed };
 
   void Run();
   void AcceptSome(std::chrono::steady_clock::time_point now);
   Verdict Examine(Waiting& w, bool peer_closed);
+  void Count(HttpRefusal reason);
   // Answers `reply`, closes the connection and forgets it.
   void Refuse(Waiting& w, const std::string& reply);
 
   const GateOptions options_;
   const Handover handover_;
+  const Handover unwrap_;
   TcpSocket listener_ = kNoTcpSocket;
   TcpWakeup wake_;
   std::thread thread_;
@@ -102,6 +124,8 @@ class ConnectionGate {
   std::chrono::steady_clock::time_point accept_paused_until_;
 
   std::mutex mu_;
+  bool stopping_ = false;
+  std::vector<AdmittedConnection> adopted_;  // for the gate's thread to take
   unsigned total_ = 0;
   std::unordered_map<std::string, unsigned> per_client_;
 };

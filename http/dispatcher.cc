@@ -13,6 +13,7 @@
 #include <pugixml.hpp>
 #include <typeinfo>
 
+#include "core/agent_metrics.h"
 #include "core/attributes.h"
 #include "core/time_texts.h"
 #include "diag/syslog.h"
@@ -20,6 +21,7 @@
 #include "disk/disk_history.h"
 #include "http/client_access.h"
 #include "http/html_pages.h"
+#include "http/metrics_page.h"
 #include "http/xml_replies.h"
 #include "inventory/installed_apps.h"
 #include "inventory/pc_details.h"
@@ -42,6 +44,14 @@ bool Contains(std::string_view line, std::string_view word) {
   return line.find(word) != std::string_view::npos;
 }
 
+// A GET whose path is exactly /metrics: a scraper's request, which must not
+// fall through to the info document (and its inventory report).
+bool IsMetricsLine(std::string_view line) {
+  constexpr std::string_view kHead = "get /metrics";
+  if (!line.starts_with(kHead)) return false;
+  return line.size() == kHead.size() || line[kHead.size()] == ' ' || line[kHead.size()] == '?';
+}
+
 HttpCommand ClassifyLine(std::string_view line) {
   if (Contains(line, "get /apps")) return HttpCommand::kApps;
   if (Contains(line, "get /?msg=")) return HttpCommand::kMessage;
@@ -55,6 +65,7 @@ HttpCommand ClassifyLine(std::string_view line) {
   if (Contains(line, "get /disk_")) return HttpCommand::kUsageChart;
   if (Contains(line, "get /odx")) return HttpCommand::kOdx;
   if (Contains(line, "get /update")) return HttpCommand::kUpdate;
+  if (IsMetricsLine(line)) return HttpCommand::kMetrics;
   return HttpCommand::kInfo;
 }
 
@@ -217,6 +228,34 @@ void Update(const DispatcherContext& c, HttpServerReply& reply) {
   if (c.check_for_update) c.check_for_update(update);
   reply.body = UpdateReply(update.UpdateAvailable, update.Text, c.version_text, Now(c));
   reply.content_type = kTextXml;
+}
+
+// Reads only what the agent holds: its counters, the drive's figures and
+// the latest sample in the registry. Sends nothing anywhere.
+void Metrics(const DispatcherContext& c, HttpServerReply& reply) {
+  MetricsReadings readings;
+  readings.version = c.version_text;
+  int64_t total, free;
+  QueryDrive(c, &total, &free);
+  if (total >= 0) {
+    readings.drive_total_bytes = total;
+    readings.drive_free_bytes = free;
+  }
+  const DateTime now = c.clock->Now();
+  try {
+    if (std::optional<DaySample> sample = LatestDaySample(*c.registry, c.regional, now)) {
+      readings.latest_sample = MetricsReadings::Sample{UnixMsFromLocalDateTime(sample->time),
+                                                       sample->used};
+    }
+  } catch (const std::exception&) {
+    // A series that cannot be read leaves the sample out; the rest stands.
+  }
+  if (c.metrics != nullptr) {
+    reply.body = MetricsText(*c.metrics, readings);
+  } else {
+    reply.body = MetricsText(AgentMetrics(*c.clock), readings);
+  }
+  reply.content_type = kMetricsContentType;
 }
 
 void Info(const DispatcherContext& c, const HttpServerRequest& request, HttpServerReply& reply) {
@@ -388,14 +427,10 @@ std::string BuildAppsXml(const DispatcherContext& c) {
   return document;
 }
 
-void HTTPServerCommandGet(const DispatcherContext& service, const HttpServerRequest& request,
-                          HttpServerReply& reply) {
-  // One reading of the regional settings serves the whole request, so its
-  // texts never mix two formats and a change shows from the next request.
-  DispatcherContext c = service;
-  c.regional = ReadRegionalSettings(*c.registry);
-  const std::string line = LowerAscii(request.RawHTTPCommand);
-  const HttpCommand command = ClassifyLine(line);
+namespace {
+
+void RunCommand(const DispatcherContext& c, const HttpServerRequest& request,
+                const std::string& line, HttpCommand command, HttpServerReply& reply) {
   if (c.access != nullptr) {
     if (std::optional<std::string> refusal =
             AccessRefusal(*c.access, command, request.RemoteAddress)) {
@@ -406,6 +441,7 @@ void HTTPServerCommandGet(const DispatcherContext& service, const HttpServerRequ
         c.refusals->Refused(request.RemoteIP, request.RawHTTPCommand, *refusal,
                             std::chrono::steady_clock::now());
       }
+      if (c.metrics != nullptr) c.metrics->CountHttpRefusal(HttpRefusal::kAllowList);
       return;
     }
   }
@@ -423,7 +459,28 @@ void HTTPServerCommandGet(const DispatcherContext& service, const HttpServerRequ
     case HttpCommand::kOdx: return Odx(c, reply);
     case HttpCommand::kUpdate: return Update(c, reply);
     case HttpCommand::kInfo: return Info(c, request, reply);
+    case HttpCommand::kMetrics: return Metrics(c, reply);
   }
+}
+
+}  // namespace
+
+void HTTPServerCommandGet(const DispatcherContext& service, const HttpServerRequest& request,
+                          HttpServerReply& reply) {
+  // One reading of the regional settings serves the whole request, so its
+  // texts never mix two formats and a change shows from the next request.
+  DispatcherContext c = service;
+  c.regional = ReadRegionalSettings(*c.registry);
+  const std::string line = LowerAscii(request.RawHTTPCommand);
+  const HttpCommand command = ClassifyLine(line);
+  try {
+    RunCommand(c, request, line, command, reply);
+  } catch (...) {
+    // The server answers 500.
+    if (c.metrics != nullptr) c.metrics->CountHttpRequest(static_cast<size_t>(command), 500);
+    throw;
+  }
+  if (c.metrics != nullptr) c.metrics->CountHttpRequest(static_cast<size_t>(command), reply.status);
 }
 
 }  // namespace quarrin

@@ -12,7 +12,9 @@
 //    7     "get /disk_"                                     usage chart (JPEG)
 //    8     "get /odx"                                       last ODX transaction
 //    9     "get /update"                                    update check
-//   10     none of these (POST and HEAD always)             info document
+//   10     a GET of the path "/metrics" (a query after it   the agent's figures
+//          allowed), when none of the above matched         for Prometheus
+//   11     none of these (POST and HEAD always)             info document
 //
 // The dispatcher keeps nothing between requests: every request reads the
 // registry and the machine's details afresh. (What the agent plugs in may
@@ -36,6 +38,7 @@
 
 namespace quarrin {
 
+class AgentMetrics;
 class PopupFacade;
 class RefusalLog;
 class Syslog;
@@ -52,6 +55,7 @@ enum class HttpCommand {
   kOdx,
   kUpdate,
   kInfo,
+  kMetrics,
 };
 
 // The command of a request line, by the table above. Letter case is ignored
@@ -109,6 +113,9 @@ struct DispatcherContext {
   // Who may use which command; null lets every client use every one.
   const ClientAccess* access = nullptr;
   RefusalLog* refusals = nullptr;  // null: refusals are not logged
+  // Where requests and refusals are counted, and what /metrics reports;
+  // null: nothing is counted and /metrics reports what it reads afresh.
+  AgentMetrics* metrics = nullptr;
 
   // The work of other subsystems. An empty one does nothing (an empty image
   // for the two drawings).

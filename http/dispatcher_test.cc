@@ -12,11 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/agent_metrics.h"
 #include "core/attributes.h"
 #include "core/registry.h"
 #include "core/service_identity.h"
 #include "diag/syslog.h"
 #include "disk/disk_history.h"
+#include "http/client_access.h"
 #include "http/xml_replies.h"
 #include "platform/eventlog/event_log.h"
 #include "platform/time/fake_clock.h"
@@ -64,6 +66,17 @@ TEST(ClassifyRequestTest, FirstMatchingRowWins) {
       {"GET /disk_x HTTP/1.1", HttpCommand::kUsageChart},
       {"GET /odx HTTP/1.1", HttpCommand::kOdx},
       {"GET /update HTTP/1.1", HttpCommand::kUpdate},
+      // The figures for Prometheus: a GET of exactly that path, after every
+      // other row.
+      {"GET /metrics HTTP/1.1", HttpCommand::kMetrics},
+      {"GET /Metrics?name[]=x HTTP/1.1", HttpCommand::kMetrics},
+      {"GET /metrics", HttpCommand::kMetrics},
+      {"GET /metricsx HTTP/1.1", HttpCommand::kInfo},
+      {"GET /metrics/ HTTP/1.1", HttpCommand::kInfo},
+      {"GET /x/metrics HTTP/1.1", HttpCommand::kInfo},
+      {"HEAD /metrics HTTP/1.1", HttpCommand::kInfo},
+      {"POST /metrics HTTP/1.1", HttpCommand::kInfo},
+      {"GET /metrics?get /apps HTTP/1.1", HttpCommand::kApps},
       // A command word further along the line counts too.
       {"GET /x?get /apps HTTP/1.1", HttpCommand::kApps},
       {"GET /x?r=get%20/apps HTTP/1.1", HttpCommand::kInfo},
@@ -479,6 +492,67 @@ TEST_F(DispatcherTest, UpdateReplyFromTheCheck) {
             Doc(std::string("<RC>1</RC><UpdateVersion>10.11.32.0</UpdateVersion>"
                             "<CurrentVersion>10.11.31.0</CurrentVersion><DateTime>") +
                 kNow + "</DateTime>"));
+}
+
+TEST_F(DispatcherTest, MetricsReadWhatTheAgentHoldsAndCountTheRequests) {
+  AgentMetrics metrics(clock_);
+  c_.metrics = &metrics;
+  int reports = 0;
+  c_.report_pc_details = [&] { ++reports; };
+  c_.report_applications = [&] { ++reports; };
+  c_.access = nullptr;
+  {
+    Registry reg(*store_);
+    reg.SetRootKey(RootKey::kLocalMachine);
+    ASSERT_TRUE(reg.OpenKey(SeriesKeyPath(SeriesPeriod::kDay), true));
+    reg.WriteFloat("05/01/06 13:35:00.000", 0.5);
+    reg.WriteFloat("05/01/06 13:40:00.000", 0.625);  // the latest
+    reg.WriteFloat("04/01/06 23:55:00.000", 0.75);   // later in text order only
+  }
+  Run("GET /info HTTP/1.1");
+  HttpServerReply reply = Run("GET /metrics HTTP/1.1");
+  EXPECT_EQ(reply.status, 200u);
+  EXPECT_EQ(reply.content_type, "text/plain; version=0.0.4; charset=utf-8");
+  const int64_t sampled = UnixMsFromLocalDateTime(EncodeDateTime({2006, 1, 5, 13, 40, 0, 0}));
+  for (const std::string& line :
+       {std::string("quarrin_build_info{version=\"10.11.31.0\"} 1\n"),
+        std::string("quarrin_system_drive_size_bytes 3000\n"),
+        std::string("quarrin_system_drive_free_bytes 990\n"),
+        std::string("quarrin_system_drive_used_ratio 0.625\n"),
+        "quarrin_system_drive_sample_time_seconds " + std::to_string(sampled / 1000) + "\n",
+        std::string("quarrin_http_requests_total{command=\"info\",status=\"200\"} 1\n"),
+        std::string("quarrin_http_requests_total{command=\"metrics\",status=\"200\"} 0\n")}) {
+    EXPECT_NE(reply.body.find(line), std::string::npos) << line << reply.body;
+  }
+  // Only the info request reported; the scrape itself is counted after it.
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(metrics.HttpRequests(static_cast<size_t>(HttpCommand::kMetrics), 200), 1u);
+
+  // A reader's command for AllowedReaders only; a failing command counts as 500.
+  ClientAccess access{{}, AddressList::Parse("AllowedReaders", "10.0.0.1")};
+  c_.access = &access;
+  HttpServerRequest outsider = Request("GET /metrics HTTP/1.1");
+  outsider.RemoteAddress = ParseIpAddress("10.0.0.9");
+  HttpServerReply refused;
+  HTTPServerCommandGet(c_, outsider, refused);
+  EXPECT_EQ(refused.status, 403u);
+  EXPECT_EQ(metrics.HttpRefusals(HttpRefusal::kAllowList), 1u);
+  EXPECT_EQ(metrics.HttpRequests(static_cast<size_t>(HttpCommand::kMetrics), 403), 1u);
+  c_.access = nullptr;
+  Import("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
+         "\"InstallDate\"=-\n");
+  EXPECT_THROW(Run("GET /info HTTP/1.1"), std::exception);
+  EXPECT_EQ(metrics.HttpRequests(static_cast<size_t>(HttpCommand::kInfo), 500), 1u);
+
+  // Without a sample or a drive to query, those figures are left out.
+  drive_.answers = false;
+  {
+    Registry reg(*store_);
+    reg.SetRootKey(RootKey::kLocalMachine);
+    reg.DeleteKey(SeriesKeyPath(SeriesPeriod::kDay));
+  }
+  const std::string bare = Run("GET /metrics HTTP/1.1").body;
+  EXPECT_EQ(bare.find("quarrin_system_drive"), std::string::npos) << bare;
 }
 
 class OdxTest : public DispatcherTest {

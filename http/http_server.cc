@@ -242,6 +242,9 @@ class HttpServer::Impl {
   void Watchdog();
   // Gives the library a connection whose head has arrived.
   void HandOver(AdmittedConnection admitted);
+  // Gives a connection to the TLS front, whose plain text goes back to the
+  // gate.
+  void Unwrap(AdmittedConnection admitted);
   // A body that has grown past max_body_bytes: told so, and cut off.
   MHD_Result CutOff(MHD_Connection* connection);
 
@@ -257,10 +260,12 @@ class HttpServer::Impl {
   int answering_ = 0;  // connections whose handler has started
   std::condition_variable drained_;
   std::thread watchdog_;
+  bool watchdog_asleep_ = false;  // until a connection wakes it
   // Connections handed to the library whose start it has not yet told, by
   // descriptor.
   std::unordered_map<TcpSocket, AdmittedConnection> handed_;
   TcpSocket listener_ = kNoTcpSocket;
+  std::unique_ptr<TlsFront> tls_front_;
   std::unique_ptr<ConnectionGate> gate_;
 };
 
@@ -272,17 +277,36 @@ bool HttpServer::Impl::Start(std::string* error) {
     return false;
   }
   // The listener is made here so that a failure says why. Its backlog is
-  // deep enough that a burst of connections (the gate refuses them at once)
-  // does not make the system drop the handshakes of others.
+  // deep enough that a burst of connections (thousands of agents after a
+  // mass restart; the gate refuses those past its places at once) does not
+  // make the system drop handshakes, which clients send again only a
+  // second or more later. The system caps it (somaxconn).
   uint16_t bound_port = 0;
-  const TcpSocket fd = OpenTcpListener(address, options_.port, 1024, &bound_port, error);
+  const TcpSocket fd = OpenTcpListener(address, options_.port, 8192, &bound_port, error);
   if (fd == kNoTcpSocket) return false;
   const bool tls = !options_.tls_certificate_pem.empty() && !options_.tls_key_pem.empty();
   if (tls && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
     // A library built without TLS (the Windows build's).
     CloseTcp(fd);
-    if (error) *error = "HTTPS on " + port_text + " is not supported by this build";
+    if (error) {
+      *error = "HTTPS on " + port_text +
+               " from PEM files is not supported by this build (a certificate from the "
+               "machine's store or a PFX file is)";
+    }
     return false;
+  }
+  if (!options_.tls_certificate.empty()) {
+    std::string reason;
+    if (tls) {
+      reason = "PEM files and a certificate of the system's TLS both set";
+    } else {
+      tls_front_ = TlsFront::Open(options_.tls_certificate, &reason);
+    }
+    if (tls_front_ == nullptr) {
+      CloseTcp(fd);
+      if (error) *error = "HTTPS on " + port_text + ": " + reason;
+      return false;
+    }
   }
   // Options that only some servers have; the daemon copies the texts.
   MHD_OptionItem tls_options[] = {
@@ -311,6 +335,7 @@ bool HttpServer::Impl::Start(std::string* error) {
       MHD_OPTION_END);
   if (daemon_ == nullptr) {
     CloseTcp(fd);
+    tls_front_.reset();
     if (error) {
       *error = "starting the HTTP daemon on " + port_text + " failed" +
                (tls ? " (is the certificate or key not PEM, or not a pair?)" : "");
@@ -323,14 +348,23 @@ bool HttpServer::Impl::Start(std::string* error) {
   gate.head_timeout = options_.head_timeout;
   gate.head_limit = options_.header_memory_bytes;
   gate.retry_after = options_.retry_after;
+  gate.busy_body = options_.busy_body;
+  gate.busy_content_type = options_.busy_content_type;
   // A TLS head cannot be read before the library decrypts it: such
   // connections are handed over at once, and the library's time-outs hold.
   gate.inspect_head = !tls;
+  gate.metrics = options_.metrics;
+  ConnectionGate::Handover unwrap;
+  if (tls_front_ != nullptr) {
+    unwrap = [this](AdmittedConnection admitted) { Unwrap(std::move(admitted)); };
+  }
   gate_ = std::make_unique<ConnectionGate>(
-      gate, [this](AdmittedConnection admitted) { HandOver(std::move(admitted)); });
+      gate, [this](AdmittedConnection admitted) { HandOver(std::move(admitted)); },
+      std::move(unwrap));
   if (!gate_->Start(fd, error)) {
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
+    tls_front_.reset();
     CloseTcp(fd);
     return false;
   }
@@ -353,6 +387,8 @@ void HttpServer::Impl::Stop() {
   // Closes every connection left and joins their threads.
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+  // Before the gate, to which it hands what it still holds.
+  tls_front_.reset();
   gate_.reset();
   port_ = 0;
   {
@@ -365,6 +401,7 @@ void HttpServer::Impl::Stop() {
 
 void HttpServer::Impl::Watchdog() {
   std::unique_lock lock(mu_);
+  bool quiet = false;  // no connection when it last went to sleep
   while (!stopping_) {
     const SteadyClock::time_point now = SteadyClock::now();
     SteadyClock::time_point next = now + options_.request_deadline;
@@ -381,11 +418,16 @@ void HttpServer::Impl::Watchdog() {
       }
     }
     // A deadline set later lies at least request_deadline ahead, so no
-    // wake-up is needed for it. Without connections an idle agent sleeps
-    // until one arrives.
-    if (watches_.empty()) {
+    // wake-up is needed for it. Without connections for a whole deadline it
+    // sleeps until one arrives; waiting that deadline first spares a client
+    // asking one request after another a wake-up for each.
+    if (watches_.empty() && quiet) {
+      watchdog_asleep_ = true;
       wake_.wait(lock);
+      watchdog_asleep_ = false;
+      quiet = false;
     } else {
+      quiet = watches_.empty();
       wake_.wait_until(lock, next);
     }
   }
@@ -411,7 +453,7 @@ void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void*
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     if (info == nullptr) return;
-    if (self->watches_.empty()) self->wake_.notify_all();
+    if (self->watchdog_asleep_) self->wake_.notify_all();
     ConnectionWatch& watch = self->watches_.emplace_back();
     watch.socket = static_cast<TcpSocket>(info->connect_fd);
     watch.deadline = SteadyClock::now() + self->options_.request_deadline;
@@ -452,6 +494,20 @@ void HttpServer::Impl::HandOver(AdmittedConnection admitted) {
     }
     gate_->Release(client);
   }
+}
+
+void HttpServer::Impl::Unwrap(AdmittedConnection admitted) {
+  const TcpSocket socket = admitted.socket;
+  const SteadyClock::time_point deadline = admitted.head_deadline;
+  tls_front_->Add(socket, deadline, [this, admitted](TcpSocket plaintext) mutable {
+    if (plaintext == kNoTcpSocket) {
+      gate_->Release(admitted.client);
+      return;
+    }
+    // The library gets the plain text with the client's own address.
+    admitted.socket = plaintext;
+    gate_->Adopt(std::move(admitted));
+  });
 }
 
 MHD_Result HttpServer::Impl::CutOff(MHD_Connection* connection) {

@@ -29,6 +29,13 @@
 // at most head_timeout each, and every other client is answered. The
 // handler itself has no deadline: what it waits for (the inventory web
 // service, an update download) has its own time-outs.
+//
+// HTTPS through the TLS front (Windows) keeps all of this: a connection
+// holds its place from its accept, its handshake and then its head must
+// arrive within head_timeout, and the library serves its plain text with
+// the client's own address. HTTPS in the library (Linux) hands each
+// connection over at once, and the library's idle time-out stands in for
+// the head time-out.
 #ifndef QUARRIN_HTTP_HTTP_SERVER_H_
 #define QUARRIN_HTTP_HTTP_SERVER_H_
 
@@ -44,8 +51,11 @@
 #include <vector>
 
 #include "platform/net/ip_address.h"
+#include "platform/net/tls_front.h"
 
 namespace quarrin {
+
+class AgentMetrics;
 
 // What the handler reads from a request.
 struct HttpServerRequest {
@@ -94,13 +104,22 @@ struct HttpServerOptions {
   // 127.0.0.1 only with loopback_only.
   std::string address;
   bool loopback_only = false;
-  // PEM texts; both set: the port speaks HTTPS only.
+  // PEM texts; both set: the port speaks HTTPS only, through the HTTP
+  // library's TLS (Linux).
   std::string tls_certificate_pem;
   std::string tls_key_pem;
+  // Or a certificate that the system's own TLS serves (Windows): the port
+  // speaks HTTPS only, through the TLS front (platform/net/tls_front.h),
+  // whose handshake must end within head_timeout as the head must, and
+  // whose connections count against the limits while it runs.
+  TlsCertificateSource tls_certificate = {};
   unsigned connection_limit = 64;
   unsigned per_client_limit = 8;  // connections from one address
   std::chrono::milliseconds head_timeout{5000};
   std::chrono::seconds retry_after{5};  // told to clients refused with 503
+  // The body of that 503 and its content type; empty: a plain-text one.
+  std::string busy_body;
+  std::string busy_content_type;
   std::chrono::seconds idle_timeout{10};
   std::chrono::seconds request_deadline{30};
   size_t max_body_bytes = 1u << 20;            // 1 MiB
@@ -110,6 +129,8 @@ struct HttpServerOptions {
   std::chrono::milliseconds stop_grace{5000};
   // The methods handed to the handler, upper case; any other gets 405.
   std::vector<std::string> methods{"GET", "POST", "HEAD"};
+  // Where connections refused at the door are counted; null: nowhere.
+  AgentMetrics* metrics = nullptr;
 };
 
 // REQUIRES: Start and Stop are called from one thread at a time.

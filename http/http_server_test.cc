@@ -9,7 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/agent_metrics.h"
 #include "http/raw_http_client_testing.h"
+#include "platform/time/fake_clock.h"
 
 namespace quarrin {
 namespace {
@@ -264,6 +266,23 @@ TEST(HttpServerTest, FailsToStartOnAPortThatIsTaken) {
   EXPECT_EQ(RawExchange(first.port(), SimpleRequest("GET / HTTP/1.1")).status, 200);
 }
 
+TEST(HttpServerTest, ACertificateThatCannotBeHadKeepsThePortClosed) {
+  // A port that was free a moment ago.
+  uint16_t port = 0;
+  std::string error;
+  CloseTcp(OpenTcpListener(ParseIpAddress("127.0.0.1"), 0, 1, &port, &error));
+  HttpServer server([](const HttpServerRequest&, HttpServerReply&) {});
+  HttpServerOptions options;
+  options.port = port;
+  options.loopback_only = true;
+  options.tls_certificate.pfx_file = "no-such-folder/missing.pfx";
+  EXPECT_FALSE(server.Start(options, &error));
+  // Linux serves no PFX file; Windows cannot read this one.
+  EXPECT_EQ(error.rfind("HTTPS on port " + std::to_string(port) + ": ", 0), 0u) << error;
+  EXPECT_FALSE(server.running());
+  EXPECT_FALSE(RawConnection(port).valid());
+}
+
 // A GET / on a fresh connection, tried until it is answered or `patience`
 // is over: a connection that has just ended may hold its slot a moment
 // longer, until the server has cleaned it up.
@@ -285,7 +304,11 @@ std::vector<std::unique_ptr<RawConnection>> Idle(uint16_t port, int count, const
 }
 
 TEST(HttpServerTest, AClientOverItsLimitIsRefusedWhileOthersAreServed) {
-  RecordingServer server;  // 8 a client, 64 in all
+  FakeClock clock;
+  AgentMetrics metrics(clock);
+  HttpServerOptions options;  // 8 a client, 64 in all
+  options.metrics = &metrics;
+  RecordingServer server(options);
   auto held = Idle(server.port(), 8, "127.0.0.2");
   RawResponse ninth = RawExchange(server.port(), SimpleRequest("GET / HTTP/1.1"), 5s, "127.0.0.2");
   EXPECT_EQ(ninth.status, 503);
@@ -302,6 +325,8 @@ TEST(HttpServerTest, AClientOverItsLimitIsRefusedWhileOthersAreServed) {
   }
   EXPECT_EQ(status, 200);
   EXPECT_EQ(server.requests().size(), 3u);
+  EXPECT_GE(metrics.HttpRefusals(HttpRefusal::kPerClientLimit), 1u);
+  EXPECT_EQ(metrics.HttpRefusals(HttpRefusal::kTimeout), 0u);
 }
 
 // A place is free again as soon as its reply has gone, so a client that
@@ -322,6 +347,9 @@ TEST(HttpServerTest, AFullServerAnswers503WithRetryAfterUntilAPlaceIsFree) {
   options.connection_limit = 4;
   options.head_timeout = 1s;
   options.retry_after = 7s;
+  FakeClock clock;
+  AgentMetrics metrics(clock);
+  options.metrics = &metrics;
   RecordingServer server(options);
   auto held = Idle(server.port(), 2, "127.0.0.2");
   auto more = Idle(server.port(), 2, "127.0.0.3");
@@ -341,6 +369,10 @@ TEST(HttpServerTest, AFullServerAnswers503WithRetryAfterUntilAPlaceIsFree) {
   }
   EXPECT_EQ(StatusWithin(server.port(), 2s), 200);
   EXPECT_EQ(server.requests().size(), 1u);
+  // Each refusal counted under its reason.
+  EXPECT_GE(metrics.HttpRefusals(HttpRefusal::kConnectionLimit), 2u);
+  EXPECT_EQ(metrics.HttpRefusals(HttpRefusal::kTimeout), 4u);
+  EXPECT_EQ(metrics.HttpRefusals(HttpRefusal::kPerClientLimit), 0u);
 }
 
 TEST(HttpServerTest, ATricklingClientIsCutOffAtTheHeadTimeOutOrTheDeadline) {

@@ -15,6 +15,10 @@ namespace quarrin {
 std::string PlainReply(unsigned status, std::string_view reason, std::string_view text,
                        std::string_view extra_headers = "");
 
+// The same with `body` of that content type, sent as it is.
+std::string RawReply(unsigned status, std::string_view reason, std::string_view content_type,
+                     std::string_view body, std::string_view extra_headers = "");
+
 }  // namespace quarrin
 
 #endif  // QUARRIN_HTTP_RAW_REPLY_H_

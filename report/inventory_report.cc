@@ -32,7 +32,7 @@ DateTime AcquisitionDateValue(const std::string& text, const RegionalSettings& s
   return date;
 }
 
-void ReportPCDetails(const ReportingContext& c) {
+StepOutcome ReportPCDetails(const ReportingContext& c) {
   tPCDetails details;
   tPCDetails2 details2;
   std::unique_ptr<IQuarrin> proxy;
@@ -55,10 +55,10 @@ void ReportPCDetails(const ReportingContext& c) {
     details2.SerialNo = attributes.SerialNo;
   } catch (const std::exception& e) {
     c.events->WriteEventLog(std::string("E.Message1=") + e.what(), EventType::kError, 0, 999);
-    return;
+    return StepOutcome::kFailed;
   } catch (...) {
     c.events->WriteEventLog("E.Message1=unknown exception", EventType::kError, 0, 999);
-    return;
+    return StepOutcome::kFailed;
   }
   // The service's answers and failures are not looked at: the next run
   // reports again.
@@ -67,10 +67,12 @@ void ReportPCDetails(const ReportingContext& c) {
     std::this_thread::sleep_for(c.pause_between_detail_calls);
     proxy->PutPCDetails2(kInventoryCallerGuid, details2);
   } catch (...) {
+    return StepOutcome::kFailed;
   }
+  return StepOutcome::kOk;
 }
 
-void ReportApplications(const ReportingContext& c) {
+StepOutcome ReportApplications(const ReportingContext& c) {
   tInstalledApps apps;
   CollectInstalledApps(*c.registry, &apps);
   tPCDetails details;
@@ -78,6 +80,7 @@ void ReportApplications(const ReportingContext& c) {
   std::unique_ptr<IQuarrin> proxy = Proxy(c);
   tApplicationDetails message;
   message.MachineName = details.MachineName;
+  StepOutcome outcome = StepOutcome::kOk;
   for (const ReportedApplication& reported : kReportedApplications) {
     const tAppAttributes& entry = apps.*reported.entry;
     message.Application.clear();
@@ -90,10 +93,15 @@ void ReportApplications(const ReportingContext& c) {
     try {
       proxy->PutApplicationDetails(kInventoryCallerGuid, message);
     } catch (const HttpError& e) {
-      if (e.kind() == HttpError::Kind::kTimeout || e.kind() == HttpError::Kind::kCancelled) return;
+      outcome = StepOutcome::kFailed;
+      if (e.kind() == HttpError::Kind::kTimeout || e.kind() == HttpError::Kind::kCancelled) {
+        return outcome;
+      }
     } catch (...) {
+      outcome = StepOutcome::kFailed;
     }
   }
+  return outcome;
 }
 
 }  // namespace quarrin

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/agent_metrics.h"
 #include "inventory/installed_apps.h"
 #include "platform/time/date_time.h"
 #include "platform/regional/regional_settings.h"
@@ -54,8 +55,9 @@ DateTime AcquisitionDateValue(const std::string& text, const RegionalSettings& s
 // sends nothing and is written to the event log: error, category 0, ID 999,
 // "E.Message1=" + its message. An acquisition date that is not a date is
 // sent as none (0.0), with a warning (kUnreadableDateEvent) naming the text.
-// Never throws. Safe to run on several threads at once.
-void ReportPCDetails(const ReportingContext& context);
+// Never throws. Safe to run on several threads at once. Returns kOk when
+// both calls went through, kFailed otherwise.
+StepOutcome ReportPCDetails(const ReportingContext& context);
 
 // Collects the applications and the machine's details, then sends one
 // PutApplicationDetails per application found (its version not empty), in
@@ -64,8 +66,9 @@ void ReportPCDetails(const ReportingContext& context);
 // of time: the rest of the run is then left out, so that an unresponsive
 // service costs one time-out rather than thirteen. A failure of the
 // collections is thrown to the caller, before anything is sent.
-// Safe to run on several threads at once.
-void ReportApplications(const ReportingContext& context);
+// Safe to run on several threads at once. Returns kOk when every call went
+// through, kFailed otherwise.
+StepOutcome ReportApplications(const ReportingContext& context);
 
 }  // namespace quarrin
 

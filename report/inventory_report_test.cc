@@ -58,7 +58,7 @@ class InventoryReportTest : public testing::ReportingFixture {
 
 TEST_F(InventoryReportTest, TheDetailsGoFirstThenTheAttributesAfterAPause) {
   SetAttributes("ABC1234", "15/06/2004", "desk 4");
-  ReportPCDetails(context_);
+  EXPECT_EQ(ReportPCDetails(context_), StepOutcome::kOk);
 
   ASSERT_TRUE(service_.Violations().empty()) << service_.Violations().front();
   auto calls = service_.Calls();
@@ -123,7 +123,7 @@ TEST_F(InventoryReportTest, TheAcquisitionDateIsReadInTheShortDateFormat) {
 
 TEST_F(InventoryReportTest, AFailedCollectionSendsNothingAndIsLogged) {
   Apply(std::string(kCurrentVersionKey) + "\"InstallDate\"=-\n");
-  ReportPCDetails(context_);
+  EXPECT_EQ(ReportPCDetails(context_), StepOutcome::kFailed);
   EXPECT_EQ(service_.RequestCount(), 0u);
   EXPECT_EQ(Events(),
             std::vector<std::string>{"999 E.Message1=Failed to get data for 'InstallDate'"});
@@ -158,8 +158,8 @@ TEST_F(InventoryReportTest, WhatTheServiceAnswersIsNotLookedAt) {
   testing::RefusingPort down;
   state_.deployment.inventory_url = down.Url("/soap");
   RegisterApplications();
-  ReportPCDetails(context_);
-  ReportApplications(context_);
+  EXPECT_EQ(ReportPCDetails(context_), StepOutcome::kFailed);
+  EXPECT_EQ(ReportApplications(context_), StepOutcome::kFailed);
   EXPECT_TRUE(Events().empty()) << Events().front();
 }
 
@@ -182,7 +182,7 @@ TEST_F(InventoryReportTest, AServiceThatNeverAnswersCostsOneTimeOut) {
 
 TEST_F(InventoryReportTest, FoundApplicationsGoOutInTheirOrderWithTheirNames) {
   RegisterApplications();
-  ReportApplications(context_);
+  EXPECT_EQ(ReportApplications(context_), StepOutcome::kOk);
 
   ASSERT_TRUE(service_.Violations().empty()) << service_.Violations().front();
   EXPECT_EQ(Applications(),

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text/utf8.h"
 #include "report/xml_text.h"
 
 namespace quarrin {
@@ -41,32 +42,12 @@ constexpr std::array<std::string_view, 13> kRcNames = {
 // The length of the UTF-8 sequence at text[i] when it is a well-formed one
 // naming a character XML 1.0 can carry; 0 otherwise.
 size_t XmlCharLength(std::string_view text, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
   if (lead < 0x80) return lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r' ? 1 : 0;
-  size_t length = 0;
-  uint32_t code = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0u) != 0x80u) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3Fu);
-  }
-  const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-  if (overlong || surrogate || code > 0x10FFFF || code == 0xFFFE || code == 0xFFFF) return 0;
-  return length;
+  const std::string_view rest = text.substr(i);
+  // U+FFFE and U+FFFF are no characters of XML.
+  if (rest.starts_with("\xEF\xBF\xBE") || rest.starts_with("\xEF\xBF\xBF")) return 0;
+  return Utf8SequenceLength(rest);
 }
 
 // The registry's text as a wide string would carry it: what is not UTF-8,

@@ -62,7 +62,8 @@ TEST_F(InventoryServiceTest, ValuesGoOutAsWrittenWithoutZoneConversion) {
   d.MachineName = "KALDERN-PC07";
   d.RegisteredOwner = "Zoë <Müller> & \"Söhne\"";
   d.CPUId = " x86 Family 15 ";        // blanks kept
-  d.SourcePath = "D:\\I386\x01\xff";  // a control character and a byte that is not UTF-8
+  // A control character, a byte that is not UTF-8 and U+FFFF, no character of XML.
+  d.SourcePath = "D:\\I386\x01\xff\xEF\xBF\xBF";
   d.CPUSpeed = 2992;
   d.NBNodeType = 8;
   d.TotCPU = -1;
@@ -78,7 +79,8 @@ TEST_F(InventoryServiceTest, ValuesGoOutAsWrittenWithoutZoneConversion) {
   EXPECT_EQ(calls[0].Property("MachineName"), "KALDERN-PC07");
   EXPECT_EQ(calls[0].Property("RegisteredOwner"), "Zoë <Müller> & \"Söhne\"");
   EXPECT_EQ(calls[0].Property("CPUId"), " x86 Family 15 ");
-  EXPECT_EQ(calls[0].Property("SourcePath"), "D:\\I386\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(calls[0].Property("SourcePath"),  // each byte of U+FFFF replaced
+            "D:\\I386\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(calls[0].Property("CPUSpeed"), "2992");
   EXPECT_EQ(calls[0].Property("TotCPU"), "-1");
   EXPECT_EQ(calls[0].Property("NBNodeType"), "8");

@@ -110,16 +110,18 @@ double ParseMilliseconds(std::string_view text, const std::string& decimal_separ
   return value;
 }
 
-void LookupWorkstation(const ReportingContext& c) {
+StepOutcome LookupWorkstation(const ReportingContext& c) {
   AgentState& state = *c.state;
   tRegAttributes attributes = state.attributes();
-  if (!attributes.SerialNo.empty() && !attributes.AquisitionDate.empty()) return;
+  if (!attributes.SerialNo.empty() && !attributes.AquisitionDate.empty()) {
+    return StepOutcome::kSkipped;
+  }
   const DeploymentSettings& deployment = state.deployment;
   const bool reachable =
       c.ping
           ? c.ping(deployment.lookup_ping_host, kServiceDeskEchoTimeoutMs, kServiceDeskEchoSize)
           : PingHost(deployment.lookup_ping_host, kServiceDeskEchoTimeoutMs, kServiceDeskEchoSize);
-  if (!reachable) return;
+  if (!reachable) return StepOutcome::kFailed;
   try {
     tPCDetails details;
     CollectPCDetails(*c.registry, &details, c.vmware_probe);
@@ -146,7 +148,9 @@ void LookupWorkstation(const ReportingContext& c) {
     WriteAttributes(*c.registry, state.version_text, attributes);
   } catch (...) {
     // The next daily run asks again.
+    return StepOutcome::kFailed;
   }
+  return StepOutcome::kOk;
 }
 
 }  // namespace quarrin

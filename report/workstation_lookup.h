@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/agent_metrics.h"
 #include "core/deployment.h"
 #include "platform/time/date_time.h"
 #include "report/reporting_context.h"
@@ -59,8 +60,9 @@ double ParseMilliseconds(std::string_view text, const std::string& decimal_separ
 // serial, a date that is not a number) ends the lookup with nothing written
 // to the registry; a serial number from the BIOS or the service tag is kept
 // in memory all the same, for the day's report. Never throws, never logs.
-// Runs on the service thread only.
-void LookupWorkstation(const ReportingContext& context);
+// Runs on the service thread only. Returns kSkipped when both attributes
+// were set, kFailed when the lookup ended early, kOk otherwise.
+StepOutcome LookupWorkstation(const ReportingContext& context);
 
 }  // namespace quarrin
 

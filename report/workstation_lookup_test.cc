@@ -20,7 +20,7 @@ using WorkstationLookupTest = testing::ReportingFixture;
 TEST_F(WorkstationLookupTest, BothAttributesSetMeansNoEchoAndNoRequest) {
   SetAttributes("ABC1234", "15/06/2004");
   desk_.AnswerRecord("OTHER", "86400000");
-  LookupWorkstation(context_);
+  EXPECT_EQ(LookupWorkstation(context_), StepOutcome::kSkipped);
   EXPECT_EQ(echoes_, 0);
   EXPECT_EQ(desk_.RequestCount(), 0u);
   EXPECT_EQ(Stored("SerialNo"), "<missing>");
@@ -38,7 +38,7 @@ TEST_F(WorkstationLookupTest, TheDateIsMovedByTheOffsetInForce) {
     testing::ScopedEnv zone("TZ", c.zone);
     SetAttributes("S1", "");
     desk_.AnswerRecord("ABC1234", "86400000");  // 1970-01-02 00:00 UTC
-    LookupWorkstation(context_);
+    EXPECT_EQ(LookupWorkstation(context_), StepOutcome::kOk);
     EXPECT_EQ(state_.attributes().AquisitionDate, c.stored) << c.zone;
     EXPECT_EQ(Stored("AquisitionDate"), c.stored) << c.zone;
     EXPECT_EQ(Stored("SerialNo"), "S1") << c.zone;  // the serial was set: the tag is not used
@@ -53,7 +53,7 @@ TEST_F(WorkstationLookupTest, AnUnreachableServiceDeskIsNotAsked) {
   SetAttributes("", "");
   state_.deployment.lookup_ping_host = "servicedesk.quarrin.invalid";
   desk_.AnswerRecord("ABC1234", "86400000");
-  LookupWorkstation(context_);
+  EXPECT_EQ(LookupWorkstation(context_), StepOutcome::kFailed);
   EXPECT_EQ(echoes_, 1);
   EXPECT_EQ(desk_.RequestCount(), 0u);
   EXPECT_EQ(Stored("SerialNo"), "<missing>");
@@ -67,7 +67,7 @@ TEST_F(WorkstationLookupTest, AServiceDeskThatNeverAnswersCostsTheTimeOut) {
   silent.delay = std::chrono::seconds(30);
   desk_.Answer(silent);
   auto start = std::chrono::steady_clock::now();
-  LookupWorkstation(context_);
+  EXPECT_EQ(LookupWorkstation(context_), StepOutcome::kFailed);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_EQ(desk_.RequestCount(), 1u);
   EXPECT_EQ(Stored("SerialNo"), "<missing>");

@@ -15,10 +15,14 @@ packages=(
   # run time: chart fonts, a display for the popup tests, and tools the tests drive
   fonts-liberation fontconfig xvfb xdotool x11-utils imagemagick
   curl sqlite3 procps psmisc iproute2 python3
-  # signing test updates as the maker signs releases; test certificates
-  minisign openssl
+  # signing test updates as the maker signs releases; test certificates;
+  # Authenticode signatures of the Windows programs and installer
+  minisign openssl osslsigncode
   # benchmarks: peers to compare with
-  prometheus-node-exporter zabbix-agent rrdtool
+  prometheus-node-exporter zabbix-agent rrdtool nginx-light
+  # the /metrics command's tests: promtool checks the text, a Prometheus on
+  # loopback scrapes the agent
+  prometheus
   # the Windows build: MinGW-w64 cross compiler (posix threads) with libgcrypt
   # built for it, GoogleTest's sources to build for Windows, Wine (64-bit only)
   # to run the cross-built tests and services, msitools and wixl for the
@@ -31,6 +35,9 @@ packages=(
   postgresql-15 postgresql-client-15 libpq-dev python3-zeep
   # the console's password hashes (Argon2id) and session tokens
   libsodium-dev
+  # several fleet servers: HAProxy in front of them, PgBouncer in front of
+  # the database; Patroni and etcd for a highly available database
+  haproxy pgbouncer patroni etcd-server
 )
 
 missing=()

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Builds the Windows installer and the one a build higher, then installs them
-# under Wine, in a fresh prefix of its own, as an administrator deploys them:
-# msiexec /i /qn with Deployment properties (services registered and
-# running, Deployment values in the registry, the agent answering HTTP on
-# loopback), an upgrade that keeps the values, the attributes and the disk
-# history, a refused downgrade, msiexec /x (services gone, history kept for
-# the next install), a reinstall that gets the history back and a removal
-# with REMOVEHISTORY=1. Whatever happens, the prefix's wineserver is ended
-# and the prefix removed.
+# Builds the Windows installer and the one a build higher, both signed with a
+# test code-signing certificate, checks their signatures and those of the
+# programs in them, then installs them under Wine, in a fresh prefix of its
+# own, as an administrator deploys them: msiexec /i /qn with Deployment
+# properties (services registered and running, Deployment values in the
+# registry, the agent answering HTTP on loopback), an upgrade that keeps the
+# values, the attributes and the disk history, a refused downgrade,
+# msiexec /x (services gone, history kept for the next install), a reinstall
+# that gets the history back and a removal with REMOVEHISTORY=1. Whatever
+# happens, the prefix's wineserver is ended and the prefix removed.
 #
-#   scripts/test-msi.sh [BUILD_DIR]     (default build-windows; the higher
-#                                        build goes to BUILD_DIR/msi-next)
+#   scripts/test-msi.sh [BUILD_DIR]     (default build-windows; the test
+#                                        certificates go to
+#                                        BUILD_DIR/test-signing)
 #
 # Skips (exit 0) while the Windows build makes no QuarrinSrvc.exe or
 # TARNStartSrvc.exe.
@@ -18,6 +20,24 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build="${1:-build-windows}"
+
+# A test certificate authority and a code-signing certificate it issued,
+# made anew for every run. They stay in the build tree, where the build's
+# signing settings point.
+signing="$build/test-signing"
+mkdir -p "$signing"
+quiet_openssl() { openssl "$@" 2>"$signing/openssl.err" || { cat "$signing/openssl.err" >&2; return 1; }; }
+quiet_openssl req -x509 -newkey rsa:2048 -nodes -keyout "$signing/ca.key" -out "$signing/ca.crt" \
+  -days 2 -subj "/CN=Quarrin Test Code-Signing CA" \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign
+quiet_openssl req -newkey rsa:2048 -nodes -keyout "$signing/publisher.key" \
+  -out "$signing/publisher.csr" -subj "/CN=Quarrin Test Publisher"
+printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
+  >"$signing/publisher.ext"
+quiet_openssl x509 -req -in "$signing/publisher.csr" -CA "$signing/ca.crt" -CAkey "$signing/ca.key" \
+  -CAcreateserial -out "$signing/publisher.crt" -days 2 -extfile "$signing/publisher.ext"
+export QUARRIN_SIGN_CERT="$signing/publisher.crt" QUARRIN_SIGN_KEY="$signing/publisher.key"
+
 status=0
 msi=$(./scripts/package-msi.sh "$build" | tail -n 1) || status=$?
 if [ "$status" -eq 2 ]; then
@@ -48,6 +68,20 @@ trap cleanup EXIT
 drive_c="$WINEPREFIX/drive_c"
 cp "$msi" "$work/old.msi"
 cp "$next_msi" "$work/next.msi"
+
+verifies() { osslsigncode verify -CAfile "$signing/ca.crt" -in "$1" >"$work/verify.out" 2>&1; }
+signed() { verifies "$1" || { tail -n 5 "$work/verify.out" >&2; return 1; }; }
+refused() { ! verifies "$1"; }
+for package in "$msi" "$next_msi"; do
+  check "$(basename "$package") signed" signed "$package"
+done
+# A changed copy fails: a property of the package, a byte of a program.
+cp "$msi" "$work/tampered.msi"
+msibuild "$work/tampered.msi" -q "UPDATE Property SET Value = 'Tampered' WHERE Property = 'ProductName'"
+check "changed package refused" refused "$work/tampered.msi"
+cp "$build/msi-$version/QuarrinSrvc.exe" "$work/tampered.exe"
+printf '\x55' | dd of="$work/tampered.exe" bs=1 seek=4096 conv=notrunc status=none
+check "changed program refused" refused "$work/tampered.exe"
 
 # msiexec ACTION PACKAGE [PROPERTY=VALUE...]: quiet, with a log in the work
 # folder; the installer's exit code. What the installer's actions print
@@ -136,6 +170,9 @@ check "installed" msiexec /i old.msi "INVENTORYURL=$inventory" "HTTPPORT=$port" 
 check "programs in Program Files\\TARN\\Quarrin" \
   test -f "$drive_c/Program Files/TARN/Quarrin/QuarrinSrvc.exe" -a \
        -f "$drive_c/Program Files/TARN/Quarrin/TARNStartSrvc.exe"
+for program in QuarrinSrvc TARNStartSrvc; do
+  check "$program.exe signed" signed "$drive_c/Program Files/TARN/Quarrin/$program.exe"
+done
 check "marker: the installer owns the folder" \
   grep -qx "Quarrin Agent (Windows Installer)" "$drive_c/Program Files/TARN/Quarrin/package-manager"
 for service in "TARNQuarrinSrvc:QuarrinSrvc:TARN Quarrin Service" "TARNStartSrvc:TARNStartSrvc:TARN Starter Service"; do
@@ -168,7 +205,10 @@ echo "msiexec /i $(basename "$next_msi") HTTPPORT=$next_port (upgrade)"
 check "upgraded" msiexec /i next.msi "HTTPPORT=$next_port"
 check "only $next_version installed" test "$(products)" = "$next_version"
 check "agent program replaced" \
-  cmp -s "$build/msi-next/QuarrinSrvc.exe" "$drive_c/Program Files/TARN/Quarrin/QuarrinSrvc.exe"
+  cmp -s "$build/msi-$next_version/QuarrinSrvc.exe" "$drive_c/Program Files/TARN/Quarrin/QuarrinSrvc.exe"
+for program in QuarrinSrvc TARNStartSrvc; do
+  check "$program.exe $next_version signed" signed "$drive_c/Program Files/TARN/Quarrin/$program.exe"
+done
 check "agent running after the upgrade" eventually running
 check "agent's description gives $next_version" \
   eventually is "$agent" Description "Version: $next_version"

@@ -10,7 +10,9 @@
 #                                    and UndefinedBehaviorSanitizer, the
 #                                    fuzzers, the Debian packages of a Release
 #                                    build (the agent's and the fleet
-#                                    server's), the Windows service end to end
+#                                    server's), two fleet servers behind
+#                                    HAProxy with one killed under load, the
+#                                    Windows service end to end
 #                                    and its installer under Wine, and the suite
 #                                    under ThreadSanitizer
 #   scripts/test.sh --only STAGE...  the named stages only (see --list)
@@ -25,7 +27,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 quick_stages=(layers build windows)
-all_stages=(layers build windows sanitize fuzz deb server-deb windows-e2e msi tsan)
+all_stages=(layers build windows sanitize fuzz deb server-deb fleet-ha windows-e2e msi tsan)
 
 usage() {
   sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0" >&2
@@ -116,6 +118,15 @@ stage_deb() {
 # run as its user on a private cluster, upgraded, removed and purged.
 stage_server-deb() {
   as_root ./scripts/test-server-deb.sh build-release
+}
+
+# Two fleet servers behind HAProxy on one database, 10,000 agents reporting
+# through it (three applications each, to keep the stage to a few minutes
+# on a small machine), one server killed in the middle.
+stage_fleet-ha() {
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUARRIN_WERROR=ON >/dev/null
+  cmake --build build -j "$jobs" --target quarrin-server
+  MACHINES=10000 APPS=3 ./scripts/test-fleet-ha.sh build
 }
 
 # The agent's service end to end under Wine, in a fresh prefix of its own,

@@ -4,72 +4,28 @@
 // holds the agent's details, attributes and applications, and the lookup
 // filled the acquisition date from the register that import-assets filled.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <climits>
-#include <fcntl.h>
 #include <thread>
 
 #include "http/raw_http_client_testing.h"
 #include "platform/text/ascii.h"
 #include "server/machine_identity.h"
 #include "server/pg_testing.h"
+#include "tests/child_process.h"
 #include "tests/test_support.h"
-
-extern char** environ;
 
 namespace quarrin {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::BuiltExecutable;
+using testing::Child;
 using testing::RunCommand;
 
 constexpr char kToken[] = "e2e-token-0123456789";
-
-// A program started in the background with extra environment entries, its
-// output in a log; stopped with SIGTERM (SIGKILL after 10 s) on destruction.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-        const std::string& log) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
-    std::vector<char*> args, envp;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Child() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 1000; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-      std::this_thread::sleep_for(10ms);
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-  bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-
- private:
-  pid_t pid_ = -1;
-};
 
 class AgentLoopTest : public testing::PgTest {
  protected:

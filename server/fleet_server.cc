@@ -4,6 +4,8 @@
 
 #include "platform/files/file_io.h"
 #include "server/console/fleet_counts.h"
+#include "server/history_retention.h"
+#include "server/job_lease.h"
 #include "server/query_text.h"
 #include "server/server_log.h"
 
@@ -12,6 +14,10 @@ namespace quarrin {
 namespace {
 
 constexpr std::chrono::seconds kSweepInterval{5};
+// Long against a round of the jobs, short enough that another server takes
+// over soon after the holder died.
+constexpr std::chrono::seconds kLeaseTerm{60};
+constexpr std::chrono::minutes kRetentionInterval{60};
 constexpr size_t kMaxPemBytes = 1u << 20;
 
 IntakeOptions IntakeOf(const ServerSettings& s) {
@@ -57,8 +63,12 @@ bool FleetServer::Start(std::string* error) {
   options.methods = {"GET", "POST", "HEAD", "PUT"};
   // Agents report in bursts after a mass restart; a place for each of them
   // to wait costs a descriptor, not a thread.
-  options.connection_limit = 256;
+  options.connection_limit = settings_.max_connections;
   options.per_client_limit = 16;
+  // Past that the agent is told as when the database is busy.
+  options.retry_after = std::chrono::seconds(kIntakeBusyRetrySeconds);
+  options.busy_content_type = kIntakeBusyType;
+  options.busy_body = IntakeBusyFault();
   if (!settings_.tls_certificate.empty()) {
     for (const auto& [path, pem] : {std::pair{settings_.tls_certificate, &options.tls_certificate_pem},
                                     std::pair{settings_.tls_key, &options.tls_key_pem}}) {
@@ -93,22 +103,44 @@ void FleetServer::Stop() {
 }
 
 void FleetServer::Sweep() {
+  JobLease lease(pool_, "scheduled jobs", RandomHolderName(), kLeaseTerm);
+  bool held = false;
+  std::chrono::steady_clock::time_point next_retention{};  // on the first round held
   std::unique_lock lock(mu_);
   while (!stop_.wait_for(lock, kSweepInterval, [this] { return stopping_; })) {
     lock.unlock();
     try {
-      while (store_.CloseQuietReports() > 0) {
+      const bool was_held = held;
+      held = lease.Hold();
+      if (held != was_held) {
+        ServerLog(std::string(held ? "runs" : "no longer runs") + " the scheduled jobs (lease " +
+                  lease.holder() + ")");
       }
-      // In batches, so that a large backlog never holds a long transaction.
-      while (store_.DeleteOldEvents(settings_.events_retention_days) > 0) {
+      if (held) {
+        while (store_.CloseQuietReports() > 0) {
+        }
+        if (std::chrono::steady_clock::now() >= next_retention) {
+          for (const std::string& month : KeepHistoryInBounds(
+                   pool_, {settings_.history_retention_days, settings_.events_retention_days})) {
+            ServerLog("retention: dropped " + month);
+          }
+          next_retention = std::chrono::steady_clock::now() + kRetentionInterval;
+        }
+        while (accounts_.DeleteExpiredSessions() > 0) {
+        }
+        DeleteEmptyCounts(pool_);
       }
-      while (accounts_.DeleteExpiredSessions() > 0) {
-      }
-      DeleteEmptyCounts(pool_);
     } catch (const PgError& e) {
-      ServerLog(std::string("sweeping reports and events: ") + e.what());
+      ServerLog(std::string("scheduled jobs: ") + e.what());
     }
     lock.lock();
+  }
+  lock.unlock();
+  if (!held) return;
+  try {
+    lease.Release();
+  } catch (const PgError& e) {
+    ServerLog(std::string("giving back the lease of the scheduled jobs: ") + e.what());
   }
 }
 

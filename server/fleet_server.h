@@ -10,10 +10,12 @@
 //   /console/...                                              console/console.h
 //   GET /                                                     to the console
 //
-// Anything else is 404. A thread ends the quiet reports of applications
-// every few seconds (store.h), and deletes syslog events past their
-// retention. The syslog collector (syslog_collector.h) listens on the UDP
-// port of the settings.
+// Anything else is 404. A thread runs the scheduled jobs while this server
+// holds their lease (job_lease.h), so that of several servers on one
+// database one runs them: every few seconds it ends the quiet reports of
+// applications (store.h), every hour it keeps the history and the syslog
+// events in bounds (history_retention.h). The syslog collector
+// (syslog_collector.h) listens on the UDP port of the settings.
 #ifndef QUARRIN_SERVER_FLEET_SERVER_H_
 #define QUARRIN_SERVER_FLEET_SERVER_H_
 

@@ -221,6 +221,22 @@ TEST_F(FleetServerTest, ABusyDatabaseRefusesQuicklyWith503) {
     EXPECT_EQ(raw.status, 503);
     EXPECT_EQ(raw.Header("Retry-After"), "30");
   }
+  {
+    // A client past its places at the door is told the same, before any
+    // thread of the server takes its call.
+    std::vector<std::unique_ptr<testing::RawConnection>> held;
+    for (int i = 0; i < 16; ++i) {
+      held.push_back(std::make_unique<testing::RawConnection>(busy.port(), "127.0.0.9"));
+    }
+    const testing::RawResponse door = testing::RawExchange(
+        busy.port(), std::string("POST ") + kSoapEndpointPath + " HTTP/1.1\r\nHost: h\r\n\r\n",
+        5s, "127.0.0.9");
+    EXPECT_EQ(door.status, 503);
+    EXPECT_EQ(door.Header("Retry-After"), "30");
+    EXPECT_NE(door.body.find("<faultstring>the inventory service is busy; try again later"),
+              std::string::npos)
+        << door.body;
+  }
   const testing::RawResponse status = testing::RawExchange(
       busy.port(), std::string("GET /api/v1/status HTTP/1.1\r\nHost: h\r\nAuthorization: Bearer ") +
                        kToken + "\r\n\r\n");

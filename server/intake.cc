@@ -12,6 +12,7 @@ namespace quarrin {
 namespace {
 
 constexpr char kXmlType[] = "text/xml; charset=utf-8";
+constexpr char kBusyText[] = "the inventory service is busy; try again later";
 
 // The operation a SOAPAction header names; empty when it names none (an
 // empty action leaves the intent to the envelope).
@@ -25,6 +26,8 @@ std::string ActionOperation(std::string action) {
 }
 
 }  // namespace
+
+std::string IntakeBusyFault() { return SoapFaultEnvelope("Server", kBusyText); }
 
 bool InventoryIntake::Serves(const std::string& path) {
   return path == kSoapEndpointPath || path == kWsdlPath;
@@ -105,8 +108,8 @@ void InventoryIntake::Handle(const HttpServerRequest& request, HttpServerReply& 
     Fault(reply, 500, "Client", e.what());
     return;
   } catch (const PgPoolExhausted&) {
-    Fault(reply, 503, "Server", "the inventory service is busy; try again later");
-    reply.headers = {{"Retry-After", "30"}};
+    Fault(reply, 503, "Server", kBusyText);
+    reply.headers = {{"Retry-After", std::to_string(kIntakeBusyRetrySeconds)}};
     return;
   } catch (const PgError& e) {
     ServerLog(std::string("intake: ") + call.operation + " from " + request.RemoteIP +

@@ -23,6 +23,13 @@
 
 namespace quarrin {
 
+// The refusal of a call the server has no room for: 503 with Retry-After
+// and this SOAP fault, from the intake when the database is busy and from
+// the HTTP server's door when every place is taken.
+inline constexpr int kIntakeBusyRetrySeconds = 30;
+inline constexpr char kIntakeBusyType[] = "text/xml; charset=utf-8";
+std::string IntakeBusyFault();
+
 struct IntakeOptions {
   std::vector<std::string> accepted_callers;
   AddressList allowed_clients;  // empty: every client

@@ -3,58 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/text/utf8.h"
+
 namespace quarrin {
 
 namespace {
-
-// The length of a well-formed UTF-8 sequence at text[i]; 0 when there is none.
-size_t Utf8Length(std::string_view text, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  size_t length = 0;
-  uint32_t code = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0Fu;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07u;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0u) != 0x80u) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3Fu);
-  }
-  if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
-      (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) {
-    return 0;
-  }
-  return length;
-}
-
-void AppendUtf8(uint32_t code, std::string* out) {
-  if (code < 0x80) {
-    *out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    *out += static_cast<char>(0xC0 | (code >> 6));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    *out += static_cast<char>(0xE0 | (code >> 12));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (code >> 18));
-    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 class Reader {
  public:
@@ -117,7 +70,7 @@ class Reader {
       }
       if (static_cast<unsigned char>(c) < 0x20) Fail("a control character inside a string");
       if (c != '\\') {
-        const size_t length = Utf8Length(text_, at_);
+        const size_t length = Utf8SequenceLength(text_.substr(at_));
         if (length == 0) Fail("the text is not UTF-8");
         out.append(text_.substr(at_, length));
         at_ += length;
@@ -174,7 +127,7 @@ std::string JsonString(std::string_view text) {
       out += escape;
       ++i;
     } else {
-      const size_t length = Utf8Length(text, i);
+      const size_t length = Utf8SequenceLength(text.substr(i));
       if (length == 0) {
         out += "\xEF\xBF\xBD";
         ++i;

@@ -3,11 +3,13 @@
 // which the build embeds in the program.
 //
 // Each file runs in a transaction of its own together with its row in
-// schema_history (version, name, checksum). A session-level advisory lock
-// keeps two servers starting at once from applying a file twice. The
-// server refuses to start (MigrationError) when the database holds a
-// version it does not know (a newer server has been there) or a file it
-// knows whose text has changed since it was applied.
+// schema_history (version, name, checksum). That transaction holds an
+// advisory lock of its own and reads schema_history again under it, so two
+// servers starting at once apply each file once, also behind a pooler in
+// transaction mode. A database may hold versions this server does not know:
+// a newer server has been there, and as migrations only add to the schema,
+// an older one still serves on it. A file it knows whose text has changed
+// since it was applied is refused (MigrationError).
 #ifndef QUARRIN_SERVER_MIGRATIONS_H_
 #define QUARRIN_SERVER_MIGRATIONS_H_
 
@@ -33,10 +35,16 @@ class MigrationError : public std::runtime_error {
 // The files embedded at build time, by version.
 const std::vector<Migration>& EmbeddedMigrations();
 
-// Applies the migrations that the database lacks, in order, and returns
-// how many it applied. Throws MigrationError as above, PgError when the
-// database fails. REQUIRES: `migrations` ordered by version, versions unique.
-int Migrate(PgConnection& connection, const std::vector<Migration>& migrations);
+struct MigrationOutcome {
+  int applied = 0;  // by this call
+  // The versions the database holds that `migrations` lacks, "4 (name)".
+  std::vector<std::string> unknown;
+};
+
+// Applies the migrations that the database lacks, in order. Throws
+// MigrationError as above, PgError when the database fails.
+// REQUIRES: `migrations` ordered by version, versions unique.
+MigrationOutcome Migrate(PgConnection& connection, const std::vector<Migration>& migrations);
 
 }  // namespace quarrin
 

@@ -9,11 +9,17 @@ namespace quarrin {
 
 namespace {
 
+// The server is no longer the primary: after a fail-over the old one comes
+// back as a read-only standby. The session is of no more use, and nothing
+// of the transaction was written.
+bool OnStandby(const std::string& sqlstate) { return sqlstate == "25006"; }
+
 // The connection is gone: libpq says so, or the server ended the session
-// (class 08, or an administrator's or a crash's shutdown).
+// (class 08, or an administrator's or a crash's shutdown), or it is on a
+// standby.
 bool LostConnection(pg_conn* connection, const std::string& sqlstate) {
   return PQstatus(connection) == CONNECTION_BAD || sqlstate.rfind("08", 0) == 0 ||
-         sqlstate == "57P01" || sqlstate == "57P02" || sqlstate == "57P03";
+         sqlstate == "57P01" || sqlstate == "57P02" || sqlstate == "57P03" || OnStandby(sqlstate);
 }
 
 std::string FirstLine(const char* text) {
@@ -42,6 +48,20 @@ std::string StatementHead(std::string_view sql) {
   }
   return head;
 }
+
+// The parameters as libpq takes them; they point into `params`.
+struct ParamArrays {
+  explicit ParamArrays(const PgParams& params) {
+    values.reserve(params.size());
+    lengths.reserve(params.size());
+    for (const std::optional<std::string>& p : params) {
+      values.push_back(p ? p->c_str() : nullptr);
+      lengths.push_back(p ? static_cast<int>(p->size()) : 0);
+    }
+  }
+  std::vector<const char*> values;
+  std::vector<int> lengths;
+};
 
 }  // namespace
 
@@ -108,6 +128,7 @@ std::unique_ptr<PgConnection> PgConnection::Open(const PgConnectOptions& options
   pg_conn* raw = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
   if (raw == nullptr) throw PgError("connect to the database: out of memory", "", true);
   std::unique_ptr<PgConnection> connection(new PgConnection(raw));
+  connection->prepared_statements_ = options.prepared_statements;
   if (PQstatus(raw) != CONNECTION_OK) {
     throw PgError("connect to the database: " + FirstLine(PQerrorMessage(raw)), "", true);
   }
@@ -126,17 +147,26 @@ std::unique_ptr<PgConnection> PgConnection::Open(const PgConnectOptions& options
 PgConnection::~PgConnection() { PQfinish(connection_); }
 
 PgResult PgConnection::Exec(std::string_view sql, const PgParams& params) {
-  std::vector<const char*> values;
-  std::vector<int> lengths;
-  values.reserve(params.size());
-  lengths.reserve(params.size());
-  for (const std::optional<std::string>& p : params) {
-    values.push_back(p ? p->c_str() : nullptr);
-    lengths.push_back(p ? static_cast<int>(p->size()) : 0);
-  }
+  const ParamArrays values(params);
   const std::string text(sql);
   return Checked(PQexecParams(connection_, text.c_str(), static_cast<int>(params.size()), nullptr,
-                              values.data(), lengths.data(), nullptr, 0),
+                              values.values.data(), values.lengths.data(), nullptr, 0),
+                 sql);
+}
+
+PgResult PgConnection::ExecPrepared(const std::string& sql, const PgParams& params) {
+  if (!prepared_statements_) return Exec(sql, params);
+  auto known = prepared_.find(sql);
+  if (known == prepared_.end()) {
+    const std::string name = "q" + std::to_string(prepared_.size() + 1);
+    Checked(PQprepare(connection_, name.c_str(), sql.c_str(), static_cast<int>(params.size()),
+                      nullptr),
+            sql);
+    known = prepared_.emplace(sql, name).first;
+  }
+  const ParamArrays values(params);
+  return Checked(PQexecPrepared(connection_, known->second.c_str(), static_cast<int>(params.size()),
+                                values.values.data(), values.lengths.data(), nullptr, 0),
                  sql);
 }
 
@@ -153,10 +183,29 @@ PgResult PgConnection::Checked(pg_result* raw, std::string_view sql) {
   const std::string sqlstate = state == nullptr ? "" : state;
   const char* message = raw == nullptr ? "" : PQresultErrorMessage(raw);
   const std::string reason = FirstLine(message[0] != '\0' ? message : PQerrorMessage(connection_));
+  if (OnStandby(sqlstate)) on_standby_ = true;
   throw PgError(StatementHead(sql) + ": " + reason, sqlstate, LostConnection(connection_, sqlstate));
 }
 
-bool PgConnection::broken() const { return PQstatus(connection_) != CONNECTION_OK; }
+std::string PgTextArray(const std::vector<std::optional<std::string>>& items) {
+  std::string out = "{";
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += ',';
+    if (!items[i]) {
+      out += "NULL";
+      continue;
+    }
+    out += '"';
+    for (char c : *items[i]) {
+      if (c == '"' || c == '\\') out += '\\';
+      out += c;
+    }
+    out += '"';
+  }
+  return out + "}";
+}
+
+bool PgConnection::broken() const { return on_standby_ || PQstatus(connection_) != CONNECTION_OK; }
 
 bool PgConnection::idle() const { return PQtransactionStatus(connection_) == PQTRANS_IDLE; }
 

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct pg_conn;
@@ -79,6 +80,9 @@ struct PgConnectOptions {
   // Set on every session; 0: none.
   std::chrono::milliseconds statement_timeout{5000};
   std::string application_name = "quarrin-server";
+  // ExecPrepared prepares a statement once per session; off, it sends the
+  // text each time (a pooler in transaction mode keeps no prepared ones).
+  bool prepared_statements = true;
 };
 
 // One session. Used by one thread at a time.
@@ -93,10 +97,17 @@ class PgConnection {
 
   // Runs one statement with its parameters. Throws PgError.
   PgResult Exec(std::string_view sql, const PgParams& params = {});
+  // The same for a statement run on every call: prepared on the session at
+  // its first use and only executed after that, which spares the server
+  // parsing and planning it each time.
+  PgResult ExecPrepared(const std::string& sql, const PgParams& params = {});
   // Runs a text of several statements, without parameters: only for the
   // program's own texts (the schema's migrations). Throws PgError.
   void ExecScript(const std::string& sql);
-  // True iff the session can no longer be used.
+  // True iff the session can no longer be used: lost, or on a server that
+  // has become a read-only standby (a new connection finds the primary
+  // when the connection string names every host with
+  // target_session_attrs=read-write).
   bool broken() const;
   // True iff no transaction is open (nor failed) on the session.
   bool idle() const;
@@ -106,6 +117,9 @@ class PgConnection {
   // The result, or PgError when it is a failure.
   PgResult Checked(pg_result* raw, std::string_view sql);
   pg_conn* connection_;
+  bool on_standby_ = false;
+  bool prepared_statements_ = true;
+  std::unordered_map<std::string, std::string> prepared_;  // text: name on the session
 };
 
 // Text of a value for a parameter.
@@ -113,6 +127,10 @@ inline std::optional<std::string> PgValue(int64_t n) { return std::to_string(n);
 inline std::optional<std::string> PgValue(std::string_view text) { return std::string(text); }
 inline std::optional<std::string> PgValue(const char* text) { return std::string(text); }
 inline std::optional<std::string> PgValue(bool b) { return std::string(b ? "t" : "f"); }
+
+// A PostgreSQL array literal of texts (nullopt: NULL), for an array that
+// travels as one parameter ($1::text[]).
+std::string PgTextArray(const std::vector<std::optional<std::string>>& items);
 
 }  // namespace quarrin
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "server/pg_pool.h"
@@ -85,6 +86,21 @@ TEST_F(PgLayerTest, AConnectionLostBeforeTheCommitRunsTheUnitOnceMore) {
   EXPECT_EQ(runs, 2);
 }
 
+TEST_F(PgLayerTest, ASessionOnAServerTurnedStandbyIsDroppedAndTheUnitRunsOnANewOne) {
+  {
+    // As after a fail-over: the old primary, now read-only, still holds the session.
+    PgPool::Lease session = pool_->Acquire();
+    session->Exec("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
+  }
+  int runs = 0;
+  RunTransaction(*pool_, [&](PgTransaction& tx) {
+    ++runs;
+    tx.Exec("INSERT INTO notes (text) VALUES ('after fail-over')");
+  });
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(Count("SELECT count(*) FROM notes"), 1);
+}
+
 TEST_F(PgLayerTest, EveryWaitIsBounded) {
   // A statement past the statement time-out is cancelled by the server.
   PgConnectOptions quick = Options();
@@ -106,6 +122,16 @@ TEST_F(PgLayerTest, EveryWaitIsBounded) {
   const auto waited = std::chrono::steady_clock::now() - asked;
   EXPECT_GE(waited, 250ms);
   EXPECT_LT(waited, 3s);
+
+  // With no room to wait, a caller is refused at once while every session
+  // is lent, and served when one is free.
+  PgPool no_queue(Options(), 1, 10s, 0);
+  std::optional<PgPool::Lease> taken(no_queue.Acquire());
+  const auto refused_at = std::chrono::steady_clock::now();
+  EXPECT_THROW(no_queue.Acquire(), PgPoolExhausted);
+  EXPECT_LT(std::chrono::steady_clock::now() - refused_at, 1s);
+  taken.reset();
+  EXPECT_NO_THROW(no_queue.Acquire());
 
   // A database that is not there is a clear error, not a wait.
   PgConnectOptions absent = Options();

@@ -2,16 +2,34 @@
 
 namespace quarrin {
 
+namespace {
+
+// A unit that failed with a lost connection or a conflict is run a second
+// time, never a third.
+bool RunAgain(const PgError& e, int attempt) {
+  return attempt < 2 && (e.connection_lost() || e.retryable_conflict());
+}
+
+}  // namespace
+
 PgPool::Lease::~Lease() {
   if (connection_ != nullptr) pool_->GiveBack(std::move(connection_));
 }
 
-PgPool::PgPool(PgConnectOptions options, unsigned size, std::chrono::milliseconds wait)
-    : options_(std::move(options)), size_(size == 0 ? 1 : size), wait_(wait) {}
+PgPool::PgPool(PgConnectOptions options, unsigned size, std::chrono::milliseconds wait,
+               unsigned queue)
+    : options_(std::move(options)), size_(size == 0 ? 1 : size), wait_(wait), queue_(queue) {}
 
 PgPool::Lease PgPool::Acquire() {
   std::unique_lock lock(mu_);
-  const bool available = freed_.wait_for(lock, wait_, [&] { return !idle_.empty() || open_ < size_; });
+  const auto ready = [&] { return !idle_.empty() || open_ < size_; };
+  if (!ready() && waiting_ >= queue_) {
+    throw PgPoolExhausted("all " + std::to_string(size_) + " database sessions are busy and " +
+                          std::to_string(waiting_) + " callers wait for one");
+  }
+  ++waiting_;
+  const bool available = freed_.wait_for(lock, wait_, ready);
+  --waiting_;
   if (!available) {
     throw PgPoolExhausted("all " + std::to_string(size_) + " database sessions stayed busy for " +
                           std::to_string(wait_.count()) + " ms");
@@ -96,7 +114,20 @@ void RunTransaction(PgPool& pool, const std::function<void(PgTransaction&)>& wor
     } catch (const PgPoolExhausted&) {
       throw;
     } catch (const PgError& e) {
-      if (attempt >= 2 || !(e.connection_lost() || e.retryable_conflict())) throw;
+      if (!RunAgain(e, attempt)) throw;
+    }
+  }
+}
+
+PgResult RunStatement(PgPool& pool, const std::string& sql, const PgParams& params) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      PgPool::Lease session = pool.Acquire();
+      return session->ExecPrepared(sql, params);
+    } catch (const PgPoolExhausted&) {
+      throw;
+    } catch (const PgError& e) {
+      if (!RunAgain(e, attempt)) throw;
     }
   }
 }

@@ -3,8 +3,11 @@
 //
 // A session belongs to one thread at a time: Acquire lends one, and the
 // lease gives it back. At most `size` sessions are open; a caller waits at
-// most `wait` for one and then gets PgPoolExhausted, so that a database that
-// falls behind costs callers a quick refusal, not a queue without end.
+// most `wait` for one and then gets PgPoolExhausted, and when `queue` callers
+// wait already, one more gets it at once: a database that falls behind, or
+// a crowd of callers, costs the callers past what the sessions work off in
+// a moment a quick refusal, not a queue without end, and those that wait a
+// short wait.
 #ifndef QUARRIN_SERVER_PG_POOL_H_
 #define QUARRIN_SERVER_PG_POOL_H_
 
@@ -53,13 +56,15 @@ class PgPool {
     std::unique_ptr<PgConnection> connection_;
   };
 
-  PgPool(PgConnectOptions options, unsigned size, std::chrono::milliseconds wait);
+  PgPool(PgConnectOptions options, unsigned size, std::chrono::milliseconds wait,
+         unsigned queue = 1024);
   PgPool(const PgPool&) = delete;
   PgPool& operator=(const PgPool&) = delete;
 
   // An idle session, or a new one while fewer than `size` are open. Throws
-  // PgPoolExhausted after `wait`, PgError when a new session cannot be
-  // opened. Safe for concurrent use.
+  // PgPoolExhausted after `wait`, or at once when `queue` callers wait
+  // already, PgError when a new session cannot be opened. Safe for
+  // concurrent use.
   Lease Acquire();
 
   const PgConnectOptions& options() const { return options_; }
@@ -70,10 +75,12 @@ class PgPool {
   const PgConnectOptions options_;
   const unsigned size_;
   const std::chrono::milliseconds wait_;
+  const unsigned queue_;
   std::mutex mu_;
   std::condition_variable freed_;
   std::vector<std::unique_ptr<PgConnection>> idle_;
   unsigned open_ = 0;  // lent and idle
+  unsigned waiting_ = 0;
 };
 
 // A transaction on one session: rolled back on destruction unless committed.
@@ -103,6 +110,15 @@ class PgTransaction {
 // failures, and the second one, are thrown. `work` must change nothing but
 // the database, as it may run twice.
 void RunTransaction(PgPool& pool, const std::function<void(PgTransaction&)>& work);
+
+// Runs one statement, a transaction of its own, prepared on a session of the
+// pool (PgConnection::ExecPrepared): one round trip. When the connection is
+// lost, or the server reports a serialization failure or deadlock, it runs
+// once more on another session. A lost connection leaves unknown whether
+// the first run took effect, so the statement must be one whose second run
+// after a first that took effect changes nothing more (as an agent's
+// repeated report call). Other failures, and the second one, are thrown.
+PgResult RunStatement(PgPool& pool, const std::string& sql, const PgParams& params);
 
 }  // namespace quarrin
 

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -26,7 +27,8 @@ class PgTest : public ::testing::Test {
     if (cluster == nullptr || *cluster == '\0') {
       GTEST_SKIP() << "no test cluster: run through ctest (QUARRIN_PG_TEST_CLUSTER)";
     }
-    cluster_ = cluster;
+    // The folder the link leads to: its socket's path stays short.
+    cluster_ = std::filesystem::weakly_canonical(cluster).string();
     static std::atomic<int> serial{0};
     database_ = "test_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
     Admin()->Exec("CREATE DATABASE " + database_ + " TEMPLATE " + Template());

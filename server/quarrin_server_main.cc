@@ -54,13 +54,22 @@ PgConnectOptions ConnectOptions(const ServerSettings& s) {
   o.conninfo = s.database;
   o.connect_timeout = s.database_connect_timeout;
   o.statement_timeout = s.database_statement_timeout;
+  o.prepared_statements = s.database_prepared_statements;
   return o;
 }
 
 int MigrateNow(PgPool& pool) {
   PgPool::Lease session = pool.Acquire();
-  const int applied = Migrate(*session, EmbeddedMigrations());
-  if (applied > 0) std::fprintf(stderr, "quarrin-server: applied %d migration(s)\n", applied);
+  const MigrationOutcome outcome = Migrate(*session, EmbeddedMigrations());
+  if (outcome.applied > 0) {
+    std::fprintf(stderr, "quarrin-server: applied %d migration(s)\n", outcome.applied);
+  }
+  for (const std::string& version : outcome.unknown) {
+    std::fprintf(stderr,
+                 "quarrin-server: the database holds migration %s, newer than this server; "
+                 "serving on it (migrations only add)\n",
+                 version.c_str());
+  }
   return 0;
 }
 
@@ -167,7 +176,8 @@ int Main(int argc, char** argv) {
   } catch (const SignatureError& e) {
     return Fail(std::string("update_key: ") + e.what());
   }
-  PgPool pool(ConnectOptions(settings), settings.database_pool_size, settings.database_pool_wait);
+  PgPool pool(ConnectOptions(settings), settings.database_pool_size, settings.database_pool_wait,
+              settings.database_pool_queue);
   try {
     if (command == "serve" && args.size() <= 1) return Serve(settings, pool);
     if (command == "migrate" && args.size() == 1) return MigrateNow(pool);

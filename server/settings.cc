@@ -36,6 +36,12 @@ uint64_t Number(std::string_view value, uint64_t min, uint64_t max) {
   return n;
 }
 
+bool Flag(std::string_view value) {
+  if (value == "on" || value == "true" || value == "yes") return true;
+  if (value == "off" || value == "false" || value == "no") return false;
+  throw std::invalid_argument("'" + std::string(value) + "' is neither on nor off");
+}
+
 // Items separated by commas or blanks; empty items are dropped.
 std::vector<std::string> List(std::string_view value) {
   std::vector<std::string> items;
@@ -77,11 +83,17 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
        [](ServerSettings& s, std::string_view v) {
          s.database_pool_wait = std::chrono::milliseconds(Number(v, 1, 600000));
        }},
+      {"max_connections",
+       [](ServerSettings& s, std::string_view v) { s.max_connections = Number(v, 16, 100000); }},
+      {"database_pool_queue",
+       [](ServerSettings& s, std::string_view v) { s.database_pool_queue = Number(v, 0, 100000); }},
       {"database_connect_timeout_s",
        [](ServerSettings& s, std::string_view v) {
          // libpq takes at least 2 seconds.
          s.database_connect_timeout = std::chrono::seconds(Number(v, 2, 600));
        }},
+      {"database_prepared_statements",
+       [](ServerSettings& s, std::string_view v) { s.database_prepared_statements = Flag(v); }},
       {"database_statement_timeout_ms",
        [](ServerSettings& s, std::string_view v) {
          s.database_statement_timeout = std::chrono::milliseconds(Number(v, 1, 3600000));
@@ -127,6 +139,10 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
       {"events_retention_days",
        [](ServerSettings& s, std::string_view v) {
          s.events_retention_days = static_cast<int>(Number(v, 1, 36500));
+       }},
+      {"history_retention_days",
+       [](ServerSettings& s, std::string_view v) {
+         s.history_retention_days = static_cast<int>(Number(v, 1, 36500));
        }},
       {"max_body_bytes",
        [](ServerSettings& s, std::string_view v) {

@@ -36,8 +36,15 @@ struct ServerSettings {
   std::string database = "dbname=quarrin";
   unsigned database_pool_size = 4;
   std::chrono::milliseconds database_pool_wait{2000};
+  // Callers that may wait for a session at once; one more is refused at
+  // once (the intake's SOAP fault with 503).
+  unsigned database_pool_queue = 32;
   std::chrono::seconds database_connect_timeout{5};
   std::chrono::milliseconds database_statement_timeout{5000};
+  // Off behind a pooler that hands a session to another client between
+  // transactions (PgBouncer in transaction mode): a statement prepared on
+  // one session would be missing on the next.
+  bool database_prepared_statements = true;
   // The caller identifications (the SOAP operations' guid) accepted; any
   // other is answered rcFailedGuid.
   std::vector<std::string> accepted_callers;  // default: the agent's own
@@ -55,8 +62,14 @@ struct ServerSettings {
   // further call of that machine has come for this long.
   std::chrono::seconds report_quiet_period{300};
   size_t max_body_bytes = 1u << 20;
-  // Syslog events older than this are deleted.
+  // Connections the HTTP port holds at once (waiting for their request or
+  // being answered, each answered one on a thread of its own); one more is
+  // refused at once with 503.
+  unsigned max_connections = 256;
+  // Syslog events and history older than this are dropped, a month at a
+  // time (history_retention.h).
   int events_retention_days = 90;
+  int history_retention_days = 1096;
   // The update site: where published builds are kept, the rings before
   // "main" in order (publish puts a build into the first), and the Debug
   // and Syslog values of every manifest.

@@ -21,6 +21,8 @@ TEST(ServerSettingsTest, EverySettingHasADefault) {
   EXPECT_EQ(s.update_key, "");
   EXPECT_EQ(s.tls_certificate, "");
   EXPECT_EQ(s.report_quiet_period, std::chrono::seconds(300));
+  EXPECT_EQ(s.events_retention_days, 90);
+  EXPECT_EQ(s.history_retention_days, 1096);
   EXPECT_EQ(s.rings, std::vector<std::string>{"pilot"});
   EXPECT_EQ(s.manifest_debug, "Off");
   EXPECT_EQ(s.manifest_syslog, "");
@@ -37,8 +39,12 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
       "api_tokens = 0123456789abcdef 0123456789ABCDEF\n"
       "intake_allowed_clients = 10.0.0.0/8, ::1\n"
       "database_pool_size = 8\n"
+      "database_pool_queue = 0\n"
+      "database_prepared_statements = off\n"
+      "max_connections = 64\n"
       "database_statement_timeout_ms = 250\n"
       "report_quiet_period_s = 1\n"
+      "history_retention_days = 365\n"
       "syslog_port = 0\n",
       "fleet.conf");
   EXPECT_EQ(s.port, 9000);
@@ -49,8 +55,12 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
   EXPECT_TRUE(s.intake_allowed_clients.Contains(*ParseIpAddress("10.1.2.3")));
   EXPECT_FALSE(s.intake_allowed_clients.Contains(*ParseIpAddress("192.168.1.1")));
   EXPECT_EQ(s.database_pool_size, 8u);
+  EXPECT_EQ(s.database_pool_queue, 0u);
+  EXPECT_FALSE(s.database_prepared_statements);
+  EXPECT_EQ(s.max_connections, 64u);
   EXPECT_EQ(s.database_statement_timeout, std::chrono::milliseconds(250));
   EXPECT_EQ(s.report_quiet_period, std::chrono::seconds(1));
+  EXPECT_EQ(s.history_retention_days, 365);
   EXPECT_EQ(s.syslog_port, 0);
 }
 
@@ -73,6 +83,7 @@ TEST(ServerSettingsTest, ABadLineIsAnErrorNamingItsLine) {
       {"intake_allowed_clients = 10.0.0.0/33\n", "f.conf:1: intake_allowed_clients: "},
       {"update_key = RWnotakey\n", "f.conf:1: update_key: "},
       {"database_connect_timeout_s = 1\n", "f.conf:1: database_connect_timeout_s: '1' is not a whole number from 2 to 600"},
+      {"database_prepared_statements = 0\n", "f.conf:1: database_prepared_statements: '0' is neither on nor off"},
       {"tls_certificate = /etc/cert.pem\n", "f.conf: tls_certificate and tls_key go together: set both or neither"},
       {"\xff\xfe=\x01\n", "f.conf:1: unknown setting"},
       {"rings = pilot, main\n", "f.conf:1: rings: 'main' is not a ring name"},

@@ -75,9 +75,6 @@ class InventoryStore {
   // Ends the reports of applications that have been quiet for the quiet
   // period, at most `batch` of them; returns how many it ended.
   int CloseQuietReports(int batch = 100);
-  // Deletes at most `batch` syslog events received more than `days` days
-  // ago, skipping rows another session holds; returns how many it deleted.
-  int DeleteOldEvents(int days, int batch = 1000);
 
   // Adds or replaces register entries, all in one transaction.
   void PutAssets(const std::vector<AssetRecord>& records);

@@ -10,34 +10,10 @@ namespace quarrin {
 
 namespace store {
 
-int64_t LockMachine(PgTransaction& tx, const std::string& key, const std::string& name,
-                    const std::string& sender, bool* created) {
-  PgResult inserted = tx.Exec(
-      "INSERT INTO machines (name_key, machine_name, first_seen, last_seen)"
-      " VALUES ($1, $2, now(), now()) ON CONFLICT (name_key) DO NOTHING RETURNING id",
-      {key, name});
-  *created = inserted.rows() == 1;
-  int64_t id = 0;
-  if (*created) {
-    id = inserted.Int64(0, 0);
-    RecordChange(tx, id, "machine", "first report", std::nullopt, name);
-  } else {
-    id = tx.Exec("SELECT id FROM machines WHERE name_key = $1 FOR UPDATE", {key}).Int64(0, 0);
-  }
-  if (!sender.empty()) {
-    const PgResult moved = tx.Exec(
-        "UPDATE machines SET last_address = $2::inet"
-        " WHERE id = $1 AND last_address IS DISTINCT FROM $2::inet",
-        {std::to_string(id), sender});
-    // The agent's first datagrams ("execute") come before its first report.
-    if (moved.affected() == 1) {
-      tx.Exec(
-          "UPDATE events SET machine_id = $1 WHERE machine_id IS NULL AND sender = $2::inet"
-          " AND received > now() - interval '1 day'",
-          {std::to_string(id), sender});
-    }
-  }
-  return id;
+PgParams MachineParams(const std::string& machine_name, const std::string& sender) {
+  const std::string key = MachineKey(machine_name);
+  if (key.empty()) throw StoreRejected("the report names no machine (MachineName is empty)");
+  return {key, machine_name, sender.empty() ? std::nullopt : std::optional<std::string>(sender)};
 }
 
 std::optional<std::string> TimestampValue(DateTime t) {
@@ -45,15 +21,6 @@ std::optional<std::string> TimestampValue(DateTime t) {
   std::string text = SoapDateTimeText(t);
   text.pop_back();  // the "Z": the agent's date-times are its local ones
   return text;
-}
-
-void RecordChange(PgTransaction& tx, int64_t machine_id, const char* kind, const std::string& item,
-                  const std::optional<std::string>& old_value,
-                  const std::optional<std::string>& new_value) {
-  tx.Exec(
-      "INSERT INTO machine_changes (machine_id, changed, kind, item, old_value, new_value)"
-      " VALUES ($1, now(), $2, $3, $4, $5)",
-      {std::to_string(machine_id), kind, item, old_value, new_value});
 }
 
 }  // namespace store
@@ -111,61 +78,54 @@ const std::vector<Column<tPCDetails2>>& AttributeColumns() {
   return columns;
 }
 
-std::string ReadBack(const char* column, const char* type) {
-  if (std::string_view(type) == "timestamp") {
-    std::string text = store::kTimestampText;
-    text.replace(text.find("%s"), 2, column);
-    return text;
+// The report's columns, their names in the report and their types, as
+// array parameters; the same for every call of a kind.
+template <typename T>
+struct ColumnArrays {
+  explicit ColumnArrays(const std::vector<Column<T>>& columns) {
+    std::vector<std::optional<std::string>> names, items, types;
+    for (const Column<T>& c : columns) {
+      names.push_back(c.column);
+      items.push_back(c.item);
+      types.push_back(c.type);
+    }
+    column = PgTextArray(names);
+    item = PgTextArray(items);
+    type = PgTextArray(types);
   }
-  return std::string(column) + "::text";
-}
+  std::string column, item, type;
+};
 
-// Compares a report with the machine's row and writes the columns that
-// differ, a change row for each (none on the machine's first report), and
-// the time of the report in `reported_column`.
+// Hands a report to the database, which compares it with the machine's row
+// and writes the columns that differ, a change row for each (none on the
+// machine's first report of the kind), and the time of the report.
 template <typename T>
 void PutColumns(PgPool& pool, const std::string& machine_name, const std::string& sender,
-                const T& record,
-                const std::vector<Column<T>>& columns, const char* kind,
-                const char* reported_column) {
-  const std::string key = MachineKey(machine_name);
-  if (key.empty()) throw StoreRejected("the report names no machine (MachineName is empty)");
-  RunTransaction(pool, [&](PgTransaction& tx) {
-    bool created = false;
-    const int64_t id = store::LockMachine(tx, key, machine_name, sender, &created);
-    std::string select = "SELECT machine_name, " + std::string(reported_column) + " IS NULL";
-    for (const Column<T>& c : columns) select += ", " + ReadBack(c.column, c.type);
-    select += " FROM machines WHERE id = $1";
-    PgResult old = tx.Exec(select, {std::to_string(id)});
-    const bool first = created || old.Bool(0, 1);
-
-    PgParams params = {std::to_string(id), machine_name};
-    std::string update = "UPDATE machines SET last_seen = now(), " + std::string(reported_column) +
-                         " = now(), machine_name = $2";
-    for (size_t i = 0; i < columns.size(); ++i) {
-      const Column<T>& c = columns[i];
-      const std::optional<std::string> now_value = c.value(record);
-      const std::optional<std::string> was = old.Optional(0, static_cast<int>(i) + 2);
-      if (now_value == was) continue;
-      params.push_back(now_value);
-      update += ", " + std::string(c.column) + " = $" + std::to_string(params.size()) +
-                "::" + c.type;
-      if (!first) store::RecordChange(tx, id, kind, c.item, was, now_value);
-    }
-    tx.Exec(update + " WHERE id = $1", params);
-  });
+                const T& record, const std::vector<Column<T>>& columns,
+                const ColumnArrays<T>& arrays, const char* kind) {
+  PgParams params = store::MachineParams(machine_name, sender);
+  std::vector<std::optional<std::string>> values;
+  values.reserve(columns.size());
+  for (const Column<T>& c : columns) values.push_back(c.value(record));
+  params.insert(params.begin(), kind);
+  params.insert(params.end(), {arrays.column, arrays.item, arrays.type, PgTextArray(values)});
+  RunStatement(pool,
+               "SELECT quarrin_put_columns($1, $2, $3, $4::inet, $5::text[], $6::text[],"
+               " $7::text[], $8::text[])",
+               params);
 }
 
 }  // namespace
 
 void InventoryStore::PutDetails(const tPCDetails& details, const std::string& sender) {
-  PutColumns(pool_, details.MachineName, sender, details, DetailColumns(), "detail",
-             "details_reported");
+  static const ColumnArrays<tPCDetails> arrays(DetailColumns());
+  PutColumns(pool_, details.MachineName, sender, details, DetailColumns(), arrays, "detail");
 }
 
 void InventoryStore::PutAttributes(const tPCDetails2& attributes, const std::string& sender) {
-  PutColumns(pool_, attributes.MachineName, sender, attributes, AttributeColumns(), "attribute",
-             "attributes_reported");
+  static const ColumnArrays<tPCDetails2> arrays(AttributeColumns());
+  PutColumns(pool_, attributes.MachineName, sender, attributes, AttributeColumns(), arrays,
+             "attribute");
 }
 
 }  // namespace quarrin

@@ -224,6 +224,24 @@ TEST_F(StoreTest, TheRegisterFindsAMachineByAnyFormOfItsName) {
   EXPECT_FALSE(store_->FindAsset("PC5").has_value());
 }
 
+// The report's values travel to the database as one array: texts that the
+// array's own syntax uses come back as sent, and compare equal the next time.
+TEST_F(StoreTest, TextsOfAnyShapeAreStoredAsSentAndCompareEqual) {
+  const std::vector<std::string> texts = {"O\"Brien, {IT}", "C:\\Users\\", "NULL", "", " ",
+                                          "\xc3\x9c\xc3\x9f; 'x'"};
+  for (const std::string& text : texts) {
+    tPCDetails d = Details("PC1");
+    d.RegisteredOwner = text;
+    store_->PutDetails(d);
+    EXPECT_EQ(Connect()->Exec("SELECT registered_owner FROM machines").Optional(0, 0), text);
+  }
+  const int64_t changes = Count("SELECT count(*) FROM machine_changes");
+  tPCDetails again = Details("PC1");
+  again.RegisteredOwner = texts.back();
+  store_->PutDetails(again);
+  EXPECT_EQ(Count("SELECT count(*) FROM machine_changes"), changes);
+}
+
 TEST_F(StoreTest, AReportWithoutAMachineNameIsRejected) {
   EXPECT_THROW(store_->PutDetails(Details("")), StoreRejected);
   EXPECT_THROW(store_->PutApplication({".corp", "Word", "", "1.0.0.0"}), StoreRejected);

@@ -198,19 +198,6 @@ std::optional<std::string> InventoryStore::MachineJson(const std::string& machin
   return json;
 }
 
-int InventoryStore::DeleteOldEvents(int days, int batch) {
-  int deleted = 0;
-  RunTransaction(pool_, [&](PgTransaction& tx) {
-    deleted = static_cast<int>(
-        tx.Exec("DELETE FROM events WHERE id IN (SELECT id FROM events"
-                " WHERE received < now() - make_interval(days => $1::integer)"
-                " ORDER BY received LIMIT $2 FOR UPDATE SKIP LOCKED)",
-                {std::to_string(days), std::to_string(batch)})
-            .affected());
-  });
-  return deleted;
-}
-
 std::array<int64_t, 3> InventoryStore::RowCounts() {
   PgPool::Lease session = pool_.Acquire();
   PgResult r = session->Exec(

@@ -21,25 +21,6 @@ namespace quarrin {
 
 namespace {
 
-// A PostgreSQL array literal of texts; the array travels as one parameter.
-std::string TextArray(const std::vector<std::optional<std::string>>& items) {
-  std::string out = "{";
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) out += ',';
-    if (!items[i]) {
-      out += "NULL";
-      continue;
-    }
-    out += '"';
-    for (char c : *items[i]) {
-      if (c == '"' || c == '\\') out += '\\';
-      out += c;
-    }
-    out += '"';
-  }
-  return out + "}";
-}
-
 std::string UtcNowText() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
@@ -201,9 +182,9 @@ void SyslogCollector::Store(const std::deque<Datagram>& batch) {
   }
   try {
     RunTransaction(pool_, [&](PgTransaction& tx) {
-      tx.Exec(kInsertEvents, {TextArray(received), TextArray(sender), TextArray(host),
-                              TextArray(facility), TextArray(severity), TextArray(code),
-                              TextArray(message)});
+      tx.Exec(kInsertEvents, {PgTextArray(received), PgTextArray(sender), PgTextArray(host),
+                              PgTextArray(facility), PgTextArray(severity), PgTextArray(code),
+                              PgTextArray(message)});
     });
     stored_ += batch.size();
   } catch (const PgError& e) {

@@ -86,19 +86,6 @@ TEST_F(SyslogCollectorTest, DatagramsBeforeAMachinesFirstReportJoinItThen) {
             "PC9");
 }
 
-TEST_F(SyslogCollectorTest, EventsPastTheirRetentionAreDeletedInBatches) {
-  Connect()->Exec(
-      "INSERT INTO events (received, sender, message)"
-      " SELECT now() - make_interval(days => d) + interval '1 hour', '10.0.0.1', 'day ' || d"
-      " FROM generate_series(1, 100) AS d");
-  InventoryStore store(*pool_, 300s);
-  EXPECT_EQ(store.DeleteOldEvents(30, 50), 50);
-  EXPECT_EQ(store.DeleteOldEvents(30, 50), 20);
-  EXPECT_EQ(store.DeleteOldEvents(30, 50), 0);
-  EXPECT_EQ(Count("SELECT count(*) FROM events"), 30);
-  EXPECT_EQ(Count("SELECT count(*) FROM events WHERE received < now() - interval '30 days'"), 0);
-}
-
 TEST_F(SyslogCollectorTest, ADatabaseThatFallsBehindCostsCountedDatagramsNotTheSocket) {
   SyslogCollectorOptions options{"127.0.0.1", 0};
   options.queue_limit = 5;

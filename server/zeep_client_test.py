@@ -110,5 +110,6 @@ class ZeepClientTest(unittest.TestCase):
 if __name__ == "__main__":
     if len(sys.argv) != 3:
         sys.exit(__doc__)
-    ZeepClientTest.server_binary, ZeepClientTest.cluster = sys.argv[1], sys.argv[2]
+    ZeepClientTest.server_binary = sys.argv[1]
+    ZeepClientTest.cluster = os.path.realpath(sys.argv[2])  # a short socket path
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/agent_metrics.h"
 #include "diag/syslog.h"
 #include "diag/syslog_catalogue.h"
 #include "platform/text/ascii.h"
@@ -96,6 +97,17 @@ class Check {
         download_file_(DownloadPathBeside(c.exe_path)) {}
 
   UpdateOutcome Run(tFileUpdate* update) {
+    const UpdateOutcome outcome = Checked(update);
+    if (outcome != UpdateOutcome::kBusy && c_.metrics != nullptr) {
+      const bool read = !update->Text.starts_with("Error: ");
+      c_.metrics->UpdateChecked(read ? std::optional<std::string>(update->Text) : std::nullopt,
+                                read && outcome != UpdateOutcome::kNoUpdate, signature_refused_);
+    }
+    return outcome;
+  }
+
+ private:
+  UpdateOutcome Checked(tFileUpdate* update) {
     update->UpdateAvailable = false;
     DownloadSession session(*c_.buffer);
     if (!session.acquired()) {
@@ -146,7 +158,6 @@ class Check {
     return UpdateOutcome::kHandedOver;
   }
 
- private:
   bool DownloadUpdate(DownloadSession& session, const std::string& url,
                       const tFileVersion& published) {
     Send(DownloadInitiatedMessage(exe_));
@@ -173,6 +184,7 @@ class Check {
         // Nothing unverified is written where the starter service takes it.
         std::string why;
         if (!FetchAndVerifySignature(url, session.bytes(), &why)) {
+          signature_refused_ = true;
           session.Free();
           Discard();
           Send(UpdateRefusedMessage(why));
@@ -258,6 +270,7 @@ class Check {
   const std::string exe_;
   const std::string upper_exe_;
   const std::string download_file_;
+  bool signature_refused_ = false;
 };
 
 }  // namespace

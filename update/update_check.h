@@ -52,6 +52,7 @@
 
 namespace quarrin {
 
+class AgentMetrics;
 class Syslog;
 
 // The download's request settings beyond the fixed headers. The read
@@ -123,6 +124,9 @@ struct UpdateContext {
   // verified.
   std::string update_public_key;
   DownloadLimits limits;
+  // Where what the check found is noted (not for a check that was busy);
+  // null: nowhere.
+  AgentMetrics* metrics = nullptr;
 };
 
 enum class UpdateOutcome {

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/agent_metrics.h"
 #include "core/registry.h"
 #include "diag/syslog.h"
 #include "platform/time/clock.h"
@@ -99,6 +100,7 @@ class UpdateCheckTest : public ::testing::Test {
     context_.events = &events_;
     context_.syslog = &syslog_;
     context_.buffer = &buffer_;
+    context_.metrics = &metrics_;
     context_.exe_path = folder_ + "/QuarrinSrvc";
     context_.current = Version("1.2.3.3");
     context_.download_url = site_.Url("/Downloads");
@@ -164,6 +166,7 @@ class UpdateCheckTest : public ::testing::Test {
   UdpCollector collector_;
   Syslog syslog_;
   DownloadBuffer buffer_;
+  AgentMetrics metrics_{SystemClock()};
   const std::string folder_ = root_.path() + "/opt/TARN";
   std::mutex mu_;
   std::map<std::string, TestReply> replies_;
@@ -207,6 +210,9 @@ TEST_F(UpdateCheckTest, NothingNewerPublishedDownloadsNothing) {
     } else {
       EXPECT_EQ(update.Text, c.published);
     }
+    // An unreadable manifest keeps the version seen before (the older one).
+    EXPECT_EQ(metrics_.update_check().published_version, c.published ? c.published : "1.2.2.9");
+    EXPECT_FALSE(metrics_.update_check().pending);
     EXPECT_EQ(Syslogs(), std::vector<std::string>{"%QUARN-5-50090: Check for update. Current "
                                                   "version: 1.2.3.3 Update version: " +
                                                   update.Text + " Not required"});
@@ -504,6 +510,9 @@ TEST_F(UpdateCheckTest, SignedDownloadIsWrittenOnlyWithItsGoodSignature) {
     std::vector<std::string> syslogs = Syslogs();
     ASSERT_EQ(syslogs.size(), 4u);
     EXPECT_EQ(syslogs[2], "%QUARN-1-10030: Update refused: " + c.why);
+    EXPECT_TRUE(metrics_.update_check().refused);
+    EXPECT_TRUE(metrics_.update_check().pending);
+    EXPECT_EQ(metrics_.update_check().published_version, "1.2.3.4");
     EXPECT_FALSE(std::filesystem::exists(DownloadFile()));
     EXPECT_FALSE(std::filesystem::exists(DownloadFile() + ".minisig"));
     EXPECT_EQ(StarterValue("ServiceUpdate"), "<missing>");
@@ -520,6 +529,7 @@ TEST_F(UpdateCheckTest, SignedDownloadIsWrittenOnlyWithItsGoodSignature) {
   EXPECT_EQ(ReadFileText(DownloadFile() + ".minisig"), good);
   EXPECT_EQ(StarterValue("ServiceUpdate"), DownloadFile());
   for (const auto& e : log_->Read()) EXPECT_NE(e.id, kUnverifiedUpdateEvent) << e.text;
+  EXPECT_FALSE(metrics_.update_check().refused);
 }
 
 // The manifest and the download over HTTPS: the site's certificate is

@@ -105,6 +105,9 @@ class TcpWakeup {
   // False with the reason when the system has no channel to spare.
   bool Open(std::string* error);
   void Signal();
+  // Takes away what Signal sent: socket() is not readable again until the
+  // next Signal.
+  void Clear();
   void Close();
   TcpSocket socket() const { return read_; }
 

@@ -170,6 +170,12 @@ void TcpWakeup::Signal() {
   (void)!write(static_cast<int>(write_), &wake, 1);
 }
 
+void TcpWakeup::Clear() {
+  char scratch[64];
+  while (read(static_cast<int>(read_), scratch, sizeof scratch) > 0) {
+  }
+}
+
 void TcpWakeup::Close() {
   CloseTcp(read_);
   CloseTcp(write_);

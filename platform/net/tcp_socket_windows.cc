@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "platform/net/loopback_pair_windows.h"
 #include "platform/net/socket_error.h"
 #include "platform/text/wide_text_windows.h"
 #include "platform/net/winsock_start_windows.h"
@@ -214,16 +215,15 @@ void CloseTcp(TcpSocket socket) {
   if (socket != kNoTcpSocket) closesocket(AsSocket(socket));
 }
 
-TcpWakeup::~TcpWakeup() { Close(); }
-
-bool TcpWakeup::Open(std::string* error) {
-  // A connection to itself over loopback: a listener on a port the system
-  // picks, connected to and taken at once, then closed.
+bool OpenLoopbackPair(TcpSocket* first, TcpSocket* second, std::string* error) {
+  *first = *second = kNoTcpSocket;
+  // A listener on a port the system picks, connected to and taken at once,
+  // then closed.
   uint16_t port = 0;
   std::string reason;
-  const TcpSocket listener = OpenTcpListener(ParseIpAddress("127.0.0.1"), 0, 1, &port, &reason);
+  const TcpSocket listener = OpenTcpListener(ParseIpAddress("127.0.0.1"), 0, 4, &port, &reason);
   if (listener == kNoTcpSocket) {
-    if (error) *error = "wake-up connection: " + reason;
+    if (error) *error = reason;
     return false;
   }
   sockaddr_storage address;
@@ -232,31 +232,61 @@ bool TcpWakeup::Open(std::string* error) {
                                    WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   bool connected = writer != INVALID_SOCKET &&
                    connect(writer, reinterpret_cast<sockaddr*>(&address), size) == 0;
+  sockaddr_storage mine{};
+  int mine_size = sizeof mine;
+  connected = connected &&
+              getsockname(writer, reinterpret_cast<sockaddr*>(&mine), &mine_size) == 0;
   TcpSocket reader = kNoTcpSocket;
-  if (connected) {
-    // The handshake is done once connect returns; the listener holds it.
+  // The handshake is done once connect returns; the listener holds it,
+  // perhaps behind a stranger's.
+  for (int tries = 0; connected && reader == kNoTcpSocket && tries < 4; ++tries) {
     std::vector<TcpWaitEntry> wait{{listener}};
     TcpPeer peer;
-    connected = WaitForTcp(wait, 5000) > 0 &&
-                AcceptTcp(listener, &reader, &peer) == AcceptResult::kAccepted;
+    TcpSocket taken = kNoTcpSocket;
+    if (WaitForTcp(wait, 5000) <= 0 ||
+        AcceptTcp(listener, &taken, &peer) != AcceptResult::kAccepted) {
+      break;
+    }
+    if (PortOf(*reinterpret_cast<const sockaddr_storage*>(peer.storage)) == PortOf(mine)) {
+      reader = taken;
+    } else {
+      CloseTcp(taken);
+    }
   }
   const int failure = WSAGetLastError();
   CloseTcp(listener);
-  if (!connected) {
+  if (reader == kNoTcpSocket) {
     if (writer != INVALID_SOCKET) closesocket(writer);
-    if (error) *error = SocketMessage("wake-up connection", failure);
+    if (error) *error = SocketMessage("loopback connection", failure);
     return false;
   }
   u_long on = 1;
   ioctlsocket(writer, FIONBIO, &on);
-  read_ = reader;
-  write_ = static_cast<TcpSocket>(writer);
+  *first = static_cast<TcpSocket>(writer);
+  *second = reader;
+  return true;
+}
+
+TcpWakeup::~TcpWakeup() { Close(); }
+
+bool TcpWakeup::Open(std::string* error) {
+  std::string reason;
+  if (!OpenLoopbackPair(&write_, &read_, &reason)) {
+    if (error) *error = "wake-up connection: " + reason;
+    return false;
+  }
   return true;
 }
 
 void TcpWakeup::Signal() {
   const char wake = 'w';
   send(AsSocket(write_), &wake, 1, 0);
+}
+
+void TcpWakeup::Clear() {
+  char scratch[64];
+  while (recv(AsSocket(read_), scratch, sizeof scratch, 0) > 0) {
+  }
 }
 
 void TcpWakeup::Close() {
