@@ -126,6 +126,29 @@ TEST_F(ConsolePagesTest, TheCountsFollowTheMachinesAsTheyChange) {
   EXPECT_EQ(Counts().silent, before.silent);
 }
 
+// The intake's own writes keep the counter tables, as any other write does.
+TEST_F(ConsolePagesTest, ReportsMoveTheCounts) {
+  InventoryStore store(*pool_, std::chrono::seconds(300));
+  tPCDetails d;
+  d.MachineName = "KALDERN-PC07";
+  d.ProductName = "Microsoft Windows XP";
+  store.PutDetails(d);
+  store.PutApplication({"KALDERN-PC07", "QuarrinSrvc", "C:\\q.exe", "1.2.0.0"});
+  FleetCounts c = Counts();
+  EXPECT_EQ(c.machines, 1);
+  EXPECT_EQ(c.reported_today, 1);
+  EXPECT_EQ(c.editions, (std::vector<std::pair<std::string, int64_t>>{{"Microsoft Windows XP", 1}}));
+  d.ProductName = "Microsoft Windows 7";
+  store.PutDetails(d);
+  store.PutApplication({"KALDERN-PC07", "QuarrinSrvc", "C:\\q.exe", "1.3.0.0"});
+  c = Counts();
+  EXPECT_EQ(c.editions, (std::vector<std::pair<std::string, int64_t>>{{"Microsoft Windows 7", 1}}));
+  EXPECT_EQ(Connect()->Exec("SELECT string_agg(ring || ' ' || version, ',') FROM ring_agent_counts"
+                            " WHERE machines > 0").Text(0, 0),
+            "main 1.3.0.0");
+  EXPECT_EQ(Count("SELECT sum(machines) FROM application_version_counts WHERE version = '1.3.0.0'"), 1);
+}
+
 TEST_F(ConsolePagesTest, EveryOrderPagesByKeyWithoutLosingOrRepeatingAMachine) {
   AddMachines(120);
   testing::ConsoleBrowser b = LoggedIn("vera");
