@@ -18,6 +18,34 @@ require_built() {
   done
 }
 
+# start_bench_cluster: $work, a scratch folder holding a private PostgreSQL
+# cluster ($work/pg) with an empty database "bench", $db its libpq
+# connection string. At exit the program whose process id the script puts
+# in $server_pid is stopped, then the cluster, and the folder is removed.
+start_bench_cluster() {
+  work=$(mktemp -d)
+  chmod 755 "$work"  # the cluster's user (nobody, as root) reaches its folder through it
+  server_pid=
+  trap stop_bench_cluster EXIT
+  scripts/pg-cluster.sh start "$work/pg" >/dev/null
+  psql "$(scripts/pg-cluster.sh url "$work/pg")" -q -c "CREATE DATABASE bench"
+  db="host=$work/pg dbname=bench user=quarrin"
+}
+stop_bench_cluster() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
+  scripts/pg-cluster.sh stop "$work/pg" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+
+# wait_for_port PORT: until something listens on 127.0.0.1:PORT, at most 10 s.
+wait_for_port() {
+  local _
+  for _ in $(seq 1 200); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then return 0; fi
+    sleep 0.05
+  done
+}
+
 # make_workspace: $work, a scratch folder removed at exit together with the
 # agent whose process id the script puts in $agent_pid.
 make_workspace() {

@@ -46,6 +46,12 @@ if ! grep -Eq '^[[:space:]]*database[[:space:]]*=[[:space:]]*postgres(ql)?://' "
 fi
 
 echo "quarrin-server: settings $conf; API token in $root/api-token"
+port=$(sed -n 's/^[[:space:]]*port[[:space:]]*=[[:space:]]*\([0-9]*\).*/\1/p' "$conf")
+scheme=http
+if grep -Eq '^[[:space:]]*tls_certificate[[:space:]]*=[[:space:]]*[^[:space:]]' "$conf"; then scheme=https; fi
+echo "quarrin-server: the console is at $scheme://127.0.0.1:${port:-8090}/console/"
+echo "quarrin-server: make its first administrator with" \
+  "./build/quarrin-server --config $conf add-user NAME --role administrator"
 # Not exec: the trap stops the private cluster after the server.
 ./build/quarrin-server --config "$conf" &
 server=$!

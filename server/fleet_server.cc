@@ -200,14 +200,15 @@ void FleetServer::Handle(const HttpServerRequest& request, HttpServerReply& repl
   NotFound(reply, request.Path);
 }
 
-// A manifest served tells which ring the address's machine is in.
+// A manifest served tells which ring the machine of its address is in.
 void FleetServer::RecordManifestFetch(const HttpServerRequest& request, const HttpServerReply& reply) {
   const std::optional<std::string> ring = UpdateSite::ManifestRing(request.Path);
   if (!ring || reply.status != 200 || request.RemoteIP.empty()) return;
   try {
     PgPool::Lease db = pool_.Acquire();
-    db->Exec("INSERT INTO update_fetches (address, ring, fetched) VALUES ($1::inet, $2, now())"
-             " ON CONFLICT (address) DO UPDATE SET ring = excluded.ring, fetched = excluded.fetched",
+    db->Exec("INSERT INTO machine_rings (machine_id, ring, fetched)"
+             " SELECT id, $2, now() FROM machines WHERE last_address = $1::inet"
+             " ON CONFLICT (machine_id) DO UPDATE SET ring = excluded.ring, fetched = excluded.fetched",
              {request.RemoteIP, *ring});
   } catch (const PgError& e) {
     ServerLog(std::string("recording the ring of ") + request.RemoteIP + ": " + e.what());

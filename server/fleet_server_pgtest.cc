@@ -348,9 +348,11 @@ TEST_F(FleetServerTest, AMachineBelongsToTheRingWhoseManifestItFetched) {
     return testing::RawExchange(server_->port(), "GET " + path + " HTTP/1.1\r\nHost: h\r\n\r\n");
   };
   EXPECT_EQ(fetch("/downloads/pilot/QuarrinSrvc.xml").status, 200);
-  EXPECT_EQ(Count("SELECT count(*) FROM update_fetches WHERE address = '127.0.0.1' AND ring = 'pilot'"), 1);
+  const std::string ring_of = "SELECT count(*) FROM machine_rings r JOIN machines m ON m.id = r.machine_id"
+                              " WHERE m.name_key = 'PC-RING' AND r.ring = ";
+  EXPECT_EQ(Count(ring_of + "'pilot'"), 1);
   EXPECT_EQ(fetch("/Downloads/QuarrinSrvc.xml").status, 200);
-  EXPECT_EQ(Count("SELECT count(*) FROM update_fetches WHERE address = '127.0.0.1' AND ring = 'main'"), 1);
+  EXPECT_EQ(Count(ring_of + "'main'"), 1);
 }
 
 }  // namespace

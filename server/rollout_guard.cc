@@ -31,7 +31,7 @@ RolloutHealth RolloutGuard::Health(const std::string& ring, const std::string& v
   PgPool::Lease session = pool_.Acquire();
   const PgResult r = session->Exec(
       "WITH ring AS (SELECT m.id, m.last_seen FROM machines m"
-      "   LEFT JOIN update_fetches f ON f.address = m.last_address"
+      "   LEFT JOIN machine_rings f ON f.machine_id = m.id"
       "   WHERE coalesce(f.ring, 'main') = $1),"
       " recent AS (SELECT e.machine_id, e.received, e.code FROM events e JOIN ring ON ring.id = e.machine_id"
       "   WHERE e.received >= to_timestamp($2::bigint)"

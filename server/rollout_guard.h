@@ -1,8 +1,8 @@
 // Halts a ring's rollout by itself when its new build is doing harm.
 //
-// A ring's machines are those whose address fetched its manifest last
-// (update_fetches; a machine whose address fetched none is in main). Since the ring got its build (the rollout's
-// start), a machine of the ring
+// A ring's machines are those whose manifest came from it last
+// (machine_rings; a machine that fetched none is in main). Since the ring
+// got its build (the rollout's start), a machine of the ring
 //   - tried the build when it logged a download (syslog 50100, 50110) or an
 //     update failure, or reports the build as its QuarrinSrvc version;
 //   - failed when it logged an update failure: the download file could not

@@ -37,7 +37,8 @@ class RolloutGuardTest : public testing::PgTest {
     tPCDetails d;
     d.MachineName = name;
     store.PutDetails(d, address);
-    Connect()->Exec("INSERT INTO update_fetches (address, ring, fetched) VALUES ($1, $2, now())",
+    Connect()->Exec("INSERT INTO machine_rings (machine_id, ring, fetched)"
+                    " SELECT id, $2, now() FROM machines WHERE last_address = $1::inet",
                     {address, ring});
     // Its last report long before the rollout.
     Connect()->Exec("UPDATE machines SET last_seen = now() - interval '2 days' WHERE name_key = $1",

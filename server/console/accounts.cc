@@ -134,7 +134,12 @@ std::optional<ConsoleSession> ConsoleAccounts::FindSession(const std::string& to
   ConsoleSession s{{r.Int64(0, 0), r.Text(0, 1), ParseRole(r.Text(0, 2)).value_or(Role::kViewer)},
                    r.Text(0, 3)};
   if (r.Bool(0, 4)) {
-    db->Exec("UPDATE console_sessions SET last_used = now() WHERE token_digest = $1", {digest});
+    // A last use lost to a crash costs nothing: the page need not wait for
+    // the disk.
+    PgTransaction tx(*db);
+    tx.Exec("SET LOCAL synchronous_commit = off");
+    tx.Exec("UPDATE console_sessions SET last_used = now() WHERE token_digest = $1", {digest});
+    tx.Commit();
   }
   return s;
 }

@@ -55,9 +55,7 @@ std::string ApplicationList(const PageRequest& r, PgConnection& db) {
   const std::string query = search.empty() ? "" : "q=" + UrlEncode(search) + "&";
   if (!after.empty()) out += "<a href=\"" + Html(std::string(kPath) + "?" + query) + "\">First page</a>";
   if (rows.rows() > kPageRows) {
-    out += "<a rel=\"next\" href=\"" +
-           Html(std::string(kPath) + "?" + query + "after=" + UrlEncode(rows.Text(shown - 1, 0))) +
-           "\">Next page</a>";
+    out += NextPageLink(std::string(kPath) + "?" + query + "after=" + UrlEncode(rows.Text(shown - 1, 0)));
   }
   return out + "</div>";
 }
@@ -86,6 +84,11 @@ std::string VersionList(const std::string& application, PgConnection& db) {
          BarChart(bars, 20) + table + "</table>";
 }
 
+// Matches below this many are gathered through the applications' version
+// index and sorted; above it, the machines are walked by name, where a
+// page's matches come soon.
+constexpr int64_t kFewMatches = 2000;
+
 // The machines that run a version of the application (exactly, or at
 // most), by name, a page at a time: one query however many match.
 std::string MachineList(const PageRequest& r, const std::string& application, PgConnection& db) {
@@ -94,34 +97,66 @@ std::string MachineList(const PageRequest& r, const std::string& application, Pg
   const std::string after = r.Param("after");
   PgParams params;
   Conditions where(&params);
-  std::string exists =
-      "EXISTS (SELECT 1 FROM machine_applications a WHERE a.machine_id = m.id"
-      " AND a.gone IS NULL AND a.application = $?";
-  std::vector<std::string> values = {application};
+  const std::string app = where.Bind(application);
+  // The condition on a row of machine_applications or of the counter
+  // table, its columns after `prefix`; the parameters are bound once.
+  std::string numbers_op, version_ph;
+  std::vector<std::string> numbers_ph;
   std::string title, query = "&";
+  std::optional<std::array<int32_t, 4>> numbers;
   if (!at_most.empty()) {
-    const std::optional<std::array<int32_t, 4>> bound = VersionBound(at_most);
-    if (!bound) throw PageError(400, "'" + at_most + "' is not 1 to 4 numbers joined by points");
-    exists += " AND (a.v_major, a.v_minor, a.v_release, a.v_build) <= ($?, $?, $?, $?)";
-    for (const std::string& n : Numbers(*bound)) values.push_back(n);
+    numbers = VersionBound(at_most);
+    if (!numbers) throw PageError(400, "'" + at_most + "' is not 1 to 4 numbers joined by points");
+    numbers_op = "<=";
     title = "version " + at_most + " or older";
     query += "at_most=" + UrlEncode(at_most);
   } else {
-    exists += " AND a.version = $?";
-    values.push_back(version);
+    numbers = VersionNumbers(version);
+    numbers_op = "=";
+    version_ph = where.Bind(version);
     title = "version " + version;
     query += "version=" + UrlEncode(version);
   }
-  where.AddMany(exists + ")", values);
-  if (!after.empty()) where.Add("m.name_key > $?", after);
+  if (numbers) {
+    for (const std::string& n : Numbers(*numbers)) numbers_ph.push_back(where.Bind(n));
+  }
+  const auto condition = [&](const std::string& p) {
+    std::string c = p + "application = " + app;
+    if (numbers) {
+      c += " AND (" + p + "v_major, " + p + "v_minor, " + p + "v_release, " + p + "v_build) " +
+           numbers_op + " (" + numbers_ph[0] + ", " + numbers_ph[1] + ", " + numbers_ph[2] + ", " +
+           numbers_ph[3] + ")";
+    }
+    if (!version_ph.empty()) c += " AND " + p + "version = " + version_ph;
+    return c;
+  };
+  // How many match, from the counter table, picks the way to the page.
+  const int64_t matches =
+      db.Exec("SELECT coalesce(sum(machines), 0) FROM application_version_counts WHERE " +
+                  condition(""),
+              params)
+          .Int64(0, 0);
+  const std::string row_condition = condition("a.") + " AND a.gone IS NULL";
+  if (!after.empty()) where.AddText("m.name_key > " + where.Bind(after));
   const std::string limit = where.Bind(std::to_string(kPageRows + 1));
-  PgResult rows = db.Exec(
+  const std::string select =
       "SELECT m.name_key, m.machine_name, coalesce(m.product_name, ''), " + UtcMinutes("m.last_seen") +
-          ", (SELECT version FROM machine_applications WHERE machine_id = m.id AND application = $1)"
-          " FROM machines m" + where.text() + " ORDER BY m.name_key LIMIT " + limit,
-      params);
+      ", (SELECT version FROM machine_applications WHERE machine_id = m.id AND application = " + app +
+      ")";
+  const std::string order = " ORDER BY m.name_key LIMIT " + limit;
+  const std::string and_after = where.text().empty() ? "" : " AND" + where.text().substr(6);
+  PgResult rows =
+      matches < kFewMatches
+          ? db.Exec("WITH hits AS MATERIALIZED (SELECT a.machine_id FROM machine_applications a"
+                    " WHERE " + row_condition + ") " + select +
+                        " FROM hits JOIN machines m ON m.id = hits.machine_id" + where.text() + order,
+                    params)
+          : db.Exec(select + " FROM machines m WHERE EXISTS (SELECT 1 FROM machine_applications a"
+                    " WHERE a.machine_id = m.id AND " + row_condition + ")" + and_after + order,
+                    params);
   std::string out = "<p><a href=\"" + Html(AppLink(application)) + "\">All versions of " +
-                    Html(application) + "</a></p><h2>Machines with " + Html(title) + "</h2><table>" +
+                    Html(application) + "</a></p><h2>" + std::to_string(matches) + " machines with " +
+                    Html(title) + "</h2><table>" +
                     HeadRow({"Machine", "Edition", "Last report (UTC)", "Version"});
   const int shown = std::min(rows.rows(), kPageRows);
   for (int i = 0; i < shown; ++i) {
@@ -131,9 +166,7 @@ std::string MachineList(const PageRequest& r, const std::string& application, Pg
   if (shown == 0) out += "<tr><td colspan=\"4\" class=\"muted\">None.</td></tr>";
   out += "</table><div class=\"pager\">";
   if (rows.rows() > kPageRows) {
-    out += "<a rel=\"next\" href=\"" +
-           Html(AppLink(application, query + "&after=" + UrlEncode(rows.Text(shown - 1, 0)))) +
-           "\">Next page</a>";
+    out += NextPageLink(AppLink(application, query + "&after=" + UrlEncode(rows.Text(shown - 1, 0))));
   }
   return out + "</div>";
 }

@@ -93,9 +93,7 @@ void EventsPage(const PageRequest& r, HttpServerReply& reply, ConsoleContext& co
   }
   if (!after.empty()) body += "<a href=\"" + Html(std::string(kPath) + "?" + query) + "\">Newest</a>";
   if (rows.rows() > kPageRows) {
-    body += "<a rel=\"next\" href=\"" +
-            Html(std::string(kPath) + "?" + query + "after=" + rows.Text(shown - 1, 0)) +
-            "\">Older</a>";
+    body += NextPageLink(std::string(kPath) + "?" + query + "after=" + rows.Text(shown - 1, 0), "Older");
   }
   body += "</div>" + Catalogue();
   ReplyPage(reply, r, "Events", body);

@@ -31,7 +31,8 @@ int DeleteEmptyCounts(PgPool& pool) {
   PgPool::Lease db = pool.Acquire();
   int deleted = 0;
   for (const char* table :
-       {"fleet_last_seen_hours", "fleet_edition_counts", "application_version_counts"}) {
+       {"fleet_last_seen_hours", "fleet_edition_counts", "application_version_counts",
+        "ring_agent_counts"}) {
     deleted += static_cast<int>(
         db->Exec(std::string("DELETE FROM ") + table + " WHERE machines = 0").affected());
   }

@@ -3,6 +3,7 @@
 // by key; the counts at the top from the counter tables; the current view
 // as CSV.
 #include "core/service_identity.h"
+#include "platform/text/ascii.h"
 #include "server/console/bar_chart.h"
 #include "server/console/csv.h"
 #include "server/console/fleet_counts.h"
@@ -40,6 +41,16 @@ struct FleetView {
   }
 };
 
+// `text` matched as it is by LIKE.
+std::string LikeEscaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '%' || c == '_' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 struct FleetRow {
   std::string key, name, edition, last_seen, agent, serial, acquired, cursor;
 };
@@ -74,8 +85,8 @@ std::vector<FleetRow> ReadFleet(PgConnection& db, const FleetView& v, const std:
   Conditions where(&params);
   const std::string agent = where.Bind(kAppName);
   if (!v.search.empty()) {
-    where.AddMany("(strpos(m.name_key, upper($?)) > 0 OR strpos(upper(m.serial_no), upper($?)) > 0)",
-                  {v.search, v.search});
+    const std::string pattern = "%" + LikeEscaped(UpperAscii(v.search)) + "%";
+    where.AddMany("(m.name_key LIKE $? OR upper(m.serial_no) LIKE $?)", {pattern, pattern});
   }
   if (v.edition_set) where.Add("coalesce(m.product_name, '') = $?", v.edition);
   if (v.status == "today") {
@@ -193,8 +204,7 @@ void FleetPage(const PageRequest& r, HttpServerReply& reply, ConsoleContext& con
   body += "</table><div class=\"pager\">";
   if (!v.after.empty()) body += "<a href=\"/console/fleet?" + Html(v.Query()) + "\">First page</a>";
   if (more) {
-    body += "<a href=\"/console/fleet?" + Html(v.Query() + "&after=" + UrlEncode(rows.back().cursor)) +
-            "\" rel=\"next\">Next page</a>";
+    body += NextPageLink("/console/fleet?" + v.Query() + "&after=" + UrlEncode(rows.back().cursor));
   }
   body += "</div>";
   ReplyPage(reply, r, "Fleet", body);

@@ -49,7 +49,8 @@ class ConsolePagesTest : public testing::PgTest {
   void AddMachines(int n) {
     Connect()->Exec(
         "INSERT INTO machines (name_key, machine_name, first_seen, last_seen, product_name, serial_no)"
-        " SELECT 'PC' || lpad(i::text, 3, '0'), 'pc' || lpad(i::text, 3, '0'), now(),"
+        " SELECT 'PC' || lpad(i::text, greatest(3, length(i::text)), '0'),"
+        " 'pc' || lpad(i::text, greatest(3, length(i::text)), '0'), now(),"
         " now() - make_interval(hours => i),"
         " CASE i % 3 WHEN 0 THEN 'Windows XP' WHEN 1 THEN 'Windows 7' END, 'SN,' || i"
         " FROM generate_series(0, $1::integer - 1) i",
@@ -125,6 +126,29 @@ TEST_F(ConsolePagesTest, TheCountsFollowTheMachinesAsTheyChange) {
   EXPECT_EQ(Counts().silent, before.silent);
 }
 
+// The intake's own writes keep the counter tables, as any other write does.
+TEST_F(ConsolePagesTest, ReportsMoveTheCounts) {
+  InventoryStore store(*pool_, std::chrono::seconds(300));
+  tPCDetails d;
+  d.MachineName = "KALDERN-PC07";
+  d.ProductName = "Microsoft Windows XP";
+  store.PutDetails(d);
+  store.PutApplication({"KALDERN-PC07", "QuarrinSrvc", "C:\\q.exe", "1.2.0.0"});
+  FleetCounts c = Counts();
+  EXPECT_EQ(c.machines, 1);
+  EXPECT_EQ(c.reported_today, 1);
+  EXPECT_EQ(c.editions, (std::vector<std::pair<std::string, int64_t>>{{"Microsoft Windows XP", 1}}));
+  d.ProductName = "Microsoft Windows 7";
+  store.PutDetails(d);
+  store.PutApplication({"KALDERN-PC07", "QuarrinSrvc", "C:\\q.exe", "1.3.0.0"});
+  c = Counts();
+  EXPECT_EQ(c.editions, (std::vector<std::pair<std::string, int64_t>>{{"Microsoft Windows 7", 1}}));
+  EXPECT_EQ(Connect()->Exec("SELECT string_agg(ring || ' ' || version, ',') FROM ring_agent_counts"
+                            " WHERE machines > 0").Text(0, 0),
+            "main 1.3.0.0");
+  EXPECT_EQ(Count("SELECT sum(machines) FROM application_version_counts WHERE version = '1.3.0.0'"), 1);
+}
+
 TEST_F(ConsolePagesTest, EveryOrderPagesByKeyWithoutLosingOrRepeatingAMachine) {
   AddMachines(120);
   testing::ConsoleBrowser b = LoggedIn("vera");
@@ -142,6 +166,7 @@ TEST_F(ConsolePagesTest, EveryOrderPagesByKeyWithoutLosingOrRepeatingAMachine) {
       {"edition=", "name_key", "product_name IS NULL"},
       {"status=silent&q=pc1", "name_key", "last_seen < now() - interval '7 days' AND name_key LIKE '%PC1%'"},
       {"q=SN,11", "name_key", "serial_no LIKE 'SN,11%'"},
+      {"q=_", "name_key", "false"},  // a LIKE wildcard is a character like any other
   };
   for (const auto& c : cases) {
     std::vector<std::string> seen;
@@ -220,6 +245,29 @@ TEST_F(ConsolePagesTest, ApplicationsCountTheirMachinesAndAnswerVersionOrOlder) 
             "11.0.10.0=2");
 }
 
+// Many matches take the other way to a page: every machine still comes once.
+TEST_F(ConsolePagesTest, AVersionThatManyMachinesRunPagesThroughThemAll) {
+  AddMachines(2100);
+  Connect()->Exec(
+      "INSERT INTO machine_applications (machine_id, application, path, version, v_major, v_minor,"
+      " v_release, v_build, first_seen, changed)"
+      " SELECT id, 'Java', 'j', '1.' || id % 2 || '.0.0', 1, id % 2, 0, 0, now(), now() FROM machines");
+  testing::ConsoleBrowser b = LoggedIn("vera");
+  for (const auto& [query, expected] :
+       {std::pair<std::string, int64_t>{"at_most=1.1", 2100}, {"at_most=1.0", 1050}}) {
+    std::set<std::string> seen;
+    std::string next = "/console/applications?application=Java&" + query;
+    int pages = 0;
+    for (; !next.empty() && pages < 100; ++pages) {
+      const testing::RawResponse r = b.Get(next);
+      ASSERT_EQ(r.status, 200);
+      for (const std::string& name : Names(r.body, &next)) EXPECT_TRUE(seen.insert(name).second) << name;
+    }
+    EXPECT_EQ(static_cast<int64_t>(seen.size()), expected) << query;
+    EXPECT_EQ(pages, (expected + 49) / 50) << query;
+  }
+}
+
 TEST_F(ConsolePagesTest, EventsFilterByMachineSeverityAndCodeAndSayWhatCodesMean) {
   AddMachines(2);
   Connect()->Exec(
@@ -239,12 +287,7 @@ TEST_F(ConsolePagesTest, EventsFilterByMachineSeverityAndCodeAndSayWhatCodesMean
            at = r.body.find("%QUARN-x &lt;b&gt;", at + 1)) {
         ++n;
       }
-      next.clear();
-      if (const size_t at = r.body.find("\">Older</a>"); at != std::string::npos) {
-        const size_t start = r.body.rfind("href=\"", at) + 6;
-        next = r.body.substr(start, at - start);
-        for (size_t amp; (amp = next.find("&amp;")) != std::string::npos;) next.replace(amp, 5, "&");
-      }
+      Names(r.body, &next);
     }
     return n;
   };
@@ -255,6 +298,44 @@ TEST_F(ConsolePagesTest, EventsFilterByMachineSeverityAndCodeAndSayWhatCodesMean
   const testing::RawResponse r = b.Get("/console/events?code=10020");
   EXPECT_NE(r.body.find("the server answered with a status other than 200"), std::string::npos);
   EXPECT_EQ(b.Get("/console/events?severity=9").status, 400);
+}
+
+TEST_F(ConsolePagesTest, AMachineIsInTheRingWhoseManifestItsAddressFetched) {
+  AddMachines(3);
+  Connect()->Exec("UPDATE machines SET last_address = '127.0.0.1' WHERE name_key = 'PC001'");
+  Connect()->Exec(
+      "INSERT INTO machine_applications (machine_id, application, path, version, first_seen, changed)"
+      " SELECT id, 'QuarrinSrvc', 'q', '1.0.0.' || id % 2, now(), now() FROM machines");
+  EXPECT_EQ(testing::RawExchange(server_->port(),
+                                 testing::SimpleRequest("GET /downloads/pilot/QuarrinSrvc.xml HTTP/1.1"))
+                .status,
+            200);
+  EXPECT_EQ(Connect()->Exec("SELECT m.name_key || ' ' || r.ring FROM machine_rings r"
+                            " JOIN machines m ON m.id = r.machine_id").Text(0, 0),
+            "PC001 pilot");
+  const testing::RawResponse r = LoggedIn("vera").Get("/console/updates");
+  // pilot: PC001 alone; main: the two others.
+  EXPECT_NE(r.body.find("<tr><td>pilot</td><td><span class=\"muted\">nothing</span></td><td class=\"n\">1</td>"),
+            std::string::npos) << r.body;
+  EXPECT_NE(r.body.find("<tr><td>main</td><td><span class=\"muted\">nothing</span></td><td class=\"n\">2</td>"),
+            std::string::npos);
+  // The counts follow agents that update, machines that go and rings that change.
+  const char* recount =
+      "SELECT string_agg(ring || ' ' || version || '=' || n, ', ' ORDER BY ring, version) FROM"
+      " (SELECT coalesce(r.ring, 'main') AS ring, a.version, count(*) AS n FROM machine_applications a"
+      " LEFT JOIN machine_rings r ON r.machine_id = a.machine_id WHERE a.application = 'QuarrinSrvc'"
+      " AND a.gone IS NULL GROUP BY 1, 2) c";
+  const char* kept = "SELECT string_agg(ring || ' ' || version || '=' || machines, ', ' ORDER BY ring, version)"
+                     " FROM ring_agent_counts WHERE machines <> 0";
+  for (const char* change :
+       {"UPDATE machine_applications SET version = '2.0.0.0' WHERE application = 'QuarrinSrvc'"
+        " AND machine_id = (SELECT id FROM machines WHERE name_key = 'PC001')",
+        "DELETE FROM machines WHERE name_key = 'PC002'",
+        "UPDATE machine_rings SET ring = 'canary'",
+        "DELETE FROM machine_rings"}) {
+    Connect()->Exec(change);
+    EXPECT_EQ(Connect()->Exec(kept).Text(0, 0), Connect()->Exec(recount).Text(0, 0)) << change;
+  }
 }
 
 TEST_F(ConsolePagesTest, PublishingAndPromotingAreForAdministrators) {

@@ -16,26 +16,11 @@ namespace quarrin {
 
 namespace {
 
-// Machines per agent version and ring. A machine is in the ring whose
-// manifest the address it last reported from fetched last; the others are
-// in main.
+// Machines per ring and agent version, from the counter table.
 std::map<std::string, std::map<std::string, int64_t>> VersionsPerRing(PgConnection& db) {
   std::map<std::string, std::map<std::string, int64_t>> rings;
-  PgResult all = db.Exec(
-      "SELECT version, sum(machines) FROM application_version_counts WHERE application = $1"
-      " GROUP BY version HAVING sum(machines) > 0",
-      {kAppName});
-  for (int i = 0; i < all.rows(); ++i) rings[kMainRing][all.Text(i, 0)] = all.Int64(i, 1);
-  PgResult inner = db.Exec(
-      "SELECT f.ring, a.version, count(*) FROM update_fetches f"
-      " JOIN machines m ON m.last_address = f.address"
-      " JOIN machine_applications a ON a.machine_id = m.id AND a.application = $1 AND a.gone IS NULL"
-      " WHERE f.ring <> $2 GROUP BY 1, 2",
-      {kAppName, kMainRing});
-  for (int i = 0; i < inner.rows(); ++i) {
-    rings[inner.Text(i, 0)][inner.Text(i, 1)] = inner.Int64(i, 2);
-    rings[kMainRing][inner.Text(i, 1)] -= inner.Int64(i, 2);
-  }
+  PgResult r = db.Exec("SELECT ring, version, machines FROM ring_agent_counts WHERE machines > 0");
+  for (int i = 0; i < r.rows(); ++i) rings[r.Text(i, 0)][r.Text(i, 1)] = r.Int64(i, 2);
   return rings;
 }
 

@@ -1,6 +1,7 @@
 #include "server/console/view.h"
 
 #include "diag/syslog_catalogue.h"
+#include "server/console/html.h"
 
 namespace quarrin {
 
@@ -28,6 +29,10 @@ std::string HeadRow(std::initializer_list<std::string_view> headings) {
 
 std::string NumberCell(std::string_view number) {
   return "<td class=\"n\">" + std::string(number) + "</td>";
+}
+
+std::string NextPageLink(const std::string& href, std::string_view label) {
+  return "<a href=\"" + Html(href) + "\" rel=\"next\">" + std::string(label) + "</a>";
 }
 
 std::string_view CodeMeaning(std::string_view code) {

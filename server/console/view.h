@@ -22,6 +22,9 @@ std::string HeadRow(std::initializer_list<std::string_view> headings);
 // A cell of a number, right-aligned.
 std::string NumberCell(std::string_view number);
 
+// The link to a list's next page; `href` is a console path.
+std::string NextPageLink(const std::string& href, std::string_view label = "Next page");
+
 // The meaning of an agent's message code ("50090"); empty for another code.
 std::string_view CodeMeaning(std::string_view code);
 

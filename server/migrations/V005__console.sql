@@ -31,9 +31,14 @@ CREATE TABLE console_login_failures (
   blocked_until timestamptz NOT NULL
 );
 
--- The fleet list, paged by key in the orders it offers.
+-- The fleet list, paged by key in the orders it offers, and searched for
+-- a part of a name or serial number (trigrams: a trusted extension that
+-- the database's owner may create).
 CREATE INDEX machines_last_seen_key ON machines (last_seen, name_key);
 CREATE INDEX machines_edition_key ON machines ((coalesce(product_name, '')), name_key);
+CREATE EXTENSION IF NOT EXISTS pg_trgm;
+CREATE INDEX machines_name_search ON machines USING gin (name_key gin_trgm_ops);
+CREATE INDEX machines_serial_search ON machines USING gin ((upper(serial_no)) gin_trgm_ops);
 
 -- Counts the fleet page shows at its top, kept as machines change rather
 -- than counted for every view: machines per operating-system edition, and
@@ -87,6 +92,59 @@ INSERT INTO fleet_edition_counts
 INSERT INTO fleet_last_seen_hours
   SELECT fleet_hour(last_seen), id % 16, count(*) FROM machines GROUP BY 1, 2;
 
+-- The ring whose manifest a machine last fetched: manifests are fetched
+-- without a name, so the machine is the one that last reported from the
+-- fetching address. A machine without a row is in main.
+CREATE TABLE machine_rings (
+  machine_id bigint PRIMARY KEY REFERENCES machines (id) ON DELETE CASCADE,
+  ring       text NOT NULL,
+  fetched    timestamptz NOT NULL
+);
+CREATE INDEX machine_rings_ring ON machine_rings (ring);
+
+-- Machines per ring and agent version (the agent's own application,
+-- QuarrinSrvc), kept as rings and agents change; a machine without a ring
+-- counts in main.
+CREATE TABLE ring_agent_counts (
+  ring     text NOT NULL,
+  version  text NOT NULL,
+  machines bigint NOT NULL,
+  PRIMARY KEY (ring, version)
+);
+
+CREATE FUNCTION ring_agent_count(r text, v text, d integer) RETURNS void
+  LANGUAGE sql AS $$
+  INSERT INTO ring_agent_counts AS c VALUES (r, v, d)
+  ON CONFLICT (ring, version) DO UPDATE SET machines = c.machines + d
+$$;
+
+CREATE FUNCTION machine_rings_follow() RETURNS trigger LANGUAGE plpgsql AS $$
+DECLARE
+  agent text;
+BEGIN
+  IF TG_OP = 'UPDATE' AND OLD.ring = NEW.ring THEN
+    RETURN NULL;
+  END IF;
+  SELECT version INTO agent FROM machine_applications
+    WHERE machine_id = CASE WHEN TG_OP = 'DELETE' THEN OLD.machine_id ELSE NEW.machine_id END
+      AND application = 'QuarrinSrvc' AND gone IS NULL;
+  IF agent IS NULL THEN
+    RETURN NULL;
+  END IF;
+  PERFORM ring_agent_count(CASE WHEN TG_OP = 'INSERT' THEN 'main' ELSE OLD.ring END, agent, -1);
+  PERFORM ring_agent_count(CASE WHEN TG_OP = 'DELETE' THEN 'main' ELSE NEW.ring END, agent, 1);
+  RETURN NULL;
+END
+$$;
+
+CREATE TRIGGER machine_rings_counts
+  AFTER INSERT OR DELETE OR UPDATE OF ring ON machine_rings
+  FOR EACH ROW EXECUTE FUNCTION machine_rings_follow();
+
+INSERT INTO ring_agent_counts
+  SELECT 'main', version, count(*) FROM machine_applications
+  WHERE application = 'QuarrinSrvc' AND gone IS NULL GROUP BY 2;
+
 -- Machines per application and version, of the applications present (not
 -- gone), kept as the machines' applications change; spread over 8 rows per
 -- version like the hours above.
@@ -114,6 +172,14 @@ BEGIN
     UPDATE application_version_counts SET machines = machines - 1
       WHERE application = OLD.application AND version = OLD.version AND slot = OLD.machine_id % 8;
   END IF;
+  IF counted_before AND OLD.application = 'QuarrinSrvc' THEN
+    PERFORM ring_agent_count(coalesce((SELECT ring FROM machine_rings
+                                       WHERE machine_id = OLD.machine_id), 'main'), OLD.version, -1);
+  END IF;
+  IF counted_after AND NEW.application = 'QuarrinSrvc' THEN
+    PERFORM ring_agent_count(coalesce((SELECT ring FROM machine_rings
+                                       WHERE machine_id = NEW.machine_id), 'main'), NEW.version, 1);
+  END IF;
   IF counted_after THEN
     INSERT INTO application_version_counts AS c
       VALUES (NEW.application, NEW.version, NEW.machine_id % 8,
@@ -133,14 +199,6 @@ INSERT INTO application_version_counts
          min(v_build), count(*)
   FROM machine_applications WHERE gone IS NULL GROUP BY 1, 2, 3;
 
--- Which ring's manifest an address last fetched: a machine's ring is that
--- of the address it last reported from.
-CREATE TABLE update_fetches (
-  address inet PRIMARY KEY,
-  ring    text NOT NULL,
-  fetched timestamptz NOT NULL
-);
-CREATE INDEX update_fetches_ring ON update_fetches (ring);
 
 -- The events page filters by the agent's message code, newest first.
 CREATE INDEX events_code ON events (code, received) WHERE code IS NOT NULL;
