@@ -96,8 +96,8 @@ TEST_F(ConsolePagesTest, TheCountsFollowTheMachinesAsTheyChange) {
   const char* changes[] = {
       "",
       "UPDATE machines SET last_seen = now() - interval '10 days' WHERE name_key IN ('PC001', 'PC002')",
-      "UPDATE machines SET last_seen = now() - interval '7 days' + interval '1 minute'"
-      " WHERE name_key = 'PC003'",
+      ("UPDATE machines SET last_seen = now() - interval '7 days' + interval '1 minute'"
+       " WHERE name_key = 'PC003'"),
       "UPDATE machines SET last_seen = now() WHERE name_key = 'PC001'",
       "UPDATE machines SET product_name = 'Windows 7' WHERE name_key = 'PC000'",
       "DELETE FROM machines WHERE name_key IN ('PC002', 'PC004')",
