@@ -24,7 +24,8 @@ TEST(FormTest, UrlEncodedFieldsDecodeInOrderWithRepeats) {
 }
 
 TEST(FormTest, MultipartFieldsAndFilesWithBinaryData) {
-  const std::string binary("MZ\0\r\n--not-the-boundary\r\n\xff", 29);
+  constexpr char kBinary[] = "MZ\0\r\n--not-the-boundary\r\n\xff";
+  const std::string binary(kBinary, sizeof kBinary - 1);  // the NUL inside too
   const std::string body = Part("name=\"csrf\"", "tok") +
                            Part("name=\"file\"; filename=\"C:\\\\b\\\\QuarrinSrvc.exe\"", binary) +
                            Part("name=\"sig\"; filename=\"a;b.minisig\"", "") + "------b0undary--\r\n";
