@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -19,7 +20,7 @@ class NullEventLog final : public EventLog {
     ++written;
   }
   std::vector<EventRecord> Read(std::optional<std::string>) override { return {}; }
-  int written = 0;
+  std::atomic<int> written{0};  // written from several threads
 };
 
 TEST(AgentMetricsTest, CountsFromManyThreadsAndOnlyWhatItKnows) {
@@ -43,7 +44,7 @@ TEST(AgentMetricsTest, CountsFromManyThreadsAndOnlyWhatItKnows) {
   EXPECT_EQ(metrics.HttpRefusals(HttpRefusal::kTimeout), 4000u);
   EXPECT_EQ(metrics.SyslogDatagrams(), 4000u);
   EXPECT_EQ(metrics.EventLogEntries(EventType::kWarning), 4000u);
-  EXPECT_EQ(log.written, 4000);  // every entry still reaches the log
+  EXPECT_EQ(log.written.load(), 4000);  // every entry still reaches the log
 
   // Commands, statuses and types outside those counted are dropped.
   metrics.CountHttpRequest(kMaxHttpCommands, 200);
@@ -52,7 +53,7 @@ TEST(AgentMetricsTest, CountsFromManyThreadsAndOnlyWhatItKnows) {
   EXPECT_EQ(metrics.HttpRequests(kMaxHttpCommands, 200), 0u);
   EXPECT_EQ(metrics.HttpRequests(3, 404), 0u);
   EXPECT_EQ(metrics.HttpRequests(3, 200), 4000u);
-  EXPECT_EQ(log.written, 4001);
+  EXPECT_EQ(log.written.load(), 4001);
 }
 
 TEST(AgentMetricsTest, TimesFollowTheClockGiven) {
