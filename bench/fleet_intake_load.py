@@ -40,6 +40,21 @@ def calls_of(machine, seed):
                 ("Version", "%d.%d.0.%d" % (10 + seed, machine % 7, machine % 13))])
 
 
+def post(port, operation, body, timeout):
+    """One call to the intake; True when it answered rcOK."""
+    try:
+        c = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+        c.request("POST", "/quarrin/quarrinws.dll/soap/IQuarrin", body, {
+            "Content-Type": "text/xml; charset=utf-8",
+            "SOAPAction": '"urn:QuarrinIntf-IQuarrin#%s"' % operation})
+        reply = c.getresponse()
+        ok = reply.status == 200 and b">rcOK<" in reply.read()
+        c.close()
+        return ok
+    except OSError:
+        return False
+
+
 def main():
     if len(sys.argv) not in (4, 5):
         sys.exit(__doc__)
@@ -51,17 +66,7 @@ def main():
         for machine in range(first, first + count):
             for operation, body in calls_of(machine, seed):
                 started = time.monotonic()
-                ok = False
-                try:
-                    c = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
-                    c.request("POST", "/quarrin/quarrinws.dll/soap/IQuarrin", body, {
-                        "Content-Type": "text/xml; charset=utf-8",
-                        "SOAPAction": '"urn:QuarrinIntf-IQuarrin#%s"' % operation})
-                    reply = c.getresponse()
-                    ok = reply.status == 200 and b">rcOK<" in reply.read()
-                    c.close()
-                except OSError:
-                    pass
+                ok = post(port, operation, body, 60)
                 with lock:
                     latencies.append(time.monotonic() - started)
                     failed[0] += 0 if ok else 1

@@ -10,28 +10,13 @@ every 10 % of the machines, then calls, acknowledged calls, retries, calls
 given up (never acknowledged before the deadline) and the rate. Exit status
 1 when any call was given up.
 """
-import http.client
 import os
 import sys
 import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
-from fleet_intake_load import calls_of  # noqa: E402
-
-
-def post(port, operation, body):
-    try:
-        c = http.client.HTTPConnection("127.0.0.1", port, timeout=15)
-        c.request("POST", "/quarrin/quarrinws.dll/soap/IQuarrin", body, {
-            "Content-Type": "text/xml; charset=utf-8",
-            "SOAPAction": '"urn:QuarrinIntf-IQuarrin#%s"' % operation})
-        reply = c.getresponse()
-        ok = reply.status == 200 and b">rcOK<" in reply.read()
-        c.close()
-        return ok
-    except OSError:
-        return False
+from fleet_intake_load import calls_of, post  # noqa: E402
 
 
 def main():
@@ -56,7 +41,7 @@ def main():
                 tries = 0
                 while True:
                     tries += 1
-                    ok = post(port, operation, body)
+                    ok = post(port, operation, body, 15)
                     if ok or time.monotonic() > deadline:
                         break
                     time.sleep(min(0.1 * tries, 1.0))
