@@ -142,12 +142,13 @@ TEST_F(PopupServiceTest, ShowsTheLatestMessageInFrontUntilOkIsPressed) {
 
   ASSERT_EQ(SendMessage("127.0.0.1", "First%20message"), 200);
   ASSERT_EQ(SendMessage("127.0.0.2", "Second%20one,%20a+b"), 200);
+  // The message is the text the popup publishes last.
   const Window popup = testing::WaitForSoleWindow(
-      probe_, "Quarrin", "_QUARRIN_POPUP_FROM",
-      [](const std::string& from) { return from == "127.0.0.2"; }, 10s);
+      probe_, "Quarrin", "_QUARRIN_POPUP_MESSAGE",
+      [](const std::string& shown) { return shown == "Second one, a+b"; }, 10s);
   ASSERT_NE(popup, 0u) << ServiceLog();
   EXPECT_EQ(testing::WindowTitle(probe_, popup), "Quarrin " + version_);
-  EXPECT_EQ(TextProperty(probe_, popup, "_QUARRIN_POPUP_MESSAGE"), "Second one, a+b");
+  EXPECT_EQ(TextProperty(probe_, popup, "_QUARRIN_POPUP_FROM"), "127.0.0.2");
   EXPECT_EQ(MessageEntries(), (std::vector<std::string>{version_ + " Message: First message",
                                                         version_ + " Message: Second one, a+b"}));
 

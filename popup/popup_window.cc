@@ -106,12 +106,6 @@ void RegisterFormFonts() {
 
 Atom InternAtom(const char* name) { return XInternAtom(fl_display, name, False); }
 
-void SetUtf8Property(Window window, const char* name, const std::string& value) {
-  XChangeProperty(fl_display, window, InternAtom(name), InternAtom("UTF8_STRING"), 8,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(value.data()),
-                  static_cast<int>(value.size()));
-}
-
 // A button that never takes the keyboard focus, neither by a click nor by
 // keyboard navigation.
 class NoFocusButton final : public Fl_Button {
@@ -329,12 +323,24 @@ void TfrmMsg::DecorateAsDialog() {
 
 // The texts are also properties of the window, so that desktop automation
 // (and the agent's own tests) can read what the popup says.
+// The atoms are interned first, in one round trip, so that the three
+// changes leave together: a round trip between them would flush the first
+// and let a reader see a new sender beside the old message.
 void TfrmMsg::PublishTexts() {
   const Window xid = fl_xid(this);
   if (xid == 0) return;
-  SetUtf8Property(xid, "_QUARRIN_POPUP_RECEIVED", lblDateTime->text());
-  SetUtf8Property(xid, "_QUARRIN_POPUP_FROM", lblFrom->text());
-  SetUtf8Property(xid, "_QUARRIN_POPUP_MESSAGE", lblMsg->text());
+  char* names[] = {const_cast<char*>("UTF8_STRING"), const_cast<char*>("_QUARRIN_POPUP_RECEIVED"),
+                   const_cast<char*>("_QUARRIN_POPUP_FROM"),
+                   const_cast<char*>("_QUARRIN_POPUP_MESSAGE")};
+  Atom atoms[4];
+  if (!XInternAtoms(fl_display, names, 4, False, atoms)) return;
+  const std::string* texts[] = {&lblDateTime->text(), &lblFrom->text(), &lblMsg->text()};
+  for (int k = 0; k < 3; ++k) {
+    XChangeProperty(fl_display, xid, atoms[k + 1], atoms[0], 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(texts[k]->data()),
+                    static_cast<int>(texts[k]->size()));
+  }
+  XFlush(fl_display);
 }
 
 void TfrmMsg::BringToForeground() {
