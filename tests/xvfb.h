@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/wait_until.h"
+
 namespace quarrin::testing {
 
 // True when an executable of this name is on PATH.
@@ -200,17 +202,6 @@ class WindowPixels {
  private:
   XImage* image_ = nullptr;
 };
-
-// Polls `condition` every 5 ms until it holds or `limit` passes.
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 // Waits until exactly one mapped top-level window has a title beginning with
 // `prefix`, and `accept` holds for the text of its property `property`.
