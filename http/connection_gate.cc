@@ -30,6 +30,15 @@ std::string ClientKey(const IpAddress& peer) {
 ConnectionGate::ConnectionGate(const GateOptions& options, Handover handover, Handover unwrap)
     : options_(options), handover_(std::move(handover)), unwrap_(std::move(unwrap)) {}
 
+std::string ConnectionGate::BusyReply() const {
+  const std::string retry = "Retry-After: " + std::to_string(options_.retry_after.count()) + "\r\n";
+  return options_.busy_body.empty()
+             ? PlainReply(503, "Service Unavailable",
+                          "Service Unavailable: too many connections, try again later", retry)
+             : RawReply(503, "Service Unavailable", options_.busy_content_type, options_.busy_body,
+                        retry);
+}
+
 ConnectionGate::~ConnectionGate() { Stop(); }
 
 bool ConnectionGate::Start(TcpSocket listener, std::string* error) {
@@ -81,9 +90,10 @@ void ConnectionGate::Adopt(AdmittedConnection connection) {
   Release(connection.client);
 }
 
-void ConnectionGate::Release(const std::string& client) {
+void ConnectionGate::Release(const std::string& client, bool in_lane) {
   std::lock_guard lock(mu_);
   if (total_ > 0) --total_;
+  if (in_lane && in_lane_ > 0) --in_lane_;
   auto it = per_client_.find(client);
   if (it != per_client_.end() && --it->second == 0) per_client_.erase(it);
 }
@@ -179,13 +189,7 @@ void ConnectionGate::AcceptSome(SteadyClock::time_point now) {
     }
     if (!admitted) {
       Count(refusal);
-      const std::string retry = "Retry-After: " + std::to_string(options_.retry_after.count()) + "\r\n";
-      SendFinalTcp(w.socket,
-                   options_.busy_body.empty()
-                       ? PlainReply(503, "Service Unavailable",
-                                    "Service Unavailable: too many connections, try again later", retry)
-                       : RawReply(503, "Service Unavailable", options_.busy_content_type,
-                                  options_.busy_body, retry));
+      SendFinalTcp(w.socket, BusyReply());
       CloseTcp(w.socket);
       continue;
     }
@@ -215,10 +219,22 @@ ConnectionGate::Verdict ConnectionGate::Examine(Waiting& w, bool peer_closed) {
   const RequestHead head = ExamineRequestHead(received, peeked_.size());
   switch (head.state) {
     case HeadState::kComplete:
-    case HeadState::kTooLong:  // the library answers that it is too long
+    case HeadState::kTooLong: {  // the library answers that it is too long
+      const bool in_lane = options_.in_lane && options_.in_lane(head.request_line);
+      if (in_lane) {
+        std::unique_lock lock(mu_);
+        if (in_lane_ >= options_.lane_limit) {
+          lock.unlock();
+          Count(HttpRefusal::kConnectionLimit);
+          Refuse(w, BusyReply());
+          return Verdict::kClosed;
+        }
+        ++in_lane_;
+      }
       if (w.threshold_raised) SetTcpReadableThreshold(w.socket, 1);
-      handover_({w.socket, w.peer, head.request_line, w.client});
+      handover_({w.socket, w.peer, head.request_line, w.client, {}, in_lane});
       return Verdict::kHandOver;
+    }
     case HeadState::kNotHttp:
       Refuse(w, PlainReply(400, "Bad Request", "Bad Request: the request line is not HTTP"));
       return Verdict::kClosed;

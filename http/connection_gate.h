@@ -26,6 +26,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -50,6 +51,13 @@ struct GateOptions {
   bool inspect_head = true;
   // Where refusals are counted; null: nowhere.
   AgentMetrics* metrics = nullptr;
+  // A lane: connections whose request line `in_lane` picks also share
+  // lane_limit places, and one past them is refused with the busy 503 as
+  // its head arrives. For requests that past a few at once would only wait
+  // for something scarcer than connections (the database), and that cost
+  // a thread each before they could be turned away later on.
+  std::function<bool(std::string_view request_line)> in_lane;
+  unsigned lane_limit = 0;
 };
 
 // A connection the gate hands over, with the request line as sent and the
@@ -60,6 +68,7 @@ struct AdmittedConnection {
   std::string request_line;
   std::string client;
   std::chrono::steady_clock::time_point head_deadline = {};
+  bool in_lane = false;  // holds one of the lane's places too
 };
 
 // The key a peer's connections are counted under: its address without the
@@ -86,8 +95,9 @@ class ConnectionGate {
   // Stops accepting and closes the connections still waiting. Connections
   // handed over stay counted until they are released.
   void Stop();
-  // A handed-over connection of `client` has closed. Safe from any thread.
-  void Release(const std::string& client);
+  // A handed-over connection of `client` has closed (`in_lane` as it was
+  // handed over). Safe from any thread.
+  void Release(const std::string& client, bool in_lane = false);
   // A connection that `unwrap` took, back as one to wait on for its head
   // until its head_deadline. Safe from any thread; after Stop it is closed
   // and its place released.
@@ -110,6 +120,8 @@ class ConnectionGate {
   void AcceptSome(std::chrono::steady_clock::time_point now);
   Verdict Examine(Waiting& w, bool peer_closed);
   void Count(HttpRefusal reason);
+  // The 503 of a connection refused for want of places.
+  std::string BusyReply() const;
   // Answers `reply`, closes the connection and forgets it.
   void Refuse(Waiting& w, const std::string& reply);
 
@@ -127,6 +139,7 @@ class ConnectionGate {
   bool stopping_ = false;
   std::vector<AdmittedConnection> adopted_;  // for the gate's thread to take
   unsigned total_ = 0;
+  unsigned in_lane_ = 0;
   std::unordered_map<std::string, unsigned> per_client_;
 };
 

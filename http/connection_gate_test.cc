@@ -21,11 +21,13 @@ using testing::SimpleRequest;
 // over is kept too.
 class UnwrappingGate {
  public:
-  explicit UnwrappingGate(const GateOptions& options)
+  explicit UnwrappingGate(const GateOptions& options, bool unwrapping = true)
       : gate_(
             options,
             [this](AdmittedConnection c) { Keep(handed_, std::move(c)); },
-            [this](AdmittedConnection c) { Keep(unwrapping_, std::move(c)); }) {
+            unwrapping ? ConnectionGate::Handover(
+                             [this](AdmittedConnection c) { Keep(unwrapping_, std::move(c)); })
+                       : nullptr) {
     std::string error;
     listener_ = OpenTcpListener(ParseIpAddress("127.0.0.1"), 0, 16, &port_, &error);
     EXPECT_NE(listener_, kNoTcpSocket) << error;
@@ -67,6 +69,43 @@ class UnwrappingGate {
   uint16_t port_ = 0;
   ConnectionGate gate_;
 };
+
+TEST(ConnectionGateTest, ALanesRequestsPastItsPlacesAreRefusedAsTheirHeadsArriveAndTheRestPass) {
+  GateOptions options;
+  options.in_lane = [](std::string_view line) { return line.rfind("POST /lane ", 0) == 0; };
+  options.lane_limit = 1;
+  options.busy_body = "busy";
+  options.busy_content_type = "text/plain";
+  UnwrappingGate g(options, false);
+
+  RawConnection first(g.port(), "127.0.0.2");
+  first.Send(SimpleRequest("POST /lane HTTP/1.1"));
+  AdmittedConnection held = g.NextHanded();
+  ASSERT_NE(held.socket, kNoTcpSocket);
+  EXPECT_TRUE(held.in_lane);
+  // The lane is full for every client; other requests still pass.
+  RawConnection second(g.port(), "127.0.0.3");
+  second.Send(SimpleRequest("POST /lane HTTP/1.1"));
+  const testing::RawResponse refused = ReadResponse(second, 30s);
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_EQ(refused.body, "busy");
+  RawConnection other(g.port(), "127.0.0.3");
+  other.Send(SimpleRequest("POST /lanes HTTP/1.1"));
+  AdmittedConnection passed = g.NextHanded();
+  EXPECT_EQ(passed.request_line, "POST /lanes HTTP/1.1");
+  EXPECT_FALSE(passed.in_lane);
+  // The lane's place comes back with the connection's.
+  CloseTcp(held.socket);
+  g.gate().Release(held.client, held.in_lane);
+  RawConnection third(g.port(), "127.0.0.4");
+  third.Send(SimpleRequest("POST /lane HTTP/1.1"));
+  AdmittedConnection again = g.NextHanded();
+  EXPECT_TRUE(again.in_lane);
+  for (AdmittedConnection* c : {&passed, &again}) {
+    CloseTcp(c->socket);
+    g.gate().Release(c->client, c->in_lane);
+  }
+}
 
 TEST(ConnectionGateTest, AnUnwrappedConnectionKeepsItsPlaceAndItsHeadDeadlineFromItsAccept) {
   GateOptions options;

@@ -33,6 +33,7 @@ struct ConnectionWatch {
   std::list<ConnectionWatch>::iterator self;
   std::string request_line;  // as the client sent it
   std::string client;        // what the gate counts it under
+  bool in_lane = false;      // it holds a place of the gate's lane too
   bool released = false;     // its place at the gate given back
 };
 
@@ -237,7 +238,7 @@ class HttpServer::Impl {
   void ReleasePlace(ConnectionWatch& watch) {
     if (watch.released) return;
     watch.released = true;
-    gate_->Release(watch.client);
+    gate_->Release(watch.client, watch.in_lane);
   }
   void Watchdog();
   // Gives the library a connection whose head has arrived.
@@ -354,6 +355,8 @@ bool HttpServer::Impl::Start(std::string* error) {
   // connections are handed over at once, and the library's time-outs hold.
   gate.inspect_head = !tls;
   gate.metrics = options_.metrics;
+  gate.in_lane = options_.in_lane;
+  gate.lane_limit = options_.lane_limit;
   ConnectionGate::Handover unwrap;
   if (tls_front_ != nullptr) {
     unwrap = [this](AdmittedConnection admitted) { Unwrap(std::move(admitted)); };
@@ -462,6 +465,7 @@ void HttpServer::Impl::OnConnection(void* cls, MHD_Connection* connection, void*
     if (handed != self->handed_.end()) {
       watch.request_line = std::move(handed->second.request_line);
       watch.client = std::move(handed->second.client);
+      watch.in_lane = handed->second.in_lane;
       self->handed_.erase(handed);
     }
     *socket_context = &watch;
@@ -478,6 +482,7 @@ void HttpServer::Impl::HandOver(AdmittedConnection admitted) {
   const TcpSocket fd = admitted.socket;
   const TcpPeer peer = admitted.peer;
   const std::string client = admitted.client;
+  const bool in_lane = admitted.in_lane;
   {
     std::lock_guard lock(mu_);
     // A descriptor left here by a connection the library dropped before it
@@ -492,7 +497,7 @@ void HttpServer::Impl::HandOver(AdmittedConnection admitted) {
       std::lock_guard lock(mu_);
       handed_.erase(fd);
     }
-    gate_->Release(client);
+    gate_->Release(client, in_lane);
   }
 }
 

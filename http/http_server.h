@@ -131,6 +131,10 @@ struct HttpServerOptions {
   std::vector<std::string> methods{"GET", "POST", "HEAD"};
   // Where connections refused at the door are counted; null: nowhere.
   AgentMetrics* metrics = nullptr;
+  // Requests whose request line in_lane picks share lane_limit places of
+  // their own besides (see GateOptions); unset: no lane.
+  std::function<bool(std::string_view request_line)> in_lane;
+  unsigned lane_limit = 0;
 };
 
 // REQUIRES: Start and Stop are called from one thread at a time.
