@@ -31,7 +31,7 @@
 # Environment: BUILD_DIR (build), MACHINES (1000), AGENTS (8), ROUNDS (3),
 #   PARTS ("rounds pgbench paced stampede"), RATE (500), PACED_S (30),
 #   STAMPEDE (3000), and the server's database_pool_size POOL (4),
-#   database_pool_queue QUEUE (32) and max_connections CONNECTIONS (256).
+#   database_pool_queue QUEUE (8) and max_connections CONNECTIONS (256).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/common.sh
@@ -45,7 +45,7 @@ RATE=${RATE:-500}
 PACED_S=${PACED_S:-30}
 STAMPEDE=${STAMPEDE:-3000}
 POOL=${POOL:-4}
-QUEUE=${QUEUE:-32}
+QUEUE=${QUEUE:-8}
 CONNECTIONS=${CONNECTIONS:-256}
 require_built "$BUILD_DIR" "cmake --build build --target quarrin-server fleet_load" \
   quarrin-server fleet_load

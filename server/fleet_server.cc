@@ -90,6 +90,13 @@ bool FleetServer::Start(std::string* error) {
   options.retry_after = std::chrono::seconds(kIntakeBusyRetrySeconds);
   options.busy_content_type = kIntakeBusyType;
   options.busy_body = IntakeBusyFault();
+  // The intake's calls past what the database pool takes are turned away as
+  // they arrive, for a reply and no thread; the console, the lookups and
+  // the downloads keep the rest of the places.
+  options.in_lane = &InventoryIntake::IsCall;
+  options.lane_limit = settings_.intake_connections != 0
+                           ? settings_.intake_connections
+                           : settings_.database_pool_size + settings_.database_pool_queue;
   if (!settings_.tls_certificate.empty()) {
     for (const auto& [path, pem] : {std::pair{settings_.tls_certificate, &options.tls_certificate_pem},
                                     std::pair{settings_.tls_key, &options.tls_key_pem}}) {

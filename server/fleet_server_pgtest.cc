@@ -10,6 +10,7 @@
 #include "server/wsdl.h"
 #include "tests/test_support.h"
 #include "tests/tls_testing.h"
+#include "tests/wait_until.h"
 
 namespace quarrin {
 namespace {
@@ -242,6 +243,38 @@ TEST_F(FleetServerTest, ABusyDatabaseRefusesQuicklyWith503) {
                        kToken + "\r\n\r\n");
   EXPECT_NE(status.body.find("\"faults\":2"), std::string::npos) << status.body;
   EXPECT_EQ(proxy->PutApplicationDetails(kInventoryCallerGuid, Word("PC1")), tRC::rcOK);
+}
+
+// Past intake_connections calls in hand, the next call is refused at the
+// door with the busy fault as its request arrives, while the other pages
+// still answer; a call's place comes back when its connection ends.
+TEST_F(FleetServerTest, IntakeCallsPastTheirPlacesAreRefusedAtTheDoorAndTheRestStillAnswer) {
+  ServerSettings narrow = settings_;
+  narrow.intake_connections = 1;
+  FleetServer server(narrow, *pool_);
+  std::string error;
+  ASSERT_TRUE(server.Start(&error)) << error;
+  const std::string call = std::string("POST ") + kSoapEndpointPath +
+                           " HTTP/1.1\r\nHost: h\r\nContent-Type: text/xml\r\nContent-Length: ";
+  // A call whose body never comes holds the one place.
+  auto slow = std::make_unique<testing::RawConnection>(server.port(), "127.0.0.5");
+  slow->Send(call + "100\r\n\r\n");
+  const auto refused_while_held = [&] {
+    const testing::RawResponse r = testing::RawExchange(server.port(), call + "0\r\n\r\n", 5s);
+    return r.status == 503 &&
+           r.body.find("<faultstring>the inventory service is busy; try again later") !=
+               std::string::npos;
+  };
+  EXPECT_TRUE(testing::WaitUntil(refused_while_held, 10s));
+  const testing::RawResponse lookup = testing::RawExchange(
+      server.port(), "GET /sdw.dll/WorkStations?WorkStationName=PC1 HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(lookup.status, 200);
+  slow.reset();
+  // The place back, a call reaches the intake (which finds the empty body
+  // malformed) instead of the door.
+  EXPECT_TRUE(testing::WaitUntil(
+      [&] { return testing::RawExchange(server.port(), call + "0\r\n\r\n", 5s).status == 500; },
+      10s));
 }
 
 TEST_F(FleetServerTest, TheLookupAnswersFromTheRegister) {

@@ -33,6 +33,14 @@ bool InventoryIntake::Serves(const std::string& path) {
   return path == kSoapEndpointPath || path == kWsdlPath;
 }
 
+bool InventoryIntake::IsCall(std::string_view request_line) {
+  constexpr std::string_view kMethod = "POST ";
+  if (request_line.substr(0, kMethod.size()) != kMethod) return false;
+  std::string_view target = request_line.substr(kMethod.size());
+  target = target.substr(0, target.find_first_of(" ?"));
+  return target == kSoapEndpointPath;
+}
+
 void InventoryIntake::Fault(HttpServerReply& reply, unsigned status, const char* code,
                             const std::string& text) {
   ++faults_;

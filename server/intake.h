@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/client_access.h"
@@ -44,6 +45,8 @@ class InventoryIntake {
 
   // True iff the path is one of the endpoint's.
   static bool Serves(const std::string& path);
+  // True iff the request line (as sent) is a call to the endpoint.
+  static bool IsCall(std::string_view request_line);
   void Handle(const HttpServerRequest& request, HttpServerReply& reply);
 
   // Calls answered with a result; calls refused with a fault.

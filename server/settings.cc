@@ -85,6 +85,8 @@ const std::map<std::string, Setter, std::less<>>& Setters() {
        }},
       {"max_connections",
        [](ServerSettings& s, std::string_view v) { s.max_connections = Number(v, 16, 100000); }},
+      {"intake_connections",
+       [](ServerSettings& s, std::string_view v) { s.intake_connections = Number(v, 0, 100000); }},
       {"database_pool_queue",
        [](ServerSettings& s, std::string_view v) { s.database_pool_queue = Number(v, 0, 100000); }},
       {"database_connect_timeout_s",

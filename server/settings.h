@@ -38,7 +38,7 @@ struct ServerSettings {
   std::chrono::milliseconds database_pool_wait{2000};
   // Callers that may wait for a session at once; one more is refused at
   // once (the intake's SOAP fault with 503).
-  unsigned database_pool_queue = 32;
+  unsigned database_pool_queue = 8;
   std::chrono::seconds database_connect_timeout{5};
   std::chrono::milliseconds database_statement_timeout{5000};
   // Off behind a pooler that hands a session to another client between
@@ -66,6 +66,11 @@ struct ServerSettings {
   // being answered, each answered one on a thread of its own); one more is
   // refused at once with 503.
   unsigned max_connections = 256;
+  // Of those, the intake's calls that may be in hand at once; one more is
+  // refused as its request arrives, before it costs a thread. 0: as many as
+  // the database pool serves and queues (database_pool_size +
+  // database_pool_queue), past which a call could only be refused later.
+  unsigned intake_connections = 0;
   // Syslog events and history older than this are dropped, a month at a
   // time (history_retention.h).
   int events_retention_days = 90;

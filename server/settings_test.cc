@@ -49,6 +49,7 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
       "database_pool_queue = 0\n"
       "database_prepared_statements = off\n"
       "max_connections = 64\n"
+      "intake_connections = 12\n"
       "database_statement_timeout_ms = 250\n"
       "report_quiet_period_s = 1\n"
       "history_retention_days = 365\n"
@@ -69,6 +70,7 @@ TEST(ServerSettingsTest, ReadsKeyValueLinesWithCommentsAndBlanks) {
   EXPECT_EQ(s.database_pool_queue, 0u);
   EXPECT_FALSE(s.database_prepared_statements);
   EXPECT_EQ(s.max_connections, 64u);
+  EXPECT_EQ(s.intake_connections, 12u);
   EXPECT_EQ(s.database_statement_timeout, std::chrono::milliseconds(250));
   EXPECT_EQ(s.report_quiet_period, std::chrono::seconds(1));
   EXPECT_EQ(s.history_retention_days, 365);
