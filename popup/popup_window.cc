@@ -322,10 +322,10 @@ void TfrmMsg::DecorateAsDialog() {
 }
 
 // The texts are also properties of the window, so that desktop automation
-// (and the agent's own tests) can read what the popup says.
-// The atoms are interned first, in one round trip, so that the three
-// changes leave together: a round trip between them would flush the first
-// and let a reader see a new sender beside the old message.
+// (and the agent's own tests) can read what the popup says. The atoms are
+// interned first, in one round trip, so that the three changes leave
+// together: a round trip between them would flush the first and let a
+// reader see a new sender beside the old message.
 void TfrmMsg::PublishTexts() {
   const Window xid = fl_xid(this);
   if (xid == 0) return;
